@@ -1,0 +1,407 @@
+#include "serial/PosixTty.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace irdload::posix {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string ErrnoText(int code) {
+  char buf[256];
+  // GNU strerror_r returns the text, which may not be in buf.
+  return ::strerror_r(code, buf, sizeof buf);
+}
+
+struct BaudEntry {
+  std::uint32_t baud;
+  speed_t speed;
+};
+
+constexpr BaudEntry kBauds[] = {
+    {300, B300},         {600, B600},         {1200, B1200},       {2400, B2400},
+    {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},
+    {500000, B500000},   {576000, B576000},   {921600, B921600},   {1000000, B1000000},
+    {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000}, {3000000, B3000000},
+    {4000000, B4000000},
+};
+
+bool SpeedForBaud(std::uint32_t baud, speed_t& speed) {
+  for (const auto& e : kBauds) {
+    if (e.baud == baud) {
+      speed = e.speed;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string Trim(std::string s) {
+  const auto notSpace = [](unsigned char c) { return !std::isspace(c); };
+  s.erase(s.begin(), std::find_if(s.begin(), s.end(), notSpace));
+  s.erase(std::find_if(s.rbegin(), s.rend(), notSpace).base(), s.end());
+  return s;
+}
+
+// The processes that hold `path` open, as "name (pid N)", from /proc. Best effort: other users'
+// processes are only visible to root.
+std::string HoldersOf(const std::string& path) {
+  char resolved[PATH_MAX];
+  const std::string target = ::realpath(path.c_str(), resolved) ? resolved : path;
+  std::vector<std::string> holders;
+  DIR* proc = ::opendir("/proc");
+  if (!proc) return {};
+  while (dirent* pe = ::readdir(proc)) {
+    const char* name = pe->d_name;
+    if (!std::all_of(name, name + std::strlen(name), ::isdigit)) continue;
+    const std::string fdDir = std::string("/proc/") + name + "/fd";
+    DIR* fds = ::opendir(fdDir.c_str());
+    if (!fds) continue;
+    bool holds = false;
+    while (dirent* fe = ::readdir(fds)) {
+      if (fe->d_name[0] == '.') continue;
+      char link[PATH_MAX];
+      const std::string fdPath = fdDir + "/" + fe->d_name;
+      const ssize_t n = ::readlink(fdPath.c_str(), link, sizeof link - 1);
+      if (n > 0 && target == std::string(link, static_cast<std::size_t>(n))) {
+        holds = true;
+        break;
+      }
+    }
+    ::closedir(fds);
+    if (!holds) continue;
+    std::ifstream comm(std::string("/proc/") + name + "/comm");
+    std::string command;
+    std::getline(comm, command);
+    const bool self = std::atol(name) == ::getpid();
+    holders.push_back((command.empty() ? std::string("?") : command) + " (pid " + name +
+                      (self ? ", this program" : "") + ")");
+  }
+  ::closedir(proc);
+  std::string out;
+  for (const auto& h : holders) out += (out.empty() ? "" : ", ") + h;
+  return out;
+}
+
+OsError BusyError(const std::string& path) {
+  const std::string holders = HoldersOf(path);
+  std::string text = "the port " + path + " is busy: another program holds it";
+  if (!holders.empty()) text += " (" + holders + ")";
+  text += ". Close that program and try again.";
+  return {EBUSY, text};
+}
+
+OsError PermissionError(const std::string& path, int code) {
+  std::string group = "dialout";
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    struct group gr {};
+    struct group* found = nullptr;
+    char buf[1024];
+    if (::getgrgid_r(st.st_gid, &gr, buf, sizeof buf, &found) == 0 && found) {
+      group = found->gr_name;
+    }
+  }
+  return {code, "permission denied: this user may not open " + path +
+                    ". Add the user to the '" + group + "' group (sudo usermod -aG " + group +
+                    " $USER), then log out and in again."};
+}
+
+}  // namespace
+
+bool ParseMode(const std::string& mode, LineSettings& out) {
+  std::vector<std::string> parts;
+  std::stringstream in(mode);
+  for (std::string part; std::getline(in, part, ',');) parts.push_back(Trim(part));
+  if (parts.size() != 4) return false;
+  LineSettings line;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long baud = std::strtoul(parts[0].c_str(), &end, 10);
+  speed_t speed;
+  if (parts[0].empty() || *end != '\0' || errno != 0 || baud > UINT32_MAX ||
+      !SpeedForBaud(static_cast<std::uint32_t>(baud), speed)) {
+    return false;
+  }
+  line.baud = static_cast<std::uint32_t>(baud);
+  if (parts[1].size() != 1) return false;
+  line.parity = static_cast<char>(std::toupper(static_cast<unsigned char>(parts[1][0])));
+  if (std::string("NEOMS").find(line.parity) == std::string::npos) return false;
+  if (parts[2].size() != 1 || parts[2][0] < '5' || parts[2][0] > '8') return false;
+  line.dataBits = parts[2][0] - '0';
+  if (parts[3] != "1" && parts[3] != "2") return false;
+  line.stopBits = parts[3][0] - '0';
+  out = line;
+  return true;
+}
+
+int OpenExclusive(const std::string& path, OsError& err) {
+  if (path.empty()) {
+    err = {ENOENT, "no such port"};
+    return -1;
+  }
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    const int code = errno;
+    switch (code) {
+      case ENOENT:
+      case ENXIO:
+      case ENODEV:
+        err = {code, "no such device: " + path + " does not exist (is the adapter plugged in?)"};
+        break;
+      case EBUSY:
+        err = BusyError(path);
+        break;
+      case EACCES:
+      case EPERM:
+        err = PermissionError(path, code);
+        break;
+      default:
+        err = {code, path + ": " + ErrnoText(code)};
+    }
+    return -1;
+  }
+  if (!::isatty(fd)) {
+    ::close(fd);
+    err = {ENOTTY, path + " is not a serial port (not a terminal device)"};
+    return -1;
+  }
+  // TIOCEXCL keeps out other openers but not root; the advisory lock keeps out every program
+  // that locks its ports too, root included.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int code = errno;
+    ::close(fd);
+    err = code == EWOULDBLOCK ? BusyError(path) : OsError{code, path + ": " + ErrnoText(code)};
+    return -1;
+  }
+  ::ioctl(fd, TIOCEXCL);
+  return fd;
+}
+
+bool ConfigureRaw(int fd, const LineSettings* line, OsError& err) {
+  termios t{};
+  if (::tcgetattr(fd, &t) != 0) {
+    err = {errno, "reading the line settings: " + ErrnoText(errno)};
+    return false;
+  }
+  // Bytes must pass unaltered both ways: no line editing, echo, signals or CR/LF translation.
+  t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                      IXON | IXOFF | IXANY | IUCLC | IMAXBEL);
+  t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  t.c_cflag |= CLOCAL | CREAD;
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+  speed_t speed = 0;
+  if (line) {
+    SpeedForBaud(line->baud, speed);
+    ::cfsetispeed(&t, speed);
+    ::cfsetospeed(&t, speed);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
+    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    t.c_cflag |= kSizes[line->dataBits - 5];
+    if (line->parity != 'N') t.c_cflag |= PARENB;
+    if (line->parity == 'O' || line->parity == 'M') t.c_cflag |= PARODD;
+    if (line->parity == 'M' || line->parity == 'S') t.c_cflag |= CMSPAR;
+    if (line->stopBits == 2) t.c_cflag |= CSTOPB;
+    if (line->parity == 'N') t.c_iflag &= ~static_cast<tcflag_t>(INPCK);
+  }
+  int rc;
+  do {
+    rc = ::tcsetattr(fd, TCSANOW, &t);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    err = {errno, "applying the line settings: " + ErrnoText(errno)};
+    return false;
+  }
+  // tcsetattr succeeds when any one change took; read back to know they all did.
+  termios back{};
+  if (::tcgetattr(fd, &back) != 0) {
+    err = {errno, "reading the line settings back: " + ErrnoText(errno)};
+    return false;
+  }
+  const tcflag_t lmask = ECHO | ICANON | ISIG | IEXTEN;
+  const tcflag_t imask = IXON | IXOFF | ICRNL | INLCR | ISTRIP;
+  const tcflag_t cmask = CSIZE | PARENB | PARODD | CSTOPB;
+  bool same = (back.c_lflag & lmask) == (t.c_lflag & lmask) &&
+              (back.c_iflag & imask) == (t.c_iflag & imask) &&
+              (back.c_oflag & OPOST) == (t.c_oflag & OPOST);
+  if (line) {
+    same = same && (back.c_cflag & cmask) == (t.c_cflag & cmask) &&
+           ::cfgetospeed(&back) == speed && ::cfgetispeed(&back) == speed;
+  }
+  if (!same) {
+    err = {0, "the driver did not accept every line setting"};
+    return false;
+  }
+  return true;
+}
+
+void PurgeBoth(int fd) { ::tcflush(fd, TCIOFLUSH); }
+
+long BytesWaiting(int fd) {
+  int n = 0;
+  if (::ioctl(fd, FIONREAD, &n) != 0) return -1;
+  return n;
+}
+
+bool WriteAllAndDrain(int fd, const std::uint8_t* data, std::size_t len,
+                      std::chrono::milliseconds limit, OsError& err) {
+  const auto deadline = Clock::now() + limit;
+  std::size_t done = 0;
+  while (done < len) {
+    const ssize_t n = ::write(fd, data + done, len - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) {
+      err = {errno, "write: " + ErrnoText(errno)};
+      return false;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      err = {ETIMEDOUT, "write: the port took no data (flow control stuck?)"};
+      return false;
+    }
+    pollfd p{fd, POLLOUT, 0};
+    const int r = ::poll(&p, 1, static_cast<int>(left.count()));
+    if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+      err = {EIO, "write: the line went away (hang-up)"};
+      return false;
+    }
+  }
+  // Wait while the driver still holds bytes, bounded, then let tcdrain cover the last few in
+  // the UART: a plain tcdrain could wait for ever behind stuck hardware flow control.
+  for (;;) {
+    int queued = 0;
+    if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) break;
+    if (Clock::now() >= deadline) {
+      err = {ETIMEDOUT, "drain: bytes stayed in the output queue (flow control stuck?)"};
+      return false;
+    }
+    const auto nap = std::clamp<long>(queued * 87L, 50L, 2000L);
+    std::this_thread::sleep_for(std::chrono::microseconds(nap));
+  }
+  int rc;
+  do {
+    rc = ::tcdrain(fd);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    err = {errno, "drain: " + ErrnoText(errno)};
+    return false;
+  }
+  return true;
+}
+
+std::size_t ReadWaiting(int fd, std::uint8_t* data, std::size_t len) {
+  ssize_t n;
+  do {
+    n = ::read(fd, data, len);
+  } while (n < 0 && errno == EINTR);
+  return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
+void WaitReadableUntil(int fd, Clock::time_point deadline) {
+  const auto sleepToDeadline = [&] {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch());
+    timespec ts{static_cast<time_t>(ns.count() / 1000000000),
+                static_cast<long>(ns.count() % 1000000000)};
+    // steady_clock is CLOCK_MONOTONIC on Linux.
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
+  };
+  if (fd < 0) {
+    sleepToDeadline();
+    return;
+  }
+  for (;;) {
+    const auto now = Clock::now();
+    if (now >= deadline) return;
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now);
+    timespec ts{static_cast<time_t>(left.count() / 1000000000),
+                static_cast<long>(left.count() % 1000000000)};
+    pollfd p{fd, POLLIN, 0};
+    const int r = ::ppoll(&p, 1, &ts, nullptr);
+    if (r == 0) return;
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      sleepToDeadline();
+      return;
+    }
+    // Only a byte really waiting ends the pause early; a hang-up also reports "readable".
+    if ((p.revents & POLLIN) && !(p.revents & (POLLHUP | POLLERR | POLLNVAL)) &&
+        BytesWaiting(fd) > 0) {
+      return;
+    }
+    sleepToDeadline();
+    return;
+  }
+}
+
+bool RequestLowLatency(int fd, const std::string& path) {
+  bool got = false;
+  serial_struct ss{};
+  if (::ioctl(fd, TIOCGSERIAL, &ss) == 0) {
+    ss.flags |= ASYNC_LOW_LATENCY;
+    got = ::ioctl(fd, TIOCSSERIAL, &ss) == 0;
+  }
+  char resolved[PATH_MAX];
+  if (::realpath(path.c_str(), resolved)) {
+    const std::string base = std::string(resolved).substr(std::string(resolved).rfind('/') + 1);
+    const std::string timer = "/sys/class/tty/" + base + "/device/latency_timer";
+    if (::access(timer.c_str(), W_OK) == 0) {
+      std::ofstream out(timer);
+      out << "1\n";
+      out.flush();
+      got = got || static_cast<bool>(out);
+    }
+  }
+  return got;
+}
+
+void CloseFd(int fd) {
+  if (fd >= 0) ::close(fd);
+}
+
+std::string DevicePathForPortName(const std::string& name) {
+  if (!name.empty() && name[0] == '/') return name;
+  if (name.size() < 4) return {};
+  const std::string prefix = name.substr(0, 3);
+  if (prefix != "COM" && prefix != "com") return {};
+  const std::string digits = name.substr(3);
+  if (!std::all_of(digits.begin(), digits.end(), ::isdigit) || digits.size() > 4) return {};
+  const int n = std::atoi(digits.c_str());
+  if (n < 1) return {};
+  return "/dev/ttyS" + std::to_string(n - 1);
+}
+
+std::chrono::nanoseconds ByteTime(std::uint32_t baud) {
+  if (baud == 0) return std::chrono::nanoseconds(0);
+  return std::chrono::nanoseconds(10'000'000'000LL / baud);
+}
+
+}  // namespace irdload::posix

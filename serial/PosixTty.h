@@ -1,0 +1,73 @@
+// The POSIX platform layer under SerialPort: one terminal device opened by path, with the
+// operations the port logic needs and nothing more. Every failing call reports errno and its
+// text; nothing here prints.
+#pragma once
+
+#include <termios.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace irdload::posix {
+
+struct OsError {
+  int code = 0;          // errno, or 0 when the failure is not an OS error
+  std::string text;      // what a person must know to fix it
+  explicit operator bool() const { return code != 0 || !text.empty(); }
+};
+
+/// Line settings parsed from a mode text such as "115200,N,8,1".
+struct LineSettings {
+  std::uint32_t baud = 0;
+  char parity = 'N';      // N, E, O, M, S
+  int dataBits = 8;       // 5..8
+  int stopBits = 1;       // 1 or 2
+};
+
+/// Parses "baud,parity,data,stop"; false when any part is missing or unsupported.
+bool ParseMode(const std::string& mode, LineSettings& out);
+
+/// Opens a terminal exclusively for reading and writing: O_NOCTTY | O_NONBLOCK | O_CLOEXEC,
+/// an advisory lock (flock) and TIOCEXCL. Returns the descriptor or -1 with `err` set.
+int OpenExclusive(const std::string& path, OsError& err);
+
+/// Raw binary mode, software flow control off both ways, modem lines ignored for reading,
+/// reads never wait (VMIN 0, VTIME 0); applies `line` when given. Reads the settings back and
+/// reports a mismatch.
+bool ConfigureRaw(int fd, const LineSettings* line, OsError& err);
+
+/// Discards what the driver holds in both directions.
+void PurgeBoth(int fd);
+
+/// Bytes waiting in the input queue, or -1 on error.
+long BytesWaiting(int fd);
+
+/// Writes all bytes (waiting for room as needed, bounded by `limit`), then drains: returns
+/// only once the bytes have left. False on any failure, with `err` set.
+bool WriteAllAndDrain(int fd, const std::uint8_t* data, std::size_t len,
+                      std::chrono::milliseconds limit, OsError& err);
+
+/// Reads up to `len` bytes known to be waiting; returns the count, 0 on error or none.
+std::size_t ReadWaiting(int fd, std::uint8_t* data, std::size_t len);
+
+/// Sleeps until `deadline` on the monotonic clock, or until the descriptor has input.
+/// A hang-up or error (poll returning at once without input) still sleeps to the deadline, so
+/// a caller looping on it never spins. fd < 0 just sleeps.
+void WaitReadableUntil(int fd, std::chrono::steady_clock::time_point deadline);
+
+/// Best effort: ASYNC_LOW_LATENCY through TIOCSSERIAL, and a 1 ms FTDI latency timer in sysfs
+/// where it is writable. True when either took effect.
+bool RequestLowLatency(int fd, const std::string& path);
+
+void CloseFd(int fd);
+
+/// Maps "COMn" to /dev/ttyS<n-1>; a name starting with "/" is a device path as it stands.
+/// Any other name maps to the empty string.
+std::string DevicePathForPortName(const std::string& name);
+
+/// Line time of one byte (start, 8 data, stop bits) at a baud rate.
+std::chrono::nanoseconds ByteTime(std::uint32_t baud);
+
+}  // namespace irdload::posix

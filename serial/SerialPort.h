@@ -1,0 +1,80 @@
+// One serial port, opened exclusively and configured from a mode text such as "115200,N,8,1".
+// Results follow the classic convention: 1 for success, 0 for failure, a count for Read.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace irdload {
+
+/// Why the last Open failed: `message` is the operator's text ("COM3 Open Error!"), `detail`
+/// the operating system's reason worded for the person who must fix it.
+struct OpenFailure {
+  std::string message;
+  std::string detail;
+};
+
+enum class WireDirection { ToDevice, FromDevice };
+
+class SerialPort {
+ public:
+  /// Observer of every byte that leaves or arrives, for traces. Called on the I/O thread.
+  using Tap = std::function<void(WireDirection, const std::uint8_t*, std::size_t)>;
+
+  static constexpr int kDefaultReadPauses = 50;
+
+  /// `readPauses` bounds ReadByte: that many 1 ms pauses after the first attempt.
+  explicit SerialPort(int readPauses = kDefaultReadPauses);
+  virtual ~SerialPort();
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+
+  /// Opens "COMn" (/dev/ttyS<n-1>) or a device path. 0 on failure, with lastOpenFailure() set;
+  /// a mode text that does not parse leaves the line settings as they were and still gives 1.
+  int Open(std::string portName, std::string mode);
+  /// Purges both directions and releases the port; nothing when never opened.
+  void Close();
+  /// Sends `length` bytes (0: the NUL-terminated text in buffer) and returns once they have
+  /// left. 0 only when no port was ever opened; a failed transfer still gives 1.
+  int Write(const void* buffer, std::uint32_t length);
+  /// Reads at most `maxLength` of the bytes already waiting; never waits.
+  std::uint32_t Read(void* buffer, std::uint32_t maxLength);
+  /// One byte within the bound: an attempt, then up to readPauses 1 ms pauses each followed by an
+  /// attempt; a pause ends early when a byte lands. 1 with `b` set, or 0 with `b` untouched.
+  int ReadByte(std::uint8_t& b);
+  /// Sends the low 8 bits of `value`; the result of Write.
+  int WriteByte(int value);
+
+  const OpenFailure& lastOpenFailure() const { return openFailure_; }
+  /// The OS reason of the last failed transfer, empty when the last one went through.
+  const std::string& lastTransferError() const { return transferError_; }
+  /// True when the driver accepted a low-latency request at the last Open.
+  bool lowLatency() const { return lowLatency_; }
+  bool isOpen() const { return handle_ == Handle::Open; }
+  /// The device path of the port last opened (or tried).
+  const std::string& devicePath() const { return devicePath_; }
+  /// True when the last Open applied the mode and read the settings back unchanged.
+  bool settingsVerified() const { return settingsVerified_; }
+  int readPauses() const { return readPauses_; }
+
+  void SetTap(Tap tap) { tap_ = std::move(tap); }
+
+ private:
+  // A port never opened, an open one, and one whose last open failed: only the first counts as
+  // "no port" for Write's result.
+  enum class Handle { None, Open, Failed };
+
+  Handle handle_ = Handle::None;
+  int fd_ = -1;
+  int readPauses_;
+  bool lowLatency_ = false;
+  bool settingsVerified_ = false;
+  std::string devicePath_;
+  OpenFailure openFailure_;
+  std::string transferError_;
+  Tap tap_;
+};
+
+}  // namespace irdload

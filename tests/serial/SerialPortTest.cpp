@@ -1,0 +1,281 @@
+#include "serial/SerialPort.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <termios.h>
+
+#include <thread>
+
+#include "serial/PosixTty.h"
+#include "support/PtyPair.h"
+#include "support/TempDir.h"
+
+namespace irdload {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PtyPair;
+
+const std::string kMode = "115200,N,8,1";
+
+class SerialPortTest : public ::testing::Test {
+ protected:
+  PtyPair pty_;
+};
+
+struct FailedOpenCase {
+  const char* label;
+  std::function<std::string(const PtyPair&, const test::TempDir&)> portName;
+  const char* detailFragment;
+};
+
+TEST_F(SerialPortTest, FailedOpenShowsTheNameAndReasonAndLeavesAPortThatNeverAnswers) {
+  test::TempDir dir;
+  SerialPort holder;
+  ASSERT_EQ(holder.Open(pty_.slavePath(), kMode), 1);
+  const FailedOpenCase cases[] = {
+      {"absent", [](auto&, auto&) { return std::string("/dev/irdload-no-such-port"); },
+       "no such device"},
+      {"busy", [](const PtyPair& p, auto&) { return p.slavePath(); }, "busy"},
+      {"not a terminal",
+       [](auto&, const test::TempDir& d) { return d.WriteBytes("plain.txt", {1, 2, 3}); },
+       "not a serial port"},
+      {"COM0", [](auto&, auto&) { return std::string("COM0"); }, "names no serial port"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    SerialPort port(3);
+    const std::string name = c.portName(pty_, dir);
+    EXPECT_EQ(port.Open(name, kMode), 0);
+    EXPECT_EQ(port.lastOpenFailure().message, name + " Open Error!");
+    EXPECT_NE(port.lastOpenFailure().detail.find(c.detailFragment), std::string::npos)
+        << port.lastOpenFailure().detail;
+    EXPECT_EQ(port.WriteByte(0xE1), 1);
+    std::uint8_t b = 0x5A;
+    EXPECT_EQ(port.ReadByte(b), 0);
+    EXPECT_EQ(b, 0x5A);
+  }
+}
+
+TEST_F(SerialPortTest, BusyReasonNamesTheHoldingProcess) {
+  SerialPort holder;
+  ASSERT_EQ(holder.Open(pty_.slavePath(), kMode), 1);
+  SerialPort second;
+  EXPECT_EQ(second.Open(pty_.slavePath(), kMode), 0);
+  EXPECT_NE(second.lastOpenFailure().detail.find("pid " + std::to_string(::getpid())),
+            std::string::npos)
+      << second.lastOpenFailure().detail;
+}
+
+TEST_F(SerialPortTest, PermissionDeniedSaysHowToJoinThePortsGroup) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
+  // The slave belongs to root and mode 0620: an unprivileged user may not open it.
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(fds[0]);
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+    SerialPort port;
+    const int rc = port.Open(pty_.slavePath(), kMode);
+    const std::string detail = port.lastOpenFailure().detail;
+    if (::write(fds[1], detail.data(), detail.size()) < 0) ::_exit(3);
+    ::_exit(rc == 0 ? 0 : 1);
+  }
+  ::close(fds[1]);
+  std::string detail;
+  char buf[512];
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) detail.append(buf, n);
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0) << "the open should have failed";
+  EXPECT_NE(detail.find("permission denied"), std::string::npos) << detail;
+  EXPECT_NE(detail.find("usermod -aG"), std::string::npos) << detail;
+}
+
+TEST_F(SerialPortTest, BytesThatArrivedBeforeOpenAreDiscarded) {
+  pty_.Send({0xE2, 0xE3, 0xE4});
+  ASSERT_TRUE(pty_.WaitQueued(3));
+  SerialPort port(5);
+  ASSERT_EQ(port.Open(pty_.slavePath(), kMode), 1);
+  std::uint8_t b = 0;
+  EXPECT_EQ(port.ReadByte(b), 0);
+  pty_.Send({0xE7});
+  EXPECT_EQ(port.ReadByte(b), 1);
+  EXPECT_EQ(b, 0xE7);
+}
+
+TEST_F(SerialPortTest, ReadByteReturnsAWaitingByteAndOneThatArrivesDuringThePauses) {
+  SerialPort port(2000);
+  ASSERT_EQ(port.Open(pty_.slavePath(), kMode), 1);
+  pty_.Send({0x42});
+  ASSERT_TRUE(pty_.WaitQueued(1));
+  std::uint8_t b = 0;
+  ASSERT_EQ(port.ReadByte(b), 1);
+  EXPECT_EQ(b, 0x42);
+
+  std::thread late([&] {
+    std::this_thread::sleep_for(30ms);
+    pty_.Send({0x43});
+  });
+  EXPECT_EQ(port.ReadByte(b), 1);
+  EXPECT_EQ(b, 0x43);
+  late.join();
+}
+
+TEST_F(SerialPortTest, ReadByteWithNoPausesStillMakesItsFirstAttempt) {
+  SerialPort port(0);
+  ASSERT_EQ(port.Open(pty_.slavePath(), kMode), 1);
+  std::uint8_t b = 0;
+  EXPECT_EQ(port.ReadByte(b), 0);
+  pty_.Send({0x99});
+  ASSERT_TRUE(pty_.WaitQueued(1));
+  EXPECT_EQ(port.ReadByte(b), 1);
+  EXPECT_EQ(b, 0x99);
+}
+
+TEST_F(SerialPortTest, ReadTakesOnlyWhatIsWaiting) {
+  SerialPort port;
+  ASSERT_EQ(port.Open(pty_.slavePath(), kMode), 1);
+  std::uint8_t buf[8] = {};
+  EXPECT_EQ(port.Read(buf, 5), 0u);
+  pty_.Send({1, 2, 3});
+  ASSERT_TRUE(pty_.WaitQueued(3));
+  EXPECT_EQ(port.Read(buf, 5), 3u);
+  EXPECT_EQ(buf[2], 3);
+}
+
+TEST_F(SerialPortTest, WriteSendsExactBytes) {
+  SerialPort port;
+  ASSERT_EQ(port.Open(pty_.slavePath(), kMode), 1);
+  const char text[] = "abc\0def";
+  EXPECT_EQ(port.Write(text, 0), 1);
+  EXPECT_EQ(pty_.Receive(3), (std::vector<std::uint8_t>{'a', 'b', 'c'}));
+  EXPECT_EQ(port.WriteByte(0x1E1), 1);
+  EXPECT_EQ(port.WriteByte(0x00), 1);
+  // CR, LF, XON and XOFF must pass untouched in raw mode.
+  const std::uint8_t raw[] = {0x0D, 0x0A, 0x11, 0x13, 0xFF, 0x7F};
+  EXPECT_EQ(port.Write(raw, sizeof raw), 1);
+  EXPECT_EQ(pty_.Receive(8), (std::vector<std::uint8_t>{0xE1, 0x00, 0x0D, 0x0A, 0x11, 0x13, 0xFF, 0x7F}));
+  pty_.Send({0x0D, 0x0A, 0x11, 0x13, 0x03, 0x1A});
+  ASSERT_TRUE(pty_.WaitQueued(6));
+  std::uint8_t in[6] = {};
+  EXPECT_EQ(port.Read(in, 6), 6u);
+  EXPECT_EQ(std::vector<std::uint8_t>(in, in + 6),
+            (std::vector<std::uint8_t>{0x0D, 0x0A, 0x11, 0x13, 0x03, 0x1A}));
+}
+
+TEST_F(SerialPortTest, WriteWithoutAnyOpenReportsFailure) {
+  SerialPort port;
+  EXPECT_EQ(port.WriteByte(0xE1), 0);
+  std::uint8_t b = 7;
+  EXPECT_EQ(port.Read(&b, 1), 0u);
+}
+
+TEST_F(SerialPortTest, OpenLeaves115200EightNoneOneRawWithSoftwareFlowControlOff) {
+  const tcflag_t before[] = {IXON | IXOFF, 0, IXON, IXOFF};
+  for (tcflag_t flags : before) {
+    SCOPED_TRACE(flags);
+    termios t{};
+    ASSERT_EQ(::tcgetattr(pty_.slave(), &t), 0);
+    t.c_iflag |= flags | ICRNL;
+    t.c_lflag |= ICANON | ECHO;
+    t.c_oflag |= OPOST;
+    t.c_cflag |= PARENB | CSTOPB;
+    ::cfsetspeed(&t, B9600);
+    ASSERT_EQ(::tcsetattr(pty_.slave(), TCSANOW, &t), 0);
+
+    SerialPort port;
+    ASSERT_EQ(port.Open(pty_.slavePath(), kMode), 1);
+    EXPECT_TRUE(port.settingsVerified());
+    ASSERT_EQ(::tcgetattr(pty_.slave(), &t), 0);
+    EXPECT_EQ(::cfgetospeed(&t), B115200);
+    EXPECT_EQ(::cfgetispeed(&t), B115200);
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB), 0u);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+  }
+}
+
+TEST_F(SerialPortTest, RejectedModeKeepsTheLineSettingsAndStillOpens) {
+  termios t{};
+  ASSERT_EQ(::tcgetattr(pty_.slave(), &t), 0);
+  ::cfsetspeed(&t, B9600);
+  ASSERT_EQ(::tcsetattr(pty_.slave(), TCSANOW, &t), 0);
+  SerialPort port;
+  EXPECT_EQ(port.Open(pty_.slavePath(), "fast,N,8,1"), 1);
+  EXPECT_FALSE(port.settingsVerified());
+  ASSERT_EQ(::tcgetattr(pty_.slave(), &t), 0);
+  EXPECT_EQ(::cfgetospeed(&t), B9600);
+}
+
+TEST_F(SerialPortTest, CloseThenOpenMovesToTheOtherPortAndReleasesTheFirst) {
+  PtyPair other;
+  SerialPort port;
+  ASSERT_EQ(port.Open(pty_.slavePath(), kMode), 1);
+  port.Close();
+  ASSERT_EQ(port.Open(other.slavePath(), kMode), 1);
+  port.WriteByte(0xEF);
+  EXPECT_EQ(other.Receive(1), (std::vector<std::uint8_t>{0xEF}));
+  SerialPort again;
+  EXPECT_EQ(again.Open(pty_.slavePath(), kMode), 1) << again.lastOpenFailure().detail;
+}
+
+TEST_F(SerialPortTest, UnpluggedLineReadsNothingAndWritesStillReportOne) {
+  SerialPort port(5);
+  ASSERT_EQ(port.Open(pty_.slavePath(), kMode), 1);
+  pty_.CloseSlave();
+  pty_.CloseMaster();
+  std::uint8_t b = 0x11;
+  EXPECT_EQ(port.ReadByte(b), 0);
+  EXPECT_EQ(b, 0x11);
+  EXPECT_EQ(port.WriteByte(0xE1), 1);
+  EXPECT_FALSE(port.lastTransferError().empty());
+}
+
+TEST(PortNameTest, ComNamesMapToTtySAndPathsStayAsTheyAre) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"COM1", "/dev/ttyS0"},  {"COM4", "/dev/ttyS3"},        {"COM12", "/dev/ttyS11"},
+      {"COM0", ""},            {"COM", ""},                   {"COMx", ""},
+      {"ttyUSB0", ""},         {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+      {"/dev/serial/by-id/usb-FTDI-if00", "/dev/serial/by-id/usb-FTDI-if00"},
+  };
+  for (const auto& [name, path] : cases) {
+    EXPECT_EQ(posix::DevicePathForPortName(name), path) << name;
+  }
+}
+
+TEST(ModeTest, ParsesTheFourFieldsAndRefusesTheRest) {
+  struct Case {
+    const char* mode;
+    bool ok;
+    std::uint32_t baud;
+    char parity;
+    int data, stop;
+  };
+  const Case cases[] = {
+      {"115200,N,8,1", true, 115200, 'N', 8, 1}, {"9600,e,7,2", true, 9600, 'E', 7, 2},
+      {" 57600 , O , 8 , 1 ", true, 57600, 'O', 8, 1}, {"115201,N,8,1", false, 0, 0, 0, 0},
+      {"115200,X,8,1", false, 0, 0, 0, 0},       {"115200,N,9,1", false, 0, 0, 0, 0},
+      {"115200,N,8,1.5", false, 0, 0, 0, 0},     {"115200,N,8", false, 0, 0, 0, 0},
+      {"", false, 0, 0, 0, 0},                   {"-1,N,8,1", false, 0, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    posix::LineSettings line;
+    ASSERT_EQ(posix::ParseMode(c.mode, line), c.ok);
+    if (!c.ok) continue;
+    EXPECT_EQ(line.baud, c.baud);
+    EXPECT_EQ(line.parity, c.parity);
+    EXPECT_EQ(line.dataBits, c.data);
+    EXPECT_EQ(line.stopBits, c.stop);
+  }
+}
+
+}  // namespace
+}  // namespace irdload
