@@ -1,0 +1,43 @@
+// The engine's view of its serial port, so that tests and fuzzers can put a double in its place.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "serial/SerialPort.h"
+
+namespace irdload {
+
+class PortLink {
+ public:
+  virtual ~PortLink() = default;
+  virtual int Open(const std::string& portName, const std::string& mode) = 0;
+  virtual void Close() = 0;
+  virtual int Write(const void* buffer, std::uint32_t length) = 0;
+  virtual int WriteByte(int value) = 0;
+  virtual int ReadByte(std::uint8_t& b) = 0;
+  virtual OpenFailure LastOpenFailure() const = 0;
+};
+
+/// The real thing: a SerialPort.
+class SerialPortLink final : public PortLink {
+ public:
+  explicit SerialPortLink(int readPauses = SerialPort::kDefaultReadPauses) : port_(readPauses) {}
+  int Open(const std::string& portName, const std::string& mode) override {
+    return port_.Open(portName, mode);
+  }
+  void Close() override { port_.Close(); }
+  int Write(const void* buffer, std::uint32_t length) override {
+    return port_.Write(buffer, length);
+  }
+  int WriteByte(int value) override { return port_.WriteByte(value); }
+  int ReadByte(std::uint8_t& b) override { return port_.ReadByte(b); }
+  OpenFailure LastOpenFailure() const override { return port_.lastOpenFailure(); }
+
+  SerialPort& port() { return port_; }
+
+ private:
+  SerialPort port_;
+};
+
+}  // namespace irdload

@@ -1,0 +1,356 @@
+// The state machine stepped pass by pass against a scripted line.
+#include <gtest/gtest.h>
+
+#include "engine/DownloadEngine.h"
+#include "engine/ImageWriter.h"
+#include "support/RecordingHost.h"
+#include "support/ScriptedPort.h"
+#include "support/TempDir.h"
+
+namespace irdload {
+namespace {
+
+using test::RecordingHost;
+using test::ScriptedLine;
+using test::ScriptedPort;
+
+class EngineStateTest : public ::testing::Test {
+ protected:
+  void SetUp() override { MakeEngine(); }
+
+  void MakeEngine(int retryLimit = 1500) {
+    engine_.reset();
+    line_ = std::make_shared<ScriptedLine>();
+    EngineOptions o;
+    o.manualWorker = true;
+    o.retryLimit = retryLimit;
+    o.port = std::make_unique<ScriptedPort>(line_);
+    engine_ = std::make_unique<DownloadEngine>(std::move(o));
+    ASSERT_EQ(engine_->Init(host_, "COM1"), 1);
+  }
+
+  void StartWith(std::size_t payloadSize, std::uint32_t type = kTypeSingle) {
+    payload_ = PatternPayload(payloadSize);
+    host_.SetFiles(dir_.WriteBytes("image.uuc", ComposeImage(type, payload_)));
+    ASSERT_EQ(engine_->StartDownload(), 1);
+    ASSERT_EQ(engine_->state(), STATUS_SEND_CONNECT_REQ);
+  }
+
+  void Reply(std::initializer_list<std::uint8_t> bytes) {
+    std::lock_guard lk(line_->mu);
+    line_->replies.insert(line_->replies.end(), bytes);
+  }
+
+  // Runs at least one pass, then passes until the state is `target`; fails after `limit`.
+  void RunTo(int target, int limit = 50) {
+    int i = 0;
+    do {
+      engine_->RunPass();
+    } while (++i < limit && engine_->state() != target);
+    ASSERT_EQ(engine_->state(), target);
+  }
+
+  // From the start to waiting for the first data request.
+  void Handshake() {
+    Reply({CMD_CONNECT_ACK, CMD_HEADER_REQ, CMD_HEADER_ACK});
+    RunTo(STATUS_WAIT_DATA_REQ);
+  }
+
+  std::vector<std::uint8_t> Written() {
+    std::lock_guard lk(line_->mu);
+    return line_->written;
+  }
+  void ClearWritten() {
+    std::lock_guard lk(line_->mu);
+    line_->written.clear();
+    line_->writeSizes.clear();
+  }
+  // The chunk of the last 1024-byte packet written.
+  std::vector<std::uint8_t> LastPacketChunk() {
+    const auto w = Written();
+    EXPECT_GE(w.size(), kPacketSize);
+    auto start = w.end() - static_cast<long>(kPacketSize) - 1;  // packet then one answer byte
+    for (auto it = w.end() - static_cast<long>(kPacketSize); it >= w.begin(); --it) {
+      if (*it == kPacketType && (w.end() - it) >= static_cast<long>(kPacketSize)) {
+        start = it;
+        break;
+      }
+    }
+    return {start + 1, start + 1 + kChunkSize};
+  }
+  std::vector<std::uint8_t> Chunk(std::uint32_t k) {
+    std::vector<std::uint8_t> c(kChunkSize, 0);
+    const std::size_t begin = std::size_t{k} * kChunkSize;
+    for (std::size_t i = 0; i < kChunkSize && begin + i < payload_.size(); ++i) c[i] = payload_[begin + i];
+    return c;
+  }
+
+  test::TempDir dir_;
+  RecordingHost host_;
+  std::shared_ptr<ScriptedLine> line_;
+  std::unique_ptr<DownloadEngine> engine_;
+  std::vector<std::uint8_t> payload_;
+};
+
+TEST_F(EngineStateTest, WithoutAnIrdTheConnectRequestRepeatsAndNoTimeoutComes) {
+  StartWith(10);
+  for (int i = 0; i < 4000; ++i) engine_->RunPass();
+  EXPECT_FALSE(engine_->IsIdle());
+  EXPECT_TRUE(host_.messages().empty());
+  for (const auto& t : host_.fieldHistory(FIELD_STATUS)) {
+    EXPECT_TRUE(t == "Sending connect request" || t == "Waiting connect request ack") << t;
+  }
+  for (const auto& t : host_.fieldHistory(FIELD_RETRY_COUNT)) EXPECT_TRUE(t == "0" || t == "1") << t;
+  const auto w = Written();
+  EXPECT_EQ(w.size(), 2000u);
+  EXPECT_TRUE(std::all_of(w.begin(), w.end(), [](std::uint8_t b) { return b == CMD_CONNECT_REQ; }));
+}
+
+TEST_F(EngineStateTest, AlternativeRepliesMoveTheMachine) {
+  struct Case {
+    const char* label;
+    std::vector<std::uint8_t> prefix;  // replies that bring the machine to `from`
+    int from;
+    std::uint8_t reply;
+    int to;
+    const char* retries;
+  };
+  const std::vector<std::uint8_t> toHeaderReq = {CMD_CONNECT_ACK};
+  const std::vector<std::uint8_t> toHeaderAck = {CMD_CONNECT_ACK, CMD_HEADER_REQ};
+  const std::vector<std::uint8_t> toDataReq = {CMD_CONNECT_ACK, CMD_HEADER_REQ, CMD_HEADER_ACK};
+  const Case cases[] = {
+      {"connect ack while waiting for the header request", toHeaderReq, STATUS_WAIT_HEADER_REQ,
+       CMD_CONNECT_ACK, STATUS_WAIT_HEADER_REQ, "0"},
+      {"header rejected", toHeaderAck, STATUS_WAIT_HEADER_ACK, CMD_HEADER_NACK,
+       STATUS_SEND_HEADER_NACK, "0"},
+      {"data request while waiting for the header ack", toHeaderAck, STATUS_WAIT_HEADER_ACK,
+       CMD_DATA_REQ, STATUS_SEND_DATA, "0"},
+      {"failure terminate in the data phase", toDataReq, STATUS_WAIT_DATA_REQ, CMD_TERMINATE_FAIL,
+       STATUS_SEND_FAIL_TERMINATE_ACK, "0"},
+      {"bit 0x20 cleared still counts", toDataReq, STATUS_WAIT_DATA_REQ, CMD_DATA_REQ & ~0x20,
+       STATUS_SEND_DATA, "0"},
+      {"noise counts as a failed await", toDataReq, STATUS_WAIT_DATA_REQ, 0x47,
+       STATUS_WAIT_DATA_REQ, "1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    MakeEngine();
+    StartWith(3000);
+    {
+      std::lock_guard lk(line_->mu);
+      line_->replies.assign(c.prefix.begin(), c.prefix.end());
+    }
+    RunTo(c.from);
+    Reply({c.reply});
+    engine_->RunPass();
+    EXPECT_EQ(engine_->state(), c.to);
+    EXPECT_EQ(host_.field(FIELD_RETRY_COUNT), c.retries);
+    char shown[8];
+    std::snprintf(shown, sizeof shown, "0x%02x", c.reply | 0x20);
+    EXPECT_EQ(host_.field(FIELD_LAST_REPLY), shown);
+  }
+}
+
+TEST_F(EngineStateTest, RejectedPacketGoesAgainWithTheSameFields) {
+  StartWith(3000);  // three packets
+  Handshake();
+  Reply({CMD_DATA_REQ, CMD_DATA_ACK, CMD_DATA_REQ});
+  RunTo(STATUS_WAIT_DATA_ACK, 10);  // packet 0 sent
+  RunTo(STATUS_WAIT_DATA_REQ);      // acked, answered
+  RunTo(STATUS_WAIT_DATA_ACK);      // packet 1 sent
+  EXPECT_EQ(LastPacketChunk(), Chunk(1));
+  const std::string bytes = host_.field(FIELD_BYTES_SENT), number = host_.field(FIELD_PACKET_NUMBER);
+  EXPECT_EQ(number, "2");
+  EXPECT_EQ(bytes, "2042");
+  Reply({CMD_DATA_NACK});
+  engine_->RunPass();
+  EXPECT_EQ(engine_->state(), STATUS_SEND_DATA_NACK);
+  engine_->RunPass();
+  EXPECT_EQ(host_.field(FIELD_STATUS), "Sending data transfer NACK");
+  Reply({CMD_DATA_REQ});
+  RunTo(STATUS_WAIT_DATA_ACK);
+  EXPECT_EQ(LastPacketChunk(), Chunk(1));
+  EXPECT_EQ(host_.field(FIELD_PACKET_NUMBER), number);
+  EXPECT_EQ(host_.field(FIELD_BYTES_SENT), bytes);
+}
+
+TEST_F(EngineStateTest, RejectedLastPacketGoesAgainNotPacketZero) {
+  StartWith(1500);  // two packets
+  Handshake();
+  Reply({CMD_DATA_REQ, CMD_DATA_ACK, CMD_DATA_REQ});
+  RunTo(STATUS_WAIT_DATA_ACK);
+  RunTo(STATUS_WAIT_DATA_REQ);
+  RunTo(STATUS_WAIT_DATA_ACK);
+  EXPECT_EQ(host_.field(FIELD_PACKET_NUMBER), "0");  // wrapped after the last packet
+  Reply({CMD_DATA_NACK, CMD_DATA_REQ});
+  RunTo(STATUS_WAIT_DATA_ACK);
+  EXPECT_EQ(LastPacketChunk(), Chunk(1));
+  Reply({CMD_DATA_ACK});
+  engine_->RunPass();
+  engine_->RunPass();
+  EXPECT_EQ(host_.field(FIELD_STATUS), "Please wait for saving");
+  EXPECT_EQ(engine_->state(), STATUS_WAIT_TERMINATE_REQ);
+}
+
+TEST_F(EngineStateTest, NegativeAcknowledgeBeforeAnyPacketKeepsPacketZeroNext) {
+  StartWith(3000);
+  Handshake();
+  Reply({CMD_DATA_NACK});
+  engine_->RunPass();
+  EXPECT_EQ(engine_->state(), STATUS_SEND_DATA_NACK);
+  Reply({CMD_DATA_REQ});
+  RunTo(STATUS_WAIT_DATA_ACK);
+  EXPECT_EQ(LastPacketChunk(), Chunk(0));
+  EXPECT_EQ(host_.field(FIELD_PACKET_NUMBER), "1");
+}
+
+TEST_F(EngineStateTest, OnePacketDownloadEndsSuccessfully) {
+  StartWith(1);
+  Handshake();
+  Reply({CMD_DATA_REQ, CMD_DATA_ACK});
+  RunTo(STATUS_SEND_DATA_ACK);
+  engine_->RunPass();
+  EXPECT_EQ(host_.field(FIELD_STATUS), "Please wait for saving");
+  Reply({CMD_TERMINATE_OK});
+  RunTo(STATUS_IDLE);
+  EXPECT_EQ(host_.messageTexts(), std::vector<std::string>{"Download end successfully."});
+  EXPECT_EQ(host_.field(FIELD_STATUS), "Download end successfully.");
+  EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Success);
+  EXPECT_EQ(host_.clockStarts(), 1);
+  EXPECT_FALSE(host_.clockRunning());
+}
+
+TEST_F(EngineStateTest, RetryLimitEndsWithNoResponseAndNoFailMessage) {
+  StartWith(3000);
+  Handshake();
+  Reply({CMD_DATA_REQ});
+  RunTo(STATUS_WAIT_DATA_ACK);
+  int passes = 0;
+  while (engine_->RunPass()) ++passes;
+  EXPECT_EQ(passes, 1501);  // the 1501st failed await ends it; the finish pass returns false
+  EXPECT_EQ(host_.messageTexts(), std::vector<std::string>{"IRD No response: Retry download."});
+  EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::NoResponse);
+  EXPECT_TRUE(engine_->IsIdle());
+  EXPECT_EQ(host_.fieldHistory(FIELD_RETRY_COUNT).back(), "1501");
+}
+
+TEST_F(EngineStateTest, FailureTerminateEndsWithDownloadFail) {
+  StartWith(100);
+  Handshake();
+  Reply({CMD_DATA_REQ, CMD_DATA_ACK, CMD_TERMINATE_FAIL});
+  RunTo(STATUS_IDLE);
+  EXPECT_EQ(host_.messageTexts(), std::vector<std::string>{"Download Fail."});
+  EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Failed);
+  const auto w = Written();
+  EXPECT_EQ(w.back(), CMD_TERMINATE_ANSWER);
+}
+
+// The line carries no packet numbers: a reply corrupted into another valid reply can make the
+// two ends disagree on the count. The PC never sends a packet the IRD cannot be expecting and
+// never reports success for a transfer the IRD did not wholly accept.
+TEST_F(EngineStateTest, DisagreementOnThePacketCountEndsAsAFailure) {
+  struct Case {
+    const char* label;
+    std::vector<std::uint8_t> replies;  // after the handshake, for a 2-packet image
+  };
+  const Case cases[] = {
+      {"data request after the last packet was accepted",
+       {CMD_DATA_REQ, CMD_DATA_ACK, CMD_DATA_REQ, CMD_DATA_ACK, CMD_DATA_REQ}},
+      {"data request while the last packet awaits its answer",
+       {CMD_DATA_REQ, CMD_DATA_ACK, CMD_DATA_REQ, CMD_DATA_REQ}},
+      {"success terminate with a packet still to send", {CMD_DATA_REQ, CMD_DATA_ACK, CMD_TERMINATE_OK}},
+      {"success terminate after the last packet was rejected",
+       {CMD_DATA_REQ, CMD_DATA_ACK, CMD_DATA_REQ, CMD_DATA_NACK, CMD_TERMINATE_OK}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    MakeEngine();
+    StartWith(1500);
+    Handshake();
+    ClearWritten();
+    {
+      std::lock_guard lk(line_->mu);
+      line_->replies.assign(c.replies.begin(), c.replies.end());
+    }
+    RunTo(STATUS_IDLE, 100);
+    EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Failed);
+    ASSERT_FALSE(host_.messages().empty());
+    EXPECT_EQ(host_.messages().back().text, "Download Fail.");
+    EXPECT_FALSE(host_.messages().back().detail.empty());
+    // Packet 0 went exactly once and packet 1 at most as a resend of itself.
+    const auto w = Written();
+    int packets = 0;
+    for (std::size_t i = 0; i + kPacketSize <= w.size(); ++i) {
+      if (w[i] == kPacketType && i + kPacketSize <= w.size()) {
+        const std::vector<std::uint8_t> chunk(w.begin() + i + 1, w.begin() + i + 1 + kChunkSize);
+        EXPECT_EQ(chunk, Chunk(packets == 0 ? 0 : 1));
+        ++packets;
+        i += kPacketSize - 1;
+      }
+    }
+    EXPECT_LE(packets, 3);
+  }
+}
+
+TEST_F(EngineStateTest, StartWhileRunningLeavesTheTransferAlone) {
+  StartWith(3000);
+  Handshake();
+  Reply({CMD_DATA_REQ, CMD_DATA_ACK});
+  RunTo(STATUS_WAIT_DATA_REQ, 10);
+  ASSERT_EQ(host_.field(FIELD_PACKET_NUMBER), "1");
+  const int opens = line_->opens;
+  EXPECT_EQ(engine_->StartDownload(), 0);
+  EXPECT_EQ(engine_->state(), STATUS_WAIT_DATA_REQ);
+  EXPECT_EQ(line_->opens, opens);
+  Reply({CMD_DATA_REQ});
+  RunTo(STATUS_WAIT_DATA_ACK);
+  EXPECT_EQ(LastPacketChunk(), Chunk(1));
+  EXPECT_EQ(host_.field(FIELD_PACKET_NUMBER), "2");
+}
+
+TEST_F(EngineStateTest, StartOpensTheSelectedPort) {
+  host_.SetPortIndex(2);
+  StartWith(10);
+  EXPECT_EQ(line_->opened.back(), "COM3");
+  ASSERT_EQ(engine_->Finish(), 1);
+  host_.SetPortIndex(-1);
+  ASSERT_EQ(engine_->StartDownload(), 1);
+  EXPECT_EQ(line_->opened.back(), "COM0");
+}
+
+TEST_F(EngineStateTest, StartWithoutFilesAsksAndReportsWhatCannotOpen) {
+  host_.SetFiles("");
+  host_.QueueSelection(false, "");
+  EXPECT_EQ(engine_->StartDownload(), 0);
+  EXPECT_TRUE(host_.messages().empty());
+  host_.QueueSelection(true, "");
+  EXPECT_EQ(engine_->StartDownload(), 0);
+  EXPECT_EQ(host_.messageTexts(), std::vector<std::string>{"Open Error!"});
+  EXPECT_EQ(host_.selectCalls(), 2);
+  EXPECT_TRUE(engine_->IsIdle());
+}
+
+TEST_F(EngineStateTest, FailedChainedStartEndsTheRunInsteadOfLoopingForEver) {
+  const auto first = dir_.WriteBytes("a.u01", ComposeImage(kTypeFirstOfPair, PatternPayload(10)));
+  host_.SetFiles(first, (dir_.path() / "missing.u02").string());
+  ASSERT_EQ(engine_->StartDownload(), 1);
+  Handshake();
+  Reply({CMD_DATA_REQ, CMD_DATA_ACK, CMD_TERMINATE_OK});
+  RunTo(STATUS_IDLE, 100);
+  EXPECT_EQ(host_.selectCalls(), 1);
+  EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Failed);
+  EXPECT_EQ(host_.messageTexts().back(), "Download Fail.");
+}
+
+TEST_F(EngineStateTest, StopFromTheFrontEndIsSilentAndReleasesEverything) {
+  StartWith(3000);
+  Handshake();
+  ASSERT_EQ(engine_->Finish(), 1);
+  EXPECT_TRUE(engine_->IsIdle());
+  EXPECT_TRUE(host_.messages().empty());
+  EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Stopped);
+  EXPECT_FALSE(engine_->RunPass());
+}
+
+}  // namespace
+}  // namespace irdload

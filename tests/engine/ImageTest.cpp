@@ -1,0 +1,201 @@
+#include "engine/Image.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine/ImageWriter.h"
+#include "support/RecordingHost.h"
+#include "support/TempDir.h"
+
+namespace irdload {
+namespace {
+
+using test::RecordingHost;
+using test::TempDir;
+
+class ImageTest : public ::testing::Test {
+ protected:
+  bool Load(const std::string& path, ImageKind& kind, UpgradeImage& image) {
+    ImageFile file;
+    std::string why;
+    if (!file.Open(path, &why)) {
+      openError_ = why;
+      return false;
+    }
+    const bool ok = LoadImage(file, kind, host_, image);
+    EXPECT_FALSE(file.isOpen()) << "the file must be closed either way";
+    return ok;
+  }
+  TempDir dir_;
+  RecordingHost host_;
+  std::string openError_;
+};
+
+std::vector<std::uint8_t> WithSize(std::vector<std::uint8_t> file, std::uint32_t size) {
+  WriteLe32(file.data() + kSizeOffset, size);
+  return file;
+}
+
+TEST_F(ImageTest, RefusedFilesShowTheirMessageAndKeepTheKind) {
+  const auto good = ComposeImage(kTypeSingle, PatternPayload(3000));
+  auto badMagic = good;
+  badMagic[0] = 0x01;
+  struct Case {
+    const char* label;
+    std::vector<std::uint8_t> bytes;
+    ImageKind kindBefore;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"empty", {}, IMAGE_NONE, "Read Error!"},
+      {"63 bytes", std::vector<std::uint8_t>(good.begin(), good.begin() + 63), IMAGE_NONE,
+       "Read Error!"},
+      {"wrong magic", badMagic, IMAGE_NONE, "Invalid file: magic number miss match"},
+      {"size one too big", WithSize(good, 3001), IMAGE_NONE, "Invalid file size: check main.auc"},
+      {"size one too small", WithSize(good, 2999), IMAGE_NONE, "Invalid file size: check main.auc"},
+      {"size near 2^32", WithSize(good, 0xFFFFFFFFu), IMAGE_NONE,
+       "Invalid file size: check main.auc"},
+      {"second file alone", ComposeImage(kTypeSecondOfPair, PatternPayload(10)), IMAGE_NONE,
+       "Invalid Second file"},
+      {"second file after a single", ComposeImage(kTypeSecondOfPair, PatternPayload(10)),
+       IMAGE_SINGLE, "Invalid Second file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    RecordingHost host;
+    const std::string path = dir_.WriteBytes("case.uuc", c.bytes);
+    ImageFile file;
+    ASSERT_TRUE(file.Open(path, nullptr));
+    ImageKind kind = c.kindBefore;
+    UpgradeImage image;
+    EXPECT_FALSE(LoadImage(file, kind, host, image));
+    EXPECT_FALSE(file.isOpen());
+    EXPECT_EQ(host.messageTexts(), std::vector<std::string>{c.message});
+    EXPECT_EQ(kind, c.kindBefore);
+    EXPECT_FALSE(image.payload);
+  }
+}
+
+TEST_F(ImageTest, RangeIsSetBeforeTheTypeCodeIsRefused) {
+  ImageKind kind = IMAGE_NONE;
+  UpgradeImage image;
+  const auto path = dir_.WriteBytes("b.u02", ComposeImage(kTypeSecondOfPair, PatternPayload(5000)));
+  EXPECT_FALSE(Load(path, kind, image));
+  EXPECT_EQ(host_.range(), (std::pair<int, int>{0, 5}));
+  EXPECT_EQ(host_.field(FIELD_TOTAL_SIZE), "");
+}
+
+TEST_F(ImageTest, SizesEstimatesAndRanges) {
+  struct Case {
+    std::uint32_t size;
+    int packets;
+    const char* estimate;
+  };
+  const Case cases[] = {
+      {0, 1, "00:02"},
+      {1000000, 980, "02:01"},
+      {1021, 2, "00:02"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    RecordingHost host;
+    const auto payload = PatternPayload(c.size);
+    const auto path = dir_.WriteBytes("s.uuc", ComposeImage(kTypeSingle, payload));
+    ImageFile file;
+    ASSERT_TRUE(file.Open(path, nullptr));
+    ImageKind kind = IMAGE_NONE;
+    UpgradeImage image;
+    ASSERT_TRUE(LoadImage(file, kind, host, image));
+    EXPECT_EQ(kind, IMAGE_SINGLE);
+    EXPECT_EQ(image.payloadSize, c.size);
+    EXPECT_EQ(image.lastPacketIndex, static_cast<std::uint32_t>(c.packets - 1));
+    EXPECT_EQ(host.range(), (std::pair<int, int>{0, c.packets}));
+    EXPECT_EQ(host.field(FIELD_TOTAL_SIZE), std::to_string(c.size));
+    EXPECT_EQ(host.field(FIELD_ESTIMATE), c.estimate);
+    ASSERT_TRUE(image.payload);
+    EXPECT_TRUE(std::equal(payload.begin(), payload.end(), image.payload.get()));
+    const auto bytes = ComposeImage(kTypeSingle, payload);
+    EXPECT_TRUE(std::equal(image.header.begin(), image.header.end(), bytes.begin()));
+  }
+}
+
+TEST_F(ImageTest, EstimateMinutesAreNotCapped) {
+  EXPECT_EQ(FormatMinutesSeconds(121), "02:01");
+  EXPECT_EQ(FormatMinutesSeconds(6000), "100:00");
+  // Near 4 GiB the formula's sum no longer fits 32 bits.
+  EXPECT_EQ(EstimateSeconds(0xFFFFFFFFu, LastPacketIndex(0xFFFFFFFFu)),
+            (0xFFFFFFFFull + (0xFFFFFFFFull / 1021) * 300 + 64) / 14400 + (0xFFFFFFFFull / 65536) * 2 + 2);
+}
+
+TEST_F(ImageTest, FileLongerThan4GiBCannotMatchAWrappedSize) {
+  // 2^32 + 3064 bytes: its length taken in 32 bits would match the size field 3000.
+  const auto path = dir_.WriteBytes("huge.uuc", ComposeImage(kTypeSingle, PatternPayload(3000)));
+  if (::truncate(path.c_str(), (1ll << 32) + 3064) != 0) GTEST_SKIP() << "no sparse files here";
+  ImageKind kind = IMAGE_NONE;
+  UpgradeImage image;
+  EXPECT_FALSE(Load(path, kind, image));
+  EXPECT_EQ(host_.messageTexts(), std::vector<std::string>{"Invalid file size: check main.auc"});
+}
+
+TEST_F(ImageTest, KindFollowsTheTypeCode) {
+  struct Case {
+    std::uint32_t type;
+    ImageKind before, after;
+  };
+  const Case cases[] = {
+      {kTypeSingle, IMAGE_NONE, IMAGE_SINGLE},      {kTypeFirstOfPair, IMAGE_NONE, IMAGE_FIRST},
+      {kTypeSecondOfPair, IMAGE_FIRST, IMAGE_SECOND}, {kTypeFirstOfPair, IMAGE_FIRST, IMAGE_FIRST},
+      {0x12345678, IMAGE_NONE, IMAGE_NONE},         {0x12345678, IMAGE_FIRST, IMAGE_FIRST},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    ImageKind kind = c.before;
+    UpgradeImage image;
+    ASSERT_TRUE(Load(dir_.WriteBytes("k.uuc", ComposeImage(c.type, PatternPayload(100))), kind, image));
+    EXPECT_EQ(kind, c.after);
+  }
+}
+
+TEST_F(ImageTest, OnlyRegularFilesOpen) {
+  ASSERT_EQ(::mkfifo((dir_.path() / "fifo.uuc").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir_.path() / "folder.uuc");
+  struct Case {
+    std::string path;
+    const char* fragment;
+  };
+  const Case cases[] = {
+      {(dir_.path() / "missing.uuc").string(), "No such file"},
+      {(dir_.path() / "folder.uuc").string(), "is a folder"},
+      {(dir_.path() / "fifo.uuc").string(), "not a regular file"},
+      {"/dev/null", "not a regular file"},
+      {"", "no file name"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    ImageFile file;
+    std::string why;
+    EXPECT_FALSE(file.Open(c.path, &why));
+    EXPECT_NE(why.find(c.fragment), std::string::npos) << why;
+  }
+}
+
+TEST_F(ImageTest, InspectionAgreesWithTheLoad) {
+  const auto path = dir_.WriteBytes("p.u01", ComposeImage(kTypeFirstOfPair, PatternPayload(2042)));
+  ImageFile file;
+  ASSERT_TRUE(file.Open(path, nullptr));
+  const ImageInspection seen = InspectImage(file, IMAGE_NONE);
+  EXPECT_TRUE(seen.loads);
+  EXPECT_EQ(seen.kindAfterLoad, IMAGE_FIRST);
+  EXPECT_EQ(seen.lastPacketIndex, 2u);
+  EXPECT_EQ(seen.fileLength, 2042u + 64);
+
+  ImageFile second;
+  ASSERT_TRUE(second.Open(dir_.WriteBytes("q.u02", ComposeImage(kTypeSecondOfPair, {})), nullptr));
+  const ImageInspection alone = InspectImage(second, IMAGE_NONE);
+  EXPECT_FALSE(alone.loads);
+  EXPECT_EQ(alone.refusal, "Invalid Second file");
+}
+
+}  // namespace
+}  // namespace irdload
