@@ -1,0 +1,54 @@
+// The command-line front end's commands, callable from main() and from tests.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "serial/PortInventory.h"
+
+namespace irdload::cli {
+
+/// Exit codes, as documented in --help.
+enum ExitCode : int {
+  EXIT_OK = 0,
+  EXIT_INTERNAL = 1,      // something outside the download failed (e.g. the virtual IRD)
+  EXIT_REFUSED = 2,       // usage error, or an upgrade file that cannot be sent
+  EXIT_PORT = 3,          // the serial port cannot be opened
+  EXIT_IRD_FAILED = 4,    // the IRD's failure terminate, or a transfer the PC had to end
+  EXIT_NO_RESPONSE = 5,   // the IRD stopped answering (retry limit) or never answered in time
+  EXIT_VERIFY = 6,        // --simulate: the virtual IRD's image differs from the file
+  EXIT_STOPPED = 130,     // stopped by Ctrl-C (SIGINT) or SIGTERM
+};
+
+struct SendOptions {
+  std::string port = "COM1";
+  std::vector<std::string> files;
+  bool simulate = false;
+  std::uint32_t simulateBaud = 115200;  // the virtual IRD's line pacing; 0 = unpaced
+  /// With --simulate: faults for the virtual IRD, as "Kind[@at[:value]]" (e.g. "NackPacket@3").
+  std::vector<std::string> simulateFaults;
+  std::string tracePath;
+  std::chrono::seconds connectTimeout{0};  // 0: wait for the IRD until stopped
+  int readPauses = 50;
+  bool handleSignals = true;  // tests run the command without touching the process's signals
+};
+
+int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err);
+int RunInspect(const std::string& file, std::ostream& out, std::ostream& err);
+int RunPorts(const InventoryRoots& roots, std::ostream& out);
+
+struct SampleOptions {
+  std::string path;
+  std::size_t size = 65536;
+  std::string type = "single";  // single, first, second
+  std::uint32_t seed = 1;
+};
+int RunMakeSample(const SampleOptions& options, std::ostream& out, std::ostream& err);
+
+/// Parses the command line and runs the command.
+int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+}  // namespace irdload::cli

@@ -1,0 +1,41 @@
+#include "cli/WireTrace.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace irdload::cli {
+
+bool WireTrace::Open(const std::string& path, std::string* error) {
+  out_.open(path, std::ios::out | std::ios::trunc);
+  if (!out_) {
+    if (error) *error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  out_ << "# irdload wire trace: seconds, direction, bytes (hex)\n";
+  start_ = std::chrono::steady_clock::now();
+  return true;
+}
+
+void WireTrace::Record(WireDirection direction, const std::uint8_t* data, std::size_t length) {
+  const double t =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  std::string line;
+  line.reserve(32 + length * 3);
+  char head[48];
+  std::snprintf(head, sizeof head, "%12.6f %s", t,
+                direction == WireDirection::ToDevice ? "PC>IRD" : "IRD>PC");
+  line += head;
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (std::size_t i = 0; i < length; ++i) {
+    line += ' ';
+    line += kHex[data[i] >> 4];
+    line += kHex[data[i] & 0xF];
+  }
+  line += '\n';
+  std::lock_guard lk(mu_);
+  out_ << line;
+  out_.flush();
+}
+
+}  // namespace irdload::cli

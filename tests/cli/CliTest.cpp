@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "cli/Commands.h"
+#include "engine/Image.h"
+#include "engine/ImageWriter.h"
+#include "support/PtyPair.h"
+#include "support/TempDir.h"
+
+namespace irdload::cli {
+namespace {
+
+struct Result {
+  int code;
+  std::string out, err;
+};
+
+Result Cli(std::vector<std::string> args) {
+  args.insert(args.begin(), "irdload-cli");
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  std::ostringstream out, err;
+  // The send command masks SIGINT and SIGTERM in this thread while it runs and restores them.
+  const int code = RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
+  return {code, out.str(), err.str()};
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  std::string Image(const std::string& name, std::uint32_t type, std::size_t size, std::uint32_t seed = 1) {
+    return dir_.WriteBytes(name, ComposeImage(type, PatternPayload(size, seed)));
+  }
+  test::TempDir dir_;
+};
+
+TEST_F(CliTest, RefusedInputExitsWithItsCodeAndMessage) {
+  const auto single = Image("fw.uuc", kTypeSingle, 3000);
+  const auto first = Image("fw.u01", kTypeFirstOfPair, 3000);
+  const auto second = Image("fw.u02", kTypeSecondOfPair, 2000);
+  const auto upper = Image("MAIN.UUC", kTypeSingle, 10);
+  auto badMagic = ComposeImage(kTypeSingle, PatternPayload(100));
+  badMagic[1] = 0;
+  const auto magic = dir_.WriteBytes("magic.uuc", badMagic);
+  auto longer = ComposeImage(kTypeSingle, PatternPayload(100));
+  WriteLe32(longer.data() + kSizeOffset, 101);
+  const auto sizeBig = dir_.WriteBytes("big.uuc", longer);
+  const auto shortFile = dir_.WriteBytes("short.uuc", std::vector<std::uint8_t>(40, 0));
+  const auto empty = dir_.WriteBytes("empty.uuc", {});
+  const auto spaced = Image("with space é.uuc", kTypeSingle, 10);
+  std::filesystem::create_directory(dir_.path() / "folder.uuc");
+  const std::string folder = (dir_.path() / "folder.uuc").string();
+  const std::string missing = (dir_.path() / "missing.uuc").string();
+  const auto unreadable = Image("locked.uuc", kTypeSingle, 10);
+  ::chmod(unreadable.c_str(), 0);
+  const bool root = ::geteuid() == 0;
+
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    const char* fragment;  // in stderr
+  };
+  std::vector<Case> cases = {
+      {{"send"}, EXIT_REFUSED, "files is required"},
+      {{"send", "--bogus", single}, EXIT_REFUSED, "--bogus"},
+      {{"frobnicate"}, EXIT_REFUSED, "subcommand"},
+      {{"send", single, second, single}, EXIT_REFUSED, "files"},
+      {{"send", missing}, EXIT_REFUSED, "Open Error!"},
+      {{"send", folder}, EXIT_REFUSED, "is a folder"},
+      {{"send", empty}, EXIT_REFUSED, "Read Error!"},
+      {{"send", shortFile}, EXIT_REFUSED, "Read Error!"},
+      {{"send", magic}, EXIT_REFUSED, "Invalid file: magic number miss match"},
+      {{"send", sizeBig}, EXIT_REFUSED, "Invalid file size: check main.auc"},
+      {{"send", upper}, EXIT_REFUSED, "Invalid File"},
+      {{"send", second}, EXIT_REFUSED, "Invalid File"},
+      {{"send", second, first}, EXIT_REFUSED, "Invalid File"},
+      {{"send", first, single}, EXIT_REFUSED, "Invalid Second File"},
+      {{"send", first}, EXIT_REFUSED, "needs its second file"},
+      {{"send", single, second}, EXIT_REFUSED, "takes no second file"},
+      {{"send", "--simulate", "--simulate-fault", "Nonsense@1", single}, EXIT_REFUSED, "unknown fault"},
+      {{"send", "--port", "/dev/irdload-absent", single}, EXIT_PORT, "/dev/irdload-absent Open Error!"},
+      {{"send", "--port", single, single}, EXIT_PORT, "not a serial port"},
+      {{"inspect", magic}, EXIT_REFUSED, ""},
+      {{"inspect", missing}, EXIT_REFUSED, "No such file"},
+  };
+  if (!root) cases.push_back({{"send", unreadable}, EXIT_REFUSED, "Permission denied"});
+  // The pair in the wrong type order: a .u02-named file that is really a first file.
+  const auto fakeSecond = Image("odd.u02", kTypeFirstOfPair, 10);
+  const auto fakeFirst = Image("odd.u01", kTypeSecondOfPair, 10);
+  cases.push_back({{"send", fakeFirst, fakeSecond}, EXIT_REFUSED, "Invalid Second file"});
+  (void)spaced;
+
+  for (const auto& c : cases) {
+    std::string label;
+    for (const auto& a : c.args) label += a + " ";
+    SCOPED_TRACE(label);
+    const Result r = Cli(c.args);
+    EXPECT_EQ(r.code, c.code) << r.err;
+    EXPECT_NE(r.err.find(c.fragment), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(CliTest, SimulatedSendsArriveByteForByte) {
+  const auto spaced = Image("with space é.uuc", kTypeSingle, 5000, 7);
+  const auto first = Image("pair.u01", kTypeFirstOfPair, 3000, 1);
+  const auto second = Image("pair.u02", kTypeSecondOfPair, 2100, 2);
+  struct Case {
+    std::vector<std::string> files;
+    std::size_t bytes;
+  };
+  const Case cases[] = {{{spaced}, 5000}, {{first, second}, 5100}};
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"send", "--simulate", "--baud", "0"};
+    args.insert(args.end(), c.files.begin(), c.files.end());
+    const Result r = Cli(args);
+    EXPECT_EQ(r.code, EXIT_OK) << r.err;
+    EXPECT_NE(r.out.find("Verified: the virtual IRD holds the image byte for byte (" +
+                         std::to_string(c.bytes) + " bytes)"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.err.find("Download end successfully."), std::string::npos);
+  }
+}
+
+TEST_F(CliTest, IrdFailuresMapToTheirExitCodes) {
+  const auto single = Image("fw.uuc", kTypeSingle, 3000);
+  struct Case {
+    std::vector<std::string> extra;
+    int code;
+    const char* fragment;
+  };
+  const Case cases[] = {
+      {{"--simulate-fault", "FailTerminate"}, EXIT_IRD_FAILED, "Download Fail."},
+      {{"--simulate-fault", "SilentFrom@4", "--read-pauses", "0"}, EXIT_NO_RESPONSE,
+       "IRD No response: Retry download."},
+      {{"--simulate-fault", "NackPacket@1", "--simulate-fault", "ClearBit20@2"}, EXIT_OK,
+       "Download end successfully."},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"send", "--simulate", "--baud", "0"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    args.push_back(single);
+    SCOPED_TRACE(c.fragment);
+    const Result r = Cli(args);
+    EXPECT_EQ(r.code, c.code) << r.err;
+    EXPECT_NE(r.err.find(c.fragment), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(CliTest, ConnectTimeoutGivesUpOnASilentPort) {
+  test::PtyPair line;
+  const auto single = Image("fw.uuc", kTypeSingle, 10);
+  const Result r = Cli({"send", "--port", line.slavePath(), "--connect-timeout", "1", single});
+  EXPECT_EQ(r.code, EXIT_NO_RESPONSE);
+  EXPECT_NE(r.err.find("did not answer the connect request"), std::string::npos) << r.err;
+}
+
+TEST_F(CliTest, TraceRecordsBothDirectionsInHex) {
+  const auto single = Image("fw.uuc", kTypeSingle, 10);
+  const std::string trace = (dir_.path() / "wire.txt").string();
+  const Result r = Cli({"send", "--simulate", "--baud", "0", "--trace", trace, single});
+  ASSERT_EQ(r.code, EXIT_OK) << r.err;
+  std::ifstream in(trace);
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_NE(text.find("PC>IRD e1\n"), std::string::npos) << text.substr(0, 400);
+  EXPECT_NE(text.find("IRD>PC e2\n"), std::string::npos);
+  EXPECT_NE(text.find("PC>IRD 47 "), std::string::npos);
+  EXPECT_NE(text.find("PC>IRD ed\n"), std::string::npos);
+}
+
+TEST_F(CliTest, InspectShowsTheHeaderAndVerdict) {
+  const auto first = Image("fw.u01", kTypeFirstOfPair, 1000000);
+  const Result r = Cli({"inspect", first});
+  EXPECT_EQ(r.code, EXIT_OK);
+  for (const char* line : {"payload size:  1000000 bytes", "packets:       980 of 1024 bytes",
+                           "estimate:      02:01", "type code:     0xFFEEFFAA (first file of a pair)",
+                           "would load:    yes"}) {
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+  }
+}
+
+TEST_F(CliTest, PortsOnAnEmptySystemSaysSo) {
+  std::ostringstream out;
+  EXPECT_EQ(RunPorts({dir_.path() / "sys", dir_.path() / "dev"}, out), EXIT_OK);
+  EXPECT_EQ(out.str(), "No serial ports found.\n");
+}
+
+TEST_F(CliTest, HelpAndVersion) {
+  Result r = Cli({"--version"});
+  EXPECT_EQ(r.code, EXIT_OK);
+  EXPECT_EQ(r.out, "irdload-cli 1.0.0\n");
+  r = Cli({"send", "--help"});
+  EXPECT_EQ(r.code, EXIT_OK);
+  EXPECT_NE(r.out.find("--simulate"), std::string::npos);
+}
+
+TEST_F(CliTest, MakeSampleWritesALoadableImage) {
+  const std::string path = (dir_.path() / "sample.uuc").string();
+  ASSERT_EQ(Cli({"make-sample", "--size", "4096", path}).code, EXIT_OK);
+  EXPECT_EQ(Cli({"inspect", path}).code, EXIT_OK);
+  EXPECT_EQ(Cli({"make-sample", "--type", "odd", path}).code, EXIT_REFUSED);
+}
+
+}  // namespace
+}  // namespace irdload::cli
