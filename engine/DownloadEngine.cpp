@@ -76,6 +76,11 @@ bool DownloadEngine::RunPass() {
   return state_ != STATUS_IDLE;
 }
 
+DownloadEngine::Snapshot DownloadEngine::snapshot() const {
+  return {state_.load(), kind_,         packetIndex_,    image_.lastPacketIndex, image_.payloadSize,
+          retryCount_,   lastPacketSent_, image_.payload != nullptr};
+}
+
 int DownloadEngine::StartDownload() {
   if (OnWorker()) return StartSteps(true, runStop_.get_token());
   {

@@ -95,6 +95,20 @@ class DownloadEngine {
   /// Manual mode only: one pass of the worker loop. Returns false once the engine is idle.
   bool RunPass();
 
+  /// The download state at a pass boundary, for fuzzers and tests (manual mode, or while the
+  /// worker is parked).
+  struct Snapshot {
+    int state;
+    ImageKind kind;
+    std::uint32_t packetIndex;
+    std::uint32_t lastPacketIndex;
+    std::uint32_t payloadSize;
+    int retryCount;
+    bool lastPacketSent;
+    bool payloadHeld;
+  };
+  Snapshot snapshot() const;
+
   static std::string Mode();
 
  private:

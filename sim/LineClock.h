@@ -1,0 +1,23 @@
+// Time on the simulated line: CLOCK_MONOTONIC instants and absolute sleeps, so that paced
+// bytes follow a schedule instead of piling up sleep errors.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+
+namespace irdload::sim {
+
+// An instant on CLOCK_MONOTONIC, as the time since that clock's origin.
+using MonotonicTime = std::chrono::nanoseconds;
+
+MonotonicTime MonotonicNow();
+
+// Line time of one byte: start bit, 8 data bits, stop bit.
+std::chrono::nanoseconds ByteLineTime(std::uint32_t baud);
+
+// Sleeps until `deadline` (TIMER_ABSTIME), waking at least every few milliseconds to look at
+// `stop`. False when it returned early because `stop` was set.
+bool SleepUntil(MonotonicTime deadline, const std::atomic<bool>& stop);
+
+}  // namespace irdload::sim

@@ -1,0 +1,878 @@
+// The virtual IRD driven through its real pseudo-terminal by a small scripted PC.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <iomanip>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/Link.h"
+#include "sim/VirtualIrd.h"
+
+namespace irdload::sim {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+// Only ever a bound on a wait, never a claim about speed: sanitizer builds share two cores.
+constexpr std::chrono::milliseconds kReplyBound = 10s;
+// How long the PC listens before deciding the IRD has gone quiet, where that is the expectation.
+constexpr std::chrono::milliseconds kQuietBound = 300ms;
+constexpr std::chrono::milliseconds kConnectRepeat = 50ms;
+
+constexpr std::uint32_t kTypeSingle = 0xFFEEFFCC;
+constexpr std::uint32_t kTypeFirst = 0xFFEEFFAA;
+constexpr std::uint32_t kTypeSecond = 0xFFEEFFBB;
+
+std::string Hex(std::uint8_t byte) {
+  std::ostringstream out;
+  out << "0x" << std::hex << std::setw(2) << std::setfill('0') << int{byte};
+  return out.str();
+}
+
+bool IsCommandLike(std::uint8_t byte) {
+  const std::uint8_t normalised = NormaliseReply(byte);
+  return normalised >= CMD_CONNECT_REQ && normalised <= CMD_CONNECT_RE_ACK;
+}
+
+void PutLe32(std::uint8_t* at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+struct TestFile {
+  Bytes header;
+  Bytes payload;
+};
+
+// An upgrade file with a valid header; the bytes the IRD must pass through are not zero, so a
+// header stored in the wrong place or cut short shows.
+TestFile MakeFile(std::uint32_t payloadSize, std::uint32_t typeCode = kTypeSingle,
+                  std::uint8_t salt = 1) {
+  TestFile file;
+  file.header.resize(kHeaderSize);
+  for (std::size_t i = 0; i < kHeaderSize; ++i) {
+    file.header[i] = static_cast<std::uint8_t>(i * 7 + salt);
+  }
+  PutLe32(&file.header[0], 0x04212500);
+  PutLe32(&file.header[20], typeCode);
+  PutLe32(&file.header[28], payloadSize);
+  file.payload.resize(payloadSize);
+  for (std::uint32_t i = 0; i < payloadSize; ++i) {
+    file.payload[i] = static_cast<std::uint8_t>(i * 31 + i / 251 + salt);
+  }
+  return file;
+}
+
+std::vector<Bytes> PacketsOf(const TestFile& file) {
+  const auto size = static_cast<std::uint32_t>(file.payload.size());
+  const std::uint32_t last = LastPacketIndex(size);
+  std::vector<Bytes> packets;
+  for (std::uint32_t k = 0; k <= last; ++k) {
+    DataPacket packet{};
+    BuildDataPacket(packet, file.payload.data(), size, last, k);
+    packets.emplace_back(packet.begin(), packet.end());
+  }
+  return packets;
+}
+
+// The PC's end of the line: the slave opened raw, as a serial port would be.
+class PcEnd {
+ public:
+  PcEnd() = default;
+  PcEnd(const PcEnd&) = delete;
+  PcEnd& operator=(const PcEnd&) = delete;
+  ~PcEnd() { Close(); }
+
+  ::testing::AssertionResult Open(const std::string& path) {
+    Close();
+    fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd_ < 0) {
+      return ::testing::AssertionFailure() << "open " << path << ": " << std::strerror(errno);
+    }
+    termios tio{};
+    if (tcgetattr(fd_, &tio) != 0) return ::testing::AssertionFailure() << "tcgetattr";
+    cfmakeraw(&tio);
+    if (tcsetattr(fd_, TCSANOW, &tio) != 0) return ::testing::AssertionFailure() << "tcsetattr";
+    return ::testing::AssertionSuccess();
+  }
+
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+  int fd() const { return fd_; }
+
+  ::testing::AssertionResult Send(const Bytes& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return ::testing::AssertionFailure() << "write: " << std::strerror(errno);
+      done += static_cast<std::size_t>(n);
+    }
+    return ::testing::AssertionSuccess();
+  }
+
+  // One byte, or nothing when the bound passes or the line is gone.
+  std::optional<std::uint8_t> Receive(std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() < 0) return std::nullopt;
+      pollfd p{fd_, POLLIN, 0};
+      const int ready = poll(&p, 1, static_cast<int>(left.count()) + 1);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) return std::nullopt;
+      std::uint8_t byte = 0;
+      const ssize_t n = read(fd_, &byte, 1);
+      if (n == 1) return byte;
+      if (n < 0 && errno == EINTR) continue;
+      return std::nullopt;
+    }
+  }
+
+  ::testing::AssertionResult Expect(std::uint8_t expected) {
+    const std::optional<std::uint8_t> got = Receive(kReplyBound);
+    if (!got) return ::testing::AssertionFailure() << "no reply, expected " << Hex(expected);
+    if (*got != expected) {
+      return ::testing::AssertionFailure() << "got " << Hex(*got) << ", expected " << Hex(expected);
+    }
+    return ::testing::AssertionSuccess();
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// What a strictly scripted PC sent and was answered, to compare with the IRD's wire logs.
+struct Wire {
+  Bytes fromPc;
+  Bytes toPc;
+};
+
+::testing::AssertionResult Step(PcEnd& pc, Wire& wire, const Bytes& send,
+                                std::optional<std::uint8_t> reply) {
+  if (auto sent = pc.Send(send); !sent) return sent;
+  wire.fromPc.insert(wire.fromPc.end(), send.begin(), send.end());
+  if (!reply) return ::testing::AssertionSuccess();
+  if (auto heard = pc.Expect(*reply); !heard) return heard << " after " << send.size() << " bytes";
+  wire.toPc.push_back(*reply);
+  return ::testing::AssertionSuccess();
+}
+
+// Connect, then have the header accepted.
+::testing::AssertionResult Connect(PcEnd& pc, Wire& wire, const TestFile& file) {
+  for (const auto& [send, reply] :
+       std::vector<std::pair<Bytes, std::uint8_t>>{{{CMD_CONNECT_REQ}, CMD_CONNECT_ACK},
+                                                   {{CMD_CONNECT_RE_ACK}, CMD_HEADER_REQ},
+                                                   {file.header, CMD_HEADER_ACK}}) {
+    if (auto step = Step(pc, wire, send, reply); !step) return step;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// From the header answer to the terminate answer, every packet accepted.
+::testing::AssertionResult SendPayload(PcEnd& pc, Wire& wire, const TestFile& file) {
+  if (auto step = Step(pc, wire, {CMD_HEADER_ANSWER}, CMD_DATA_REQ); !step) return step;
+  const std::vector<Bytes> packets = PacketsOf(file);
+  for (std::size_t k = 0; k < packets.size(); ++k) {
+    if (auto step = Step(pc, wire, packets[k], CMD_DATA_ACK); !step) return step << " packet " << k;
+    const std::uint8_t next = k + 1 < packets.size() ? CMD_DATA_REQ : CMD_TERMINATE_OK;
+    if (auto step = Step(pc, wire, {CMD_DATA_ANSWER}, next); !step) return step;
+  }
+  return Step(pc, wire, {CMD_TERMINATE_ANSWER}, std::nullopt);
+}
+
+::testing::AssertionResult RunFile(PcEnd& pc, Wire& wire, const TestFile& file) {
+  if (auto connected = Connect(pc, wire, file); !connected) return connected;
+  return SendPayload(pc, wire, file);
+}
+
+void ExpectReceivedIntact(const ReceivedFile& got, const TestFile& sent) {
+  EXPECT_TRUE(
+      std::equal(got.header.begin(), got.header.end(), sent.header.begin(), sent.header.end()));
+  EXPECT_EQ(got.payload, sent.payload);
+  const auto packets = static_cast<std::uint32_t>(sent.payload.size() / kChunkSize + 1);
+  EXPECT_EQ(got.packetsExpected, packets);
+  EXPECT_EQ(got.packetsAccepted, packets);
+  EXPECT_TRUE(got.terminated);
+}
+
+// A PC that reacts to whatever arrives, as the real one does: it repeats the connect request
+// until answered, resends a rejected packet, and ignores noise.
+struct PcOutcome {
+  bool finished = false;  // answered the last file's terminate request
+  bool lineGone = false;  // saw the hang-up
+  bool confused = false;  // asked for a packet beyond the last
+  Bytes received;
+  std::size_t packetsSent = 0;
+};
+
+PcOutcome RunReactingPc(PcEnd& pc, const std::vector<TestFile>& files,
+                        std::chrono::milliseconds patience) {
+  using Clock = std::chrono::steady_clock;
+  PcOutcome out;
+  std::size_t fileIndex = 0;
+  std::vector<Bytes> packets = PacketsOf(files[0]);
+  std::size_t nextPacket = 0;
+  bool connecting = true;
+  auto lastHeard = Clock::now();
+  auto lastConnectRequest = Clock::now();
+  const auto send = [&](const Bytes& bytes) {
+    if (!pc.Send(bytes)) out.lineGone = true;
+    return !out.lineGone;
+  };
+  if (!send({CMD_CONNECT_REQ})) return out;
+  for (;;) {
+    pollfd p{pc.fd(), POLLIN, 0};
+    const int ready = poll(&p, 1, 5);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready > 0 && (p.revents & POLLHUP) != 0) {
+      out.lineGone = true;
+      return out;
+    }
+    if (ready > 0 && (p.revents & POLLIN) != 0) {
+      std::uint8_t byte = 0;
+      if (read(pc.fd(), &byte, 1) != 1) {
+        out.lineGone = true;
+        return out;
+      }
+      out.received.push_back(byte);
+      lastHeard = Clock::now();
+      bool sent = true;
+      switch (NormaliseReply(byte)) {
+        case CMD_CONNECT_ACK:
+          if (connecting) sent = send({CMD_CONNECT_RE_ACK});
+          connecting = false;
+          break;
+        case CMD_HEADER_REQ:
+          sent = send(files[fileIndex].header);
+          break;
+        case CMD_HEADER_ACK:
+        case CMD_HEADER_NACK:
+          sent = send({CMD_HEADER_ANSWER});
+          break;
+        case CMD_DATA_REQ:
+          if (nextPacket >= packets.size()) {
+            out.confused = true;
+            return out;
+          }
+          sent = send(packets[nextPacket]);
+          ++out.packetsSent;
+          break;
+        case CMD_DATA_ACK:
+          ++nextPacket;
+          sent = send({CMD_DATA_ANSWER});
+          break;
+        case CMD_DATA_NACK:
+          sent = send({CMD_DATA_ANSWER});
+          break;
+        case CMD_TERMINATE_OK:
+        case CMD_TERMINATE_FAIL:
+          if (!send({CMD_TERMINATE_ANSWER})) return out;
+          if (++fileIndex == files.size()) {
+            out.finished = true;
+            return out;
+          }
+          packets = PacketsOf(files[fileIndex]);
+          nextPacket = 0;
+          connecting = true;
+          lastConnectRequest = Clock::now();
+          sent = send({CMD_CONNECT_REQ});
+          break;
+        default:
+          break;  // noise
+      }
+      if (!sent) return out;
+      continue;
+    }
+    if (connecting && Clock::now() - lastConnectRequest >= kConnectRepeat) {
+      if (!send({CMD_CONNECT_REQ})) return out;
+      lastConnectRequest = Clock::now();
+    }
+    if (Clock::now() - lastHeard > patience) return out;
+  }
+}
+
+class VirtualIrdTest : public ::testing::Test {
+ protected:
+  void StartIrd(VirtualIrd::Options options = {}) {
+    ird_ = std::make_unique<VirtualIrd>(std::move(options));
+    std::string error;
+    ASSERT_TRUE(ird_->Start(&error)) << error;
+    ASSERT_FALSE(ird_->SlavePath().empty());
+    ASSERT_TRUE(pc_.Open(ird_->SlavePath()));
+  }
+
+  std::unique_ptr<VirtualIrd> ird_;
+  PcEnd pc_;  // closed before the IRD goes away
+};
+
+// --- A clean download, byte for byte ---------------------------------------------------------
+
+struct SizeCase {
+  const char* name;
+  std::uint32_t payloadSize;
+};
+
+void PrintTo(const SizeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ExactExchangeTest : public VirtualIrdTest, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(ExactExchangeTest, FollowsTheTableByteForByteAndReassemblesThePayload) {
+  ASSERT_NO_FATAL_FAILURE(StartIrd());
+  const TestFile file = MakeFile(GetParam().payloadSize);
+  Wire wire;
+  ASSERT_TRUE(RunFile(pc_, wire, file));
+  ASSERT_TRUE(ird_->WaitForTerminatedFiles(1, kReplyBound));
+
+  const Report report = ird_->GetReport();
+  ASSERT_EQ(report.files.size(), 1u);
+  ExpectReceivedIntact(report.files[0], file);
+  EXPECT_EQ(report.files[0].packetsRejected, 0u);
+  EXPECT_EQ(report.files[0].headersRejected, 0u);
+  EXPECT_TRUE(report.files[0].successTerminate);
+  EXPECT_EQ(report.fromPc, wire.fromPc);
+  EXPECT_EQ(report.toPc, wire.toPc);
+  EXPECT_EQ(report.unexpectedBytes, 0u);
+  EXPECT_TRUE(report.faultsInjected.empty());
+  EXPECT_FALSE(report.lineGone);
+  EXPECT_FALSE(report.fromPcTruncated);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ExactExchangeTest,
+                         ::testing::Values(SizeCase{"Empty", 0}, SizeCase{"OnePacket", 700},
+                                           SizeCase{"ThreePackets", 2500},
+                                           // Exact multiples end with a packet of zero fill only.
+                                           SizeCase{"OneChunkExactly", 1021},
+                                           SizeCase{"TwoChunksExactly", 2042}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(VirtualIrdTest, ChainedSecondFileIsTakenAsANewFile) {
+  ASSERT_NO_FATAL_FAILURE(StartIrd());
+  const TestFile first = MakeFile(1500, kTypeFirst, 3);
+  const TestFile second = MakeFile(2100, kTypeSecond, 9);
+  Wire wire;
+  ASSERT_TRUE(RunFile(pc_, wire, first));
+  ASSERT_TRUE(RunFile(pc_, wire, second));
+  ASSERT_TRUE(ird_->WaitForTerminatedFiles(2, kReplyBound));
+
+  const Report report = ird_->GetReport();
+  ASSERT_EQ(report.files.size(), 2u);
+  ExpectReceivedIntact(report.files[0], first);
+  ExpectReceivedIntact(report.files[1], second);
+  EXPECT_EQ(report.fromPc, wire.fromPc);
+  EXPECT_EQ(report.toPc, wire.toPc);
+}
+
+// --- Protocol rules -----------------------------------------------------------------------
+
+TEST_F(VirtualIrdTest, EveryConnectRequestIsAnsweredUntilTheReAcknowledge) {
+  ASSERT_NO_FATAL_FAILURE(StartIrd());
+  // Three requests queued before the IRD could answer, then one more while it waits for 0xEF.
+  ASSERT_TRUE(pc_.Send({CMD_CONNECT_REQ, CMD_CONNECT_REQ, CMD_CONNECT_REQ}));
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(pc_.Expect(CMD_CONNECT_ACK)) << "request " << i;
+  ASSERT_TRUE(pc_.Send({CMD_CONNECT_REQ}));
+  ASSERT_TRUE(pc_.Expect(CMD_CONNECT_ACK));
+  ASSERT_TRUE(pc_.Send({CMD_CONNECT_RE_ACK}));
+  ASSERT_TRUE(pc_.Expect(CMD_HEADER_REQ));
+
+  const Report report = ird_->GetReport();
+  EXPECT_EQ(report.toPc, (Bytes{CMD_CONNECT_ACK, CMD_CONNECT_ACK, CMD_CONNECT_ACK, CMD_CONNECT_ACK,
+                                CMD_HEADER_REQ}));
+  EXPECT_EQ(report.files.size(), 1u);
+  EXPECT_EQ(report.unexpectedBytes, 0u);
+}
+
+TEST_F(VirtualIrdTest, BytesOutOfTurnAreCountedAndIgnored) {
+  ASSERT_NO_FATAL_FAILURE(StartIrd());
+  const TestFile file = MakeFile(300);
+  Wire wire;
+  // Each reply checked below is the next byte on the line, so an answer to any of the stray
+  // bytes would show up in its place.
+  ASSERT_TRUE(Step(pc_, wire, {0x00, CMD_CONNECT_RE_ACK, CMD_DATA_ANSWER}, std::nullopt));
+  ASSERT_TRUE(Connect(pc_, wire, file));
+  ASSERT_TRUE(Step(pc_, wire, {CMD_CONNECT_REQ, CMD_DATA_ANSWER}, std::nullopt));
+  ASSERT_TRUE(SendPayload(pc_, wire, file));
+  ASSERT_TRUE(ird_->WaitForTerminatedFiles(1, kReplyBound));
+
+  const Report report = ird_->GetReport();
+  EXPECT_EQ(report.unexpectedBytes, 5u);
+  ASSERT_EQ(report.files.size(), 1u);
+  ExpectReceivedIntact(report.files[0], file);
+  EXPECT_EQ(report.toPc, wire.toPc);
+}
+
+TEST_F(VirtualIrdTest, HeaderWithWrongMagicIsRejectedAndAskedForAgain) {
+  ASSERT_NO_FATAL_FAILURE(StartIrd());
+  const TestFile file = MakeFile(900);
+  TestFile byteSwapped = file;
+  std::reverse(byteSwapped.header.begin(), byteSwapped.header.begin() + 4);
+  Wire wire;
+  ASSERT_TRUE(Step(pc_, wire, {CMD_CONNECT_REQ}, CMD_CONNECT_ACK));
+  ASSERT_TRUE(Step(pc_, wire, {CMD_CONNECT_RE_ACK}, CMD_HEADER_REQ));
+  ASSERT_TRUE(Step(pc_, wire, byteSwapped.header, CMD_HEADER_NACK));
+  ASSERT_TRUE(Step(pc_, wire, {CMD_HEADER_ANSWER}, CMD_HEADER_REQ));
+  ASSERT_TRUE(Step(pc_, wire, file.header, CMD_HEADER_ACK));
+  ASSERT_TRUE(SendPayload(pc_, wire, file));
+  ASSERT_TRUE(ird_->WaitForTerminatedFiles(1, kReplyBound));
+
+  const Report report = ird_->GetReport();
+  ASSERT_EQ(report.files.size(), 1u);
+  EXPECT_EQ(report.files[0].headersRejected, 1u);
+  ExpectReceivedIntact(report.files[0], file);
+}
+
+struct DamageCase {
+  const char* name;
+  std::size_t offset;
+  std::uint8_t xorMask;
+};
+
+void PrintTo(const DamageCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class DamagedPacketTest : public VirtualIrdTest,
+                          public ::testing::WithParamInterface<DamageCase> {};
+
+TEST_P(DamagedPacketTest, IsRejectedAndTheResendIsTaken) {
+  ASSERT_NO_FATAL_FAILURE(StartIrd());
+  const TestFile file = MakeFile(800);
+  const Bytes good = PacketsOf(file)[0];
+  Bytes damaged = good;
+  damaged[GetParam().offset] ^= GetParam().xorMask;
+  Wire wire;
+  ASSERT_TRUE(Connect(pc_, wire, file));
+  ASSERT_TRUE(Step(pc_, wire, {CMD_HEADER_ANSWER}, CMD_DATA_REQ));
+  ASSERT_TRUE(Step(pc_, wire, damaged, CMD_DATA_NACK));
+  ASSERT_TRUE(Step(pc_, wire, {CMD_DATA_ANSWER}, CMD_DATA_REQ));
+  ASSERT_TRUE(Step(pc_, wire, good, CMD_DATA_ACK));
+  ASSERT_TRUE(Step(pc_, wire, {CMD_DATA_ANSWER}, CMD_TERMINATE_OK));
+  ASSERT_TRUE(Step(pc_, wire, {CMD_TERMINATE_ANSWER}, std::nullopt));
+  ASSERT_TRUE(ird_->WaitForTerminatedFiles(1, kReplyBound));
+
+  const Report report = ird_->GetReport();
+  ASSERT_EQ(report.files.size(), 1u);
+  EXPECT_EQ(report.files[0].packetsRejected, 1u);
+  ExpectReceivedIntact(report.files[0], file);
+}
+
+INSTANTIATE_TEST_SUITE_P(Damage, DamagedPacketTest,
+                         ::testing::Values(DamageCase{"TypeByte", 0, 0x01},
+                                           DamageCase{"FirstPayloadByte", 1, 0x80},
+                                           DamageCase{"FillByte", 900, 0x10},
+                                           DamageCase{"ChecksumHigh", 1022, 0x01},
+                                           DamageCase{"ChecksumLow", 1023, 0xFF}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- Scripted faults, each seen from the PC's side -------------------------------------------
+
+struct FaultCase {
+  const char* name;
+  std::vector<Fault> faults;
+  std::vector<std::uint32_t> payloadSizes;  // two sizes make a chained pair
+  std::uint32_t injections;                 // expected count for the first fault's kind
+  bool stalls;                              // the PC is expected to give up or lose the line
+  std::function<void(const Report&, const PcOutcome&, const std::vector<TestFile>&)> check;
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+std::size_t CountOf(const Bytes& bytes, std::uint8_t value) {
+  return static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), value));
+}
+
+void ExpectAllIntact(const Report& report, const std::vector<TestFile>& sent) {
+  ASSERT_EQ(report.files.size(), sent.size());
+  for (std::size_t i = 0; i < sent.size(); ++i) ExpectReceivedIntact(report.files[i], sent[i]);
+}
+
+const std::vector<FaultCase>& FaultCases() {
+  static const std::vector<FaultCase> cases = {
+      {"NackHeader",
+       {{FaultKind::NackHeader, 0}},
+       {2500},
+       1,
+       false,
+       [](const Report& r, const PcOutcome& pc, const auto& sent) {
+         ExpectAllIntact(r, sent);
+         EXPECT_EQ(r.files[0].headersRejected, 1u);
+         const auto nack = std::find(pc.received.begin(), pc.received.end(), CMD_HEADER_NACK);
+         ASSERT_LT(nack + 2, pc.received.end());
+         EXPECT_EQ(nack[1], CMD_HEADER_REQ);
+         EXPECT_EQ(nack[2], CMD_HEADER_ACK);
+       }},
+      {"NackHeaderCountsOverTheSession",
+       {{FaultKind::NackHeader, 1}},
+       {1500, 600},
+       1,
+       false,
+       [](const Report& r, const PcOutcome&, const auto& sent) {
+         ExpectAllIntact(r, sent);
+         EXPECT_EQ(r.files[0].headersRejected, 0u);
+         EXPECT_EQ(r.files[1].headersRejected, 1u);
+       }},
+      {"NackPacket",
+       {{FaultKind::NackPacket, 1}},
+       {2500},
+       1,
+       false,
+       [](const Report& r, const PcOutcome& pc, const auto& sent) {
+         ExpectAllIntact(r, sent);
+         EXPECT_EQ(r.files[0].packetsRejected, 1u);
+         EXPECT_EQ(pc.packetsSent, 4u);
+       }},
+      {"CorruptPacketByte",
+       {{FaultKind::CorruptPacketByte, 2}},
+       {2500},
+       1,
+       false,
+       [](const Report& r, const PcOutcome& pc, const auto& sent) {
+         ExpectAllIntact(r, sent);
+         EXPECT_EQ(r.files[0].packetsRejected, 1u);
+         EXPECT_EQ(pc.packetsSent, 4u);
+       }},
+      {"DropReply",
+       {{FaultKind::DropReply, 0}},
+       {700},
+       1,
+       false,
+       [](const Report& r, const PcOutcome&, const auto& sent) {
+         ExpectAllIntact(r, sent);
+         // The first acknowledge never came, so the PC had to ask again.
+         EXPECT_GE(CountOf(r.fromPc, CMD_CONNECT_REQ), 2u);
+       }},
+      {"CorruptReply",
+       {{FaultKind::CorruptReply, 0, 0x100}},
+       {700},
+       1,
+       false,
+       [](const Report& r, const PcOutcome& pc, const auto& sent) {
+         ExpectAllIntact(r, sent);
+         EXPECT_EQ(pc.received.front(), 0x00);  // the low 8 bits of the value
+         EXPECT_GE(CountOf(r.fromPc, CMD_CONNECT_REQ), 2u);
+       }},
+      {"ClearBit20",
+       {{FaultKind::ClearBit20, 2}},
+       {700},
+       1,
+       false,
+       [](const Report& r, const PcOutcome& pc, const auto& sent) {
+         // The PC normalises the byte and carries on.
+         ExpectAllIntact(r, sent);
+         ASSERT_GT(pc.received.size(), 2u);
+         EXPECT_EQ(pc.received[2] & 0x20, 0);
+         EXPECT_TRUE(IsCommandLike(pc.received[2]));
+         EXPECT_EQ(std::count_if(pc.received.begin(), pc.received.end(),
+                                 [](std::uint8_t b) { return (b & 0x20) == 0; }),
+                   1);
+       }},
+      {"Garbage",
+       {{FaultKind::Garbage, 1, 6}},
+       {700},
+       1,
+       false,
+       [](const Report& r, const PcOutcome& pc, const auto& sent) {
+         ExpectAllIntact(r, sent);
+         ASSERT_GT(pc.received.size(), 7u);
+         EXPECT_EQ(pc.received[0], CMD_CONNECT_ACK);
+         for (std::size_t i = 1; i <= 6; ++i) {
+           EXPECT_FALSE(IsCommandLike(pc.received[i])) << Hex(pc.received[i]);
+         }
+         EXPECT_TRUE(IsCommandLike(pc.received[7]));
+       }},
+      {"SilentFrom",
+       {{FaultKind::SilentFrom, 3}},
+       {2500},
+       1,
+       true,
+       [](const Report& r, const PcOutcome& pc, const auto&) {
+         EXPECT_EQ(pc.received.size(), 3u);
+         EXPECT_EQ(r.toPc.size(), 3u);
+         ASSERT_EQ(r.files.size(), 1u);
+         EXPECT_EQ(r.files[0].packetsAccepted, 0u);
+         EXPECT_FALSE(r.files[0].terminated);
+         EXPECT_FALSE(r.lineGone);
+       }},
+      {"FailTerminateEveryFile",
+       {{FaultKind::FailTerminate}},
+       {100, 1100},
+       2,
+       false,
+       [](const Report& r, const PcOutcome& pc, const auto& sent) {
+         ExpectAllIntact(r, sent);
+         EXPECT_EQ(CountOf(pc.received, CMD_TERMINATE_FAIL), 2u);
+         EXPECT_EQ(CountOf(pc.received, CMD_TERMINATE_OK), 0u);
+         for (const ReceivedFile& file : r.files) EXPECT_FALSE(file.successTerminate);
+       }},
+      {"DelayReply",
+       {{FaultKind::DelayReply, 1, 30000}},
+       {700},
+       1,
+       false,
+       [](const Report& r, const PcOutcome&, const auto& sent) { ExpectAllIntact(r, sent); }},
+      {"HangUpAt",
+       {{FaultKind::HangUpAt, 3}},
+       {2500},
+       1,
+       true,
+       [](const Report& r, const PcOutcome& pc, const auto&) {
+         EXPECT_TRUE(pc.lineGone);
+         EXPECT_TRUE(r.lineGone);
+         EXPECT_EQ(r.toPc.size(), 3u);
+       }},
+  };
+  return cases;
+}
+
+class FaultTest : public VirtualIrdTest, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(FaultTest, IsInjectedAndSeenByThePc) {
+  const FaultCase& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(StartIrd({.faults = c.faults, .seed = 42}));
+  std::vector<TestFile> files;
+  for (std::size_t i = 0; i < c.payloadSizes.size(); ++i) {
+    const std::uint32_t type = c.payloadSizes.size() == 1 ? kTypeSingle
+                               : i == 0                   ? kTypeFirst
+                                                          : kTypeSecond;
+    files.push_back(MakeFile(c.payloadSizes[i], type, static_cast<std::uint8_t>(i + 5)));
+  }
+  const PcOutcome outcome = RunReactingPc(pc_, files, c.stalls ? kQuietBound : kReplyBound);
+  EXPECT_FALSE(outcome.confused);
+  EXPECT_EQ(outcome.finished, !c.stalls);
+  // Returns at once when the files are in or the IRD has stopped, so the report is settled.
+  ird_->WaitForTerminatedFiles(files.size(), c.stalls && !outcome.lineGone ? 0ms : kReplyBound);
+
+  const Report report = ird_->GetReport();
+  const auto injected = report.faultsInjected.find(c.faults[0].kind);
+  ASSERT_NE(injected, report.faultsInjected.end());
+  EXPECT_EQ(injected->second, c.injections);
+  EXPECT_EQ(report.faultsInjected.size(), 1u);
+  c.check(report, outcome, files);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FaultTest, ::testing::ValuesIn(FaultCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(VirtualIrdTest, GarbageFollowsTheSeed) {
+  const auto noiseFor = [this](std::uint64_t seed) {
+    ird_.reset();
+    VirtualIrd::Options options;
+    options.faults = {{FaultKind::Garbage, 1, 8}};
+    options.seed = seed;
+    StartIrd(std::move(options));
+    Bytes received;
+    if (!pc_.Send({CMD_CONNECT_REQ, CMD_CONNECT_RE_ACK})) return received;
+    // Acknowledge, eight noise bytes, header request.
+    for (int i = 0; i < 10; ++i) {
+      const std::optional<std::uint8_t> byte = pc_.Receive(kReplyBound);
+      if (!byte) break;
+      received.push_back(*byte);
+    }
+    return received;
+  };
+  const Bytes first = noiseFor(7);
+  ASSERT_EQ(first.size(), 10u);
+  EXPECT_EQ(first.back(), CMD_HEADER_REQ);
+  EXPECT_EQ(noiseFor(7), first);
+  EXPECT_NE(noiseFor(8), first);
+}
+
+// --- The line itself ------------------------------------------------------------------------
+
+struct PacingCase {
+  const char* name;
+  std::uint32_t baud;
+  std::chrono::microseconds latency;
+};
+
+void PrintTo(const PacingCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class PacedExchangeTest : public VirtualIrdTest,
+                          public ::testing::WithParamInterface<PacingCase> {};
+
+TEST_P(PacedExchangeTest, StillExchangesCorrectly) {
+  ASSERT_NO_FATAL_FAILURE(StartIrd({.baud = GetParam().baud, .replyLatency = GetParam().latency}));
+  const TestFile file = MakeFile(2500);
+  Wire wire;
+  ASSERT_TRUE(RunFile(pc_, wire, file));
+  ASSERT_TRUE(ird_->WaitForTerminatedFiles(1, kReplyBound));
+  const Report report = ird_->GetReport();
+  ASSERT_EQ(report.files.size(), 1u);
+  ExpectReceivedIntact(report.files[0], file);
+  EXPECT_EQ(report.toPc, wire.toPc);
+}
+
+TEST_P(PacedExchangeTest, GarbageAndDelaysAreStillPacedInOrder) {
+  ASSERT_NO_FATAL_FAILURE(
+      StartIrd({.baud = GetParam().baud,
+                .replyLatency = GetParam().latency,
+                .faults = {{FaultKind::Garbage, 2, 20}, {FaultKind::DelayReply, 3, 2000}}}));
+  const std::vector<TestFile> files = {MakeFile(2500)};
+  const PcOutcome outcome = RunReactingPc(pc_, files, kReplyBound);
+  ASSERT_TRUE(outcome.finished);
+  ASSERT_TRUE(ird_->WaitForTerminatedFiles(1, kReplyBound));
+  const Report report = ird_->GetReport();
+  ExpectAllIntact(report, files);
+  EXPECT_EQ(report.toPc, outcome.received);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, PacedExchangeTest,
+                         ::testing::Values(PacingCase{"Baud115200", 115200, 0us},
+                                           PacingCase{"Baud115200WithTurnaround", 115200, 1500us},
+                                           PacingCase{"Baud57600", 57600, 200us},
+                                           PacingCase{"UnpacedWithTurnaround", 0, 1500us}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+class ReopenTest : public VirtualIrdTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ReopenTest, PcClosingAndReopeningMidSessionDoesNotStopTheIrd) {
+  ASSERT_NO_FATAL_FAILURE(StartIrd({.keepSlaveOpen = GetParam()}));
+  const TestFile file = MakeFile(2500);
+  Wire wire;
+  ASSERT_TRUE(Connect(pc_, wire, file));
+  pc_.Close();
+  // Long enough for the IRD to find nobody on the line when the slave is not held.
+  std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(pc_.Open(ird_->SlavePath()));
+  ASSERT_TRUE(SendPayload(pc_, wire, file));
+  ASSERT_TRUE(ird_->WaitForTerminatedFiles(1, kReplyBound));
+
+  const Report report = ird_->GetReport();
+  ASSERT_EQ(report.files.size(), 1u);
+  ExpectReceivedIntact(report.files[0], file);
+  EXPECT_FALSE(report.lineGone);
+}
+
+INSTANTIATE_TEST_SUITE_P(Slave, ReopenTest, ::testing::Bool(), [](const auto& info) {
+  return std::string(info.param ? "Held" : "NotHeld");
+});
+
+class SlaveModeTest : public VirtualIrdTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SlaveModeTest, SlaveIsRawBeforeThePcTouchesIt) {
+  ird_ = std::make_unique<VirtualIrd>(VirtualIrd::Options{.keepSlaveOpen = GetParam()});
+  std::string error;
+  ASSERT_TRUE(ird_->Start(&error)) << error;
+  const int fd = open(ird_->SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0) << std::strerror(errno);
+  termios tio{};
+  const int got = tcgetattr(fd, &tio);
+  close(fd);
+  ASSERT_EQ(got, 0);
+  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+  EXPECT_EQ(tio.c_iflag & (ICRNL | IXON), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Slave, SlaveModeTest, ::testing::Bool(), [](const auto& info) {
+  return std::string(info.param ? "Held" : "NotHeld");
+});
+
+TEST_F(VirtualIrdTest, HangUpTakesTheLineAwayFromThePc) {
+  ASSERT_NO_FATAL_FAILURE(StartIrd());
+  ASSERT_TRUE(pc_.Send({CMD_CONNECT_REQ}));
+  ASSERT_TRUE(pc_.Expect(CMD_CONNECT_ACK));
+
+  ird_->HangUp();
+
+  pollfd p{pc_.fd(), POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, static_cast<int>(kReplyBound.count())), 1);
+  EXPECT_NE(p.revents & POLLHUP, 0);
+  const std::uint8_t byte = CMD_CONNECT_RE_ACK;
+  const ssize_t written = write(pc_.fd(), &byte, 1);
+  const int writeErrno = errno;
+  EXPECT_EQ(written, -1);
+  EXPECT_EQ(writeErrno, EIO);
+  EXPECT_FALSE(ird_->WaitForTerminatedFiles(1, kReplyBound));
+  EXPECT_TRUE(ird_->GetReport().lineGone);
+}
+
+TEST_F(VirtualIrdTest, DestructionCutsAPendingDelayShort) {
+  // An hour's delay: if destruction waited it out, this test would hit its time limit.
+  ASSERT_NO_FATAL_FAILURE(StartIrd({.faults = {{FaultKind::DelayReply, 0, 3'600'000'000u}}}));
+  ASSERT_TRUE(pc_.Send({CMD_CONNECT_REQ}));
+  // Wait until the IRD has read the request, so it is inside the delay when it is destroyed.
+  const auto deadline = std::chrono::steady_clock::now() + kReplyBound;
+  while (ird_->GetReport().faultsInjected.empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(1ms);
+  }
+  ASSERT_FALSE(ird_->GetReport().faultsInjected.empty());
+  ird_.reset();
+  EXPECT_FALSE(pc_.Receive(0ms).has_value());
+}
+
+TEST_F(VirtualIrdTest, ReportCanBeReadWhileTheTransferRuns) {
+  ASSERT_NO_FATAL_FAILURE(StartIrd());
+  const std::vector<TestFile> files = {MakeFile(10 * 1021 + 5)};
+  std::atomic<bool> done{false};
+  std::vector<std::uint32_t> seen;  // the reader's alone until it is joined
+  std::thread reader([&] {
+    while (!done.load()) {
+      const Report report = ird_->GetReport();
+      if (!report.files.empty()) seen.push_back(report.files[0].packetsAccepted);
+      ird_->WaitForTerminatedFiles(1, 1ms);
+    }
+  });
+  const PcOutcome outcome = RunReactingPc(pc_, files, kReplyBound);
+  const bool terminated = ird_->WaitForTerminatedFiles(1, kReplyBound);
+  done.store(true);
+  reader.join();
+
+  ASSERT_TRUE(outcome.finished);
+  ASSERT_TRUE(terminated);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  ExpectAllIntact(ird_->GetReport(), files);
+}
+
+TEST_F(VirtualIrdTest, WireLogStopsAtItsCapAndSaysSo) {
+  ASSERT_NO_FATAL_FAILURE(StartIrd());
+  // Zero bytes are out of turn before a connect request, so each one is also counted.
+  const std::size_t extra = 1000;
+  ASSERT_TRUE(pc_.Send(Bytes(kWireLogCapBytes + extra, 0x00)));
+  ASSERT_TRUE(pc_.Send({CMD_CONNECT_REQ}));
+  ASSERT_TRUE(pc_.Expect(CMD_CONNECT_ACK));
+
+  const Report report = ird_->GetReport();
+  EXPECT_EQ(report.unexpectedBytes, kWireLogCapBytes + extra);
+  EXPECT_EQ(report.fromPc.size(), kWireLogCapBytes);
+  EXPECT_TRUE(report.fromPcTruncated);
+  EXPECT_EQ(report.toPc, Bytes{CMD_CONNECT_ACK});
+  EXPECT_FALSE(report.toPcTruncated);
+}
+
+TEST_F(VirtualIrdTest, StartingTwiceIsRefusedWithAReason) {
+  ASSERT_NO_FATAL_FAILURE(StartIrd());
+  std::string error;
+  EXPECT_FALSE(ird_->Start(&error));
+  EXPECT_FALSE(error.empty());
+  Wire wire;
+  EXPECT_TRUE(RunFile(pc_, wire, MakeFile(10)));
+}
+
+}  // namespace
+}  // namespace irdload::sim
