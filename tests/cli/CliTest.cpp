@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cli/Commands.h"
+#include "serial/SerialPort.h"
 #include "engine/Image.h"
 #include "engine/ImageWriter.h"
 #include "support/PtyPair.h"
@@ -147,6 +148,32 @@ TEST_F(CliTest, IrdFailuresMapToTheirExitCodes) {
     EXPECT_EQ(r.code, c.code) << r.err;
     EXPECT_NE(r.err.find(c.fragment), std::string::npos) << r.err;
   }
+}
+
+TEST_F(CliTest, PortTroubleIsReportedWithItsReason) {
+  test::PtyPair line;
+  SerialPort holder;
+  ASSERT_EQ(holder.Open(line.slavePath(), "115200,N,8,1"), 1);
+  const auto single = Image("fw.uuc", kTypeSingle, 3000);
+  Result r = Cli({"send", "--port", line.slavePath(), single});
+  EXPECT_EQ(r.code, EXIT_PORT);
+  EXPECT_NE(r.err.find(line.slavePath() + " Open Error!"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("busy"), std::string::npos) << r.err;
+
+  // The line goes away mid-transfer, as an unplugged adapter: no response, never success.
+  r = Cli({"send", "--simulate", "--baud", "0", "--read-pauses", "1", "--simulate-fault", "HangUpAt@6",
+           single});
+  EXPECT_EQ(r.code, EXIT_NO_RESPONSE) << r.err;
+  EXPECT_NE(r.err.find("IRD No response: Retry download."), std::string::npos) << r.err;
+}
+
+TEST_F(CliTest, FileThatChangesAfterInspectionIsCheckedAgainAtSend) {
+  const auto path = Image("fw.uuc", kTypeSingle, 3000);
+  ASSERT_EQ(Cli({"inspect", path}).code, EXIT_OK);
+  std::filesystem::resize_file(path, 64 + 2000);
+  const Result r = Cli({"send", "--simulate", "--baud", "0", path});
+  EXPECT_EQ(r.code, EXIT_REFUSED);
+  EXPECT_NE(r.err.find("Invalid file size: check main.auc"), std::string::npos) << r.err;
 }
 
 TEST_F(CliTest, ConnectTimeoutGivesUpOnASilentPort) {

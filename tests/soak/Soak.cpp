@@ -1,0 +1,172 @@
+#include "soak/Soak.h"
+
+#include <chrono>
+#include <random>
+
+#include "engine/DownloadEngine.h"
+#include "engine/ImageWriter.h"
+#include "sim/VirtualIrd.h"
+#include "support/RecordingHost.h"
+#include "support/TempDir.h"
+
+namespace irdload::soak {
+namespace {
+
+using namespace std::chrono_literals;
+using sim::Fault;
+using sim::FaultKind;
+
+// A short read bound and retry limit keep a run that ends in silence to about a second; the
+// delays are scaled to the same bound ("within" and "beyond" it).
+constexpr int kReadPauses = 5;
+constexpr int kRetryLimit = 150;
+constexpr auto kRunBound = 60s;
+constexpr auto kStopAfterSilence = 300ms;
+
+struct RunPlan {
+  std::size_t payloadSize;
+  std::vector<Fault> faults;
+  bool silentFromStart = false;
+};
+
+RunPlan PlanRun(std::mt19937_64& rng) {
+  RunPlan plan;
+  plan.payloadSize = std::uniform_int_distribution<std::size_t>(0, 12 * 1021)(rng);
+  const std::uint32_t packets = static_cast<std::uint32_t>(plan.payloadSize / 1021 + 1);
+  const std::uint32_t replies = 3 + 2 * packets + 1;  // E2 E3 E4, (E7 E8) per packet, EB
+  const auto pick = [&](std::uint32_t lo, std::uint32_t hi) {
+    return std::uniform_int_distribution<std::uint32_t>(lo, std::max(lo, hi))(rng);
+  };
+  const int count = std::uniform_int_distribution<int>(0, 3)(rng);
+  for (int i = 0; i < count; ++i) {
+    switch (std::uniform_int_distribution<int>(0, 12)(rng)) {
+      case 0: plan.faults.push_back({FaultKind::NackHeader, pick(0, 1)}); break;
+      case 1: plan.faults.push_back({FaultKind::NackPacket, pick(0, packets)}); break;
+      case 2: plan.faults.push_back({FaultKind::ClearBit20, pick(0, replies)}); break;
+      case 3: plan.faults.push_back({FaultKind::Garbage, pick(0, replies), pick(1, 8)}); break;
+      case 4: plan.faults.push_back({FaultKind::CorruptPacketByte, pick(0, packets)}); break;
+      case 5: plan.faults.push_back({FaultKind::DelayReply, pick(0, replies), pick(200, 3000)}); break;
+      case 6: plan.faults.push_back({FaultKind::DelayReply, pick(0, replies), pick(8000, 30000)}); break;
+      case 7: plan.faults.push_back({FaultKind::FailTerminate}); break;
+      case 8: plan.faults.push_back({FaultKind::SilentFrom, pick(3, replies)}); break;
+      case 9: plan.faults.push_back({FaultKind::HangUpAt, pick(3, replies)}); break;
+      case 10: {
+        // A reply turned into another command byte: the case that can desynchronise the ends.
+        const std::uint32_t codes[] = {0xE2, 0xE3, 0xE4, 0xE5, 0xE7, 0xE8, 0xE9, 0xEB, 0xEC};
+        plan.faults.push_back({FaultKind::CorruptReply, pick(0, replies), codes[pick(0, 8)]});
+        break;
+      }
+      case 11: plan.faults.push_back({FaultKind::DropReply, pick(0, replies)}); break;
+      case 12:
+        if (std::uniform_int_distribution<int>(0, 3)(rng) == 0) plan.silentFromStart = true;
+        break;
+    }
+  }
+  if (plan.silentFromStart) plan.faults.push_back({FaultKind::SilentFrom, 0});
+  return plan;
+}
+
+bool HoldsExactly(const sim::Report& report, const std::vector<std::uint8_t>& file) {
+  if (report.files.size() != 1) return false;
+  const auto& got = report.files[0];
+  return std::equal(got.header.begin(), got.header.end(), file.begin()) &&
+         got.payload == std::vector<std::uint8_t>(file.begin() + 64, file.end());
+}
+
+}  // namespace
+
+SoakTotals RunSoak(const SoakOptions& options, std::ostream& log) {
+  SoakTotals totals;
+  std::mt19937_64 rng(options.seed);
+  test::TempDir dir;
+  for (int run = 0; run < options.runs; ++run) {
+    const RunPlan plan = PlanRun(rng);
+    const auto file = ComposeImage(kTypeSingle, PatternPayload(plan.payloadSize, static_cast<std::uint32_t>(run)));
+    const std::string path = dir.WriteBytes("soak.uuc", file);
+
+    sim::VirtualIrd::Options irdOptions;
+    irdOptions.faults = plan.faults;
+    irdOptions.seed = options.seed * 1000003 + static_cast<std::uint64_t>(run);
+    sim::VirtualIrd ird(irdOptions);
+    std::string why;
+    if (!ird.Start(&why)) {
+      log << "run " << run << ": the virtual IRD did not start: " << why << '\n';
+      ++totals.hangs;
+      continue;
+    }
+    test::RecordingHost host;
+    host.SetPortPath(ird.SlavePath());
+    host.SetFiles(path);
+    EngineOptions engineOptions;
+    engineOptions.readPauses = kReadPauses;
+    engineOptions.retryLimit = kRetryLimit;
+    DownloadEngine engine(std::move(engineOptions));
+    engine.Init(host, ird.SlavePath());
+    ++totals.runs;
+    if (engine.StartDownload() != 1) {
+      log << "run " << run << ": the start was refused\n";
+      ++totals.silentFailures;
+      continue;
+    }
+    std::string verdict;
+    if (plan.silentFromStart) {
+      // Asking to connect until stopped is the design; stop it as an operator would.
+      const bool idle = engine.WaitIdle(kStopAfterSilence);
+      engine.Finish();
+      if (idle && engine.lastOutcome() == DownloadOutcome::Success && !HoldsExactly(ird.GetReport(), file)) {
+        ++totals.wrongImage;
+        verdict = "WRONG IMAGE";
+      } else {
+        ++totals.stoppedAsDesigned;
+        verdict = "stopped";
+      }
+    } else if (!engine.WaitIdle(kRunBound)) {
+      ++totals.hangs;
+      verdict = "HANG";
+      engine.Finish();
+    } else {
+      const DownloadOutcome outcome = engine.lastOutcome();
+      if (outcome == DownloadOutcome::Success) {
+        if (HoldsExactly(ird.GetReport(), file)) {
+          ++totals.successes;
+          verdict = "success";
+        } else {
+          ++totals.wrongImage;
+          verdict = "WRONG IMAGE";
+        }
+      } else if ((outcome == DownloadOutcome::Failed || outcome == DownloadOutcome::NoResponse) &&
+                 !host.messages().empty()) {
+        ++totals.cleanFailures;
+        verdict = "failure: " + host.messages().back().text;
+      } else {
+        ++totals.silentFailures;
+        verdict = "SILENT FAILURE";
+      }
+    }
+    if (engine.snapshot().payloadHeld) {
+      ++totals.leakedPayload;
+      verdict += " LEAKED PAYLOAD";
+    }
+    for (const auto& [kind, count] : ird.GetReport().faultsInjected) {
+      totals.faultsInjected[std::string(sim::FaultKindName(kind))] += static_cast<int>(count);
+    }
+    if (options.verbose || verdict.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ") == 0) {
+      log << "run " << run << " (" << plan.payloadSize << " bytes, " << plan.faults.size()
+          << " faults): " << verdict << '\n';
+    }
+  }
+  return totals;
+}
+
+void PrintTable(const SoakOptions& options, const SoakTotals& t, std::ostream& out) {
+  out << "| runs | seed | successes | clean failures | stopped as designed | wrong image | hang | "
+         "leaked payload | silent failure |\n"
+      << "|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n"
+      << "| " << t.runs << " | " << options.seed << " | " << t.successes << " | " << t.cleanFailures
+      << " | " << t.stoppedAsDesigned << " | " << t.wrongImage << " | " << t.hangs << " | "
+      << t.leakedPayload << " | " << t.silentFailures << " |\n\n"
+      << "| fault injected | count |\n|---|---:|\n";
+  for (const auto& [kind, count] : t.faultsInjected) out << "| " << kind << " | " << count << " |\n";
+}
+
+}  // namespace irdload::soak
