@@ -212,6 +212,8 @@ void DownloadEngine::Pass(std::stop_token stop) {
       lastPacketSent_ = false;
       packetOutstanding_ = false;
       allPacketsAcked_ = false;
+      headerRejections_ = 0;
+      packetRejections_ = 0;
       SendCommand(CMD_CONNECT_REQ, STATUS_WAIT_CONNECT_ACK);
       break;
     case STATUS_WAIT_CONNECT_ACK:
@@ -348,6 +350,22 @@ bool DownloadEngine::AwaitReply(std::uint8_t expected, int next) {
       }
     }
     packetOutstanding_ = false;
+    packetRejections_ = reply == CMD_DATA_NACK ? packetRejections_ + 1 : 0;
+    if (packetRejections_ > options_.rejectLimit) {
+      FailTransfer("The IRD rejected the same packet " + std::to_string(packetRejections_) +
+                   " times in a row: the line is too noisy or out of step.");
+      retryCount_ = 0;
+      return true;
+    }
+  }
+  if (reply == CMD_HEADER_ACK || reply == CMD_HEADER_NACK) {
+    headerRejections_ = reply == CMD_HEADER_NACK ? headerRejections_ + 1 : 0;
+    if (headerRejections_ > options_.rejectLimit) {
+      FailTransfer("The IRD rejected the header " + std::to_string(headerRejections_) +
+                   " times in a row: this upgrade may not be meant for this receiver.");
+      retryCount_ = 0;
+      return true;
+    }
   }
   if (reply == expected) {
     state_ = next;

@@ -57,6 +57,10 @@ struct EngineOptions {
   int readPauses = SerialPort::kDefaultReadPauses;
   /// More failed awaits than this in a row end the download.
   int retryLimit = 1500;
+  /// More rejections of the header, or of one packet, in a row than this end the download:
+  /// an IRD that rejects everything (a misframed line, an image for another receiver) would
+  /// otherwise be answered for ever, since each rejection counts as a reply.
+  int rejectLimit = 50;
   /// The port; null means a real SerialPort with `readPauses`.
   std::unique_ptr<PortLink> port;
   /// No worker thread: the caller steps the machine with RunPass() (fuzzers, unit tests).
@@ -143,6 +147,8 @@ class DownloadEngine {
   // packet numbers): which packet awaits its answer, and whether every packet was accepted.
   bool packetOutstanding_ = false;
   bool allPacketsAcked_ = false;
+  int headerRejections_ = 0;   // in a row
+  int packetRejections_ = 0;   // of the packet in flight, in a row
   bool noResponse_ = false;
   std::string failReason_;
   std::atomic<int> state_{STATUS_IDLE};

@@ -292,6 +292,47 @@ TEST_F(EngineStateTest, DisagreementOnThePacketCountEndsAsAFailure) {
   }
 }
 
+// Each rejection counts as a reply, so an IRD that rejects everything would keep the retry
+// count at 0 for ever; a run of rejections has its own limit.
+TEST_F(EngineStateTest, EndlessRejectionsEndTheDownload) {
+  struct Case {
+    const char* label;
+    std::vector<std::uint8_t> prefix, cycle;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"header", {CMD_CONNECT_ACK}, {CMD_HEADER_REQ, CMD_HEADER_NACK}, "rejected the header 51 times"},
+      {"packet", {CMD_CONNECT_ACK, CMD_HEADER_REQ, CMD_HEADER_ACK}, {CMD_DATA_REQ, CMD_DATA_NACK},
+       "rejected the same packet 51 times"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    MakeEngine();
+    StartWith(3000);
+    {
+      std::lock_guard lk(line_->mu);
+      line_->replies.assign(c.prefix.begin(), c.prefix.end());
+      for (int i = 0; i < 60; ++i) line_->replies.insert(line_->replies.end(), c.cycle.begin(), c.cycle.end());
+    }
+    RunTo(STATUS_IDLE, 2000);
+    EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Failed);
+    EXPECT_EQ(host_.messages().back().text, "Download Fail.");
+    EXPECT_NE(host_.messages().back().detail.find(c.reason), std::string::npos)
+        << host_.messages().back().detail;
+  }
+}
+
+TEST_F(EngineStateTest, RejectionsInterruptedByAnAcceptDoNotAddUp) {
+  StartWith(100);
+  Reply({CMD_CONNECT_ACK});
+  for (int i = 0; i < 40; ++i) Reply({CMD_HEADER_REQ, CMD_HEADER_NACK});
+  Reply({CMD_HEADER_REQ, CMD_HEADER_ACK});
+  for (int i = 0; i < 40; ++i) Reply({CMD_DATA_REQ, CMD_DATA_NACK});
+  Reply({CMD_DATA_REQ, CMD_DATA_ACK, CMD_TERMINATE_OK});
+  RunTo(STATUS_IDLE, 2000);
+  EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Success);
+}
+
 TEST_F(EngineStateTest, StartWhileRunningLeavesTheTransferAlone) {
   StartWith(3000);
   Handshake();

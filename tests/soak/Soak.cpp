@@ -81,6 +81,12 @@ SoakTotals RunSoak(const SoakOptions& options, std::ostream& log) {
   test::TempDir dir;
   for (int run = 0; run < options.runs; ++run) {
     const RunPlan plan = PlanRun(rng);
+    if (options.only >= 0 && run != options.only) continue;
+    if (options.verbose) {
+      log << "run " << run << " plan:";
+      for (const auto& f : plan.faults) log << ' ' << sim::FaultKindName(f.kind) << '@' << f.at << ':' << f.value;
+      log << '\n';
+    }
     const auto file = ComposeImage(kTypeSingle, PatternPayload(plan.payloadSize, static_cast<std::uint32_t>(run)));
     const std::string path = dir.WriteBytes("soak.uuc", file);
 

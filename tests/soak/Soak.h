@@ -13,6 +13,7 @@ struct SoakOptions {
   int runs = 1000;
   std::uint64_t seed = 1;
   bool verbose = false;
+  int only = -1;  // run just this one (the earlier plans are still drawn, so it is the same run)
 };
 
 struct SoakTotals {

@@ -16,10 +16,12 @@ int main(int argc, char** argv) {
       options.runs = std::atoi(argv[++i]);
     } else if (arg == "--seed" && hasValue) {
       options.seed = std::strtoull(argv[++i], nullptr, 10);
+    } else if (arg == "--only" && hasValue) {
+      options.only = std::atoi(argv[++i]);
     } else if (arg == "--verbose") {
       options.verbose = true;
     } else {
-      std::cerr << "usage: irdload-soak [--runs N] [--seed S] [--verbose]\n";
+      std::cerr << "usage: irdload-soak [--runs N] [--seed S] [--only RUN] [--verbose]\n";
       return 2;
     }
   }
