@@ -65,15 +65,6 @@ const char* ApplyTypeCode(std::uint32_t typeCode, ImageKind& kind) {
 
 }  // namespace
 
-std::uint32_t ReadLe32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-         std::uint32_t{p[3]} << 24;
-}
-
-void WriteLe32(std::uint8_t* p, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
 ImageFile::~ImageFile() { Close(); }
 
 ImageFile::ImageFile(ImageFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }

@@ -16,18 +16,11 @@ class EngineHost;
 
 enum ImageKind : int { IMAGE_NONE = 0, IMAGE_SINGLE = 1, IMAGE_FIRST = 2, IMAGE_SECOND = 3 };
 
-inline constexpr std::uint32_t kImageMagic = 0x04212500;
 inline constexpr std::uint32_t kTypeFirstOfPair = 0xFFEEFFAA;
 inline constexpr std::uint32_t kTypeSecondOfPair = 0xFFEEFFBB;
 inline constexpr std::uint32_t kTypeSingle = 0xFFEEFFCC;
-inline constexpr std::size_t kMagicOffset = 0;
-inline constexpr std::size_t kTypeOffset = 20;
-inline constexpr std::size_t kSizeOffset = 28;
 
 using ImageHeader = std::array<std::uint8_t, kHeaderSize>;
-
-std::uint32_t ReadLe32(const std::uint8_t* p);
-void WriteLe32(std::uint8_t* p, std::uint32_t value);
 
 /// The loaded image as the engine holds it.
 struct UpgradeImage {

@@ -36,6 +36,21 @@ constexpr std::uint8_t NormaliseReply(std::uint8_t received) {
   return static_cast<std::uint8_t>(received | 0x20);
 }
 
+// The header fields the IRD reads; the rest of the 64 bytes passes through unchanged.
+inline constexpr std::uint32_t kImageMagic = 0x04212500;
+inline constexpr std::size_t kMagicOffset = 0;
+inline constexpr std::size_t kTypeOffset = 20;
+inline constexpr std::size_t kSizeOffset = 28;
+
+constexpr std::uint32_t ReadLe32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+         std::uint32_t{p[3]} << 24;
+}
+
+constexpr void WriteLe32(std::uint8_t* p, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
 using DataPacket = std::array<std::uint8_t, kPacketSize>;
 
 /// Index of the last packet for a payload: payloadSize / 1021. Counted in 32 bits, so that a

@@ -3,16 +3,6 @@
 namespace irdload::sim {
 namespace {
 
-// File header fields the IRD reads (little-endian).
-constexpr std::uint32_t kHeaderMagic = 0x04212500;
-constexpr std::size_t kMagicOffset = 0;
-constexpr std::size_t kPayloadSizeOffset = 28;
-
-std::uint32_t ReadLe32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-         std::uint32_t{p[3]} << 24;
-}
-
 bool ChecksumMatches(const DataPacket& packet) {
   const std::uint16_t carried =
       static_cast<std::uint16_t>(packet[kPacketSize - 2] << 8 | packet[kPacketSize - 1]);
@@ -94,12 +84,12 @@ std::uint8_t IrdReceiver::OnHeaderComplete() {
   const std::uint32_t index = headersReceived_++;
   const bool nacked = plan_.Find(FaultKind::NackHeader, index) != nullptr;
   if (nacked) store_.CountFault(FaultKind::NackHeader);
-  headerAccepted_ = !nacked && ReadLe32(&header_[kMagicOffset]) == kHeaderMagic;
+  headerAccepted_ = !nacked && ReadLe32(&header_[kMagicOffset]) == kImageMagic;
   if (!headerAccepted_) {
     store_.Update([](Report& report) { ++report.files.back().headersRejected; });
     return CMD_HEADER_NACK;
   }
-  payloadSize_ = ReadLe32(&header_[kPayloadSizeOffset]);
+  payloadSize_ = ReadLe32(&header_[kSizeOffset]);
   // In 64 bits so that no size can wrap the count.
   const std::uint64_t packets = std::uint64_t{payloadSize_} / kChunkSize + 1;
   packetsExpected_ = static_cast<std::uint32_t>(packets);
