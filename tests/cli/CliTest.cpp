@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <map>
 
 #include <fstream>
 #include <sstream>
@@ -31,6 +34,16 @@ Result Cli(std::vector<std::string> args) {
 
 class CliTest : public ::testing::Test {
  protected:
+  // Every file under the test folder with its bytes.
+  std::map<std::string, std::string> Snapshot() const {
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir_.path())) {
+      if (!e.is_regular_file()) continue;
+      std::ifstream in(e.path(), std::ios::binary);
+      files[e.path().string()] = {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    return files;
+  }
   std::string Image(const std::string& name, std::uint32_t type, std::size_t size, std::uint32_t seed = 1) {
     return dir_.WriteBytes(name, ComposeImage(type, PatternPayload(size, seed)));
   }
@@ -93,6 +106,7 @@ TEST_F(CliTest, RefusedInputExitsWithItsCodeAndMessage) {
   cases.push_back({{"send", fakeFirst, fakeSecond}, EXIT_REFUSED, "Invalid Second file"});
   (void)spaced;
 
+  const auto before = Snapshot();
   for (const auto& c : cases) {
     std::string label;
     for (const auto& a : c.args) label += a + " ";
@@ -101,6 +115,37 @@ TEST_F(CliTest, RefusedInputExitsWithItsCodeAndMessage) {
     EXPECT_EQ(r.code, c.code) << r.err;
     EXPECT_NE(r.err.find(c.fragment), std::string::npos) << r.err;
   }
+  EXPECT_EQ(Snapshot(), before) << "a refused send must change nothing on disk";
+}
+
+TEST_F(CliTest, PortWithoutPermissionSaysHowToGetIt) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
+  test::PtyPair line;
+  const auto single = Image("fw.uuc", kTypeSingle, 10);
+  ::chmod(dir_.path().c_str(), 0755);
+  ::chmod(single.c_str(), 0644);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(fds[0]);
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
+    const Result r = Cli({"send", "--port", line.slavePath(), single});
+    if (::write(fds[1], r.err.data(), r.err.size()) < 0) ::_exit(101);
+    ::_exit(r.code);
+  }
+  ::close(fds[1]);
+  std::string err;
+  char buf[512];
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) err.append(buf, static_cast<std::size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), EXIT_PORT) << err;
+  EXPECT_NE(err.find("permission denied"), std::string::npos) << err;
+  EXPECT_NE(err.find("usermod -aG"), std::string::npos) << err;
 }
 
 TEST_F(CliTest, SimulatedSendsArriveByteForByte) {
