@@ -66,6 +66,23 @@ RunPlan PlanRun(std::mt19937_64& rng) {
   return plan;
 }
 
+// Waits for the engine to go idle. False when it is still in the connect phase with the IRD
+// gone or silent for a while (it would ask for ever); true otherwise, idle or past the bound.
+bool WaitForVerdict(DownloadEngine& engine, const sim::VirtualIrd& ird) {
+  const auto deadline = std::chrono::steady_clock::now() + kRunBound;
+  int quietConnectPolls = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (engine.WaitIdle(100ms)) return true;
+    const int state = engine.state();
+    const sim::Report report = ird.GetReport();
+    const bool irdAway = report.lineGone || report.faultsInjected.count(FaultKind::SilentFrom) > 0;
+    const bool connecting = state == STATUS_SEND_CONNECT_REQ || state == STATUS_WAIT_CONNECT_ACK;
+    quietConnectPolls = irdAway && connecting ? quietConnectPolls + 1 : 0;
+    if (quietConnectPolls >= 10) return false;
+  }
+  return true;
+}
+
 bool HoldsExactly(const sim::Report& report, const std::vector<std::uint8_t>& file) {
   if (report.files.size() != 1) return false;
   const auto& got = report.files[0];
@@ -126,9 +143,17 @@ SoakTotals RunSoak(const SoakOptions& options, std::ostream& log) {
         ++totals.stoppedAsDesigned;
         verdict = "stopped";
       }
-    } else if (!engine.WaitIdle(kRunBound)) {
+    } else if (!WaitForVerdict(engine, ird)) {
+      // The IRD went away (or silent) before it answered the connect request: the engine asks
+      // until stopped, as designed; the soak stops it like an operator.
+      engine.Finish();
+      ++totals.stoppedAsDesigned;
+      verdict = "stopped";
+    } else if (!engine.IsIdle()) {
       ++totals.hangs;
-      verdict = "HANG";
+      verdict = "HANG in state " + std::to_string(engine.state()) + ", status \"" +
+                host.field(FIELD_STATUS) + "\", last reply " + host.field(FIELD_LAST_REPLY) +
+                ", line gone " + (ird.GetReport().lineGone ? "yes" : "no");
       engine.Finish();
     } else {
       const DownloadOutcome outcome = engine.lastOutcome();
