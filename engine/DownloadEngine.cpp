@@ -210,6 +210,7 @@ void DownloadEngine::Pass(std::stop_token stop) {
     case STATUS_SEND_CONNECT_REQ:
       Status("Sending connect request");
       lastPacketSent_ = false;
+      headerAcked_ = false;
       packetOutstanding_ = false;
       allPacketsAcked_ = false;
       headerRejections_ = 0;
@@ -359,6 +360,7 @@ bool DownloadEngine::AwaitReply(std::uint8_t expected, int next) {
     }
   }
   if (reply == CMD_HEADER_ACK || reply == CMD_HEADER_NACK) {
+    headerAcked_ = reply == CMD_HEADER_ACK;
     headerRejections_ = reply == CMD_HEADER_NACK ? headerRejections_ + 1 : 0;
     if (headerRejections_ > options_.rejectLimit) {
       FailTransfer("The IRD rejected the header " + std::to_string(headerRejections_) +
@@ -418,6 +420,7 @@ bool DownloadEngine::SendHeader() {
   retryCount_ = 0;
   packetIndex_ = 0;
   lastPacketSent_ = false;
+  headerAcked_ = false;
   packetOutstanding_ = false;
   allPacketsAcked_ = false;
   return true;
@@ -425,6 +428,10 @@ bool DownloadEngine::SendHeader() {
 
 bool DownloadEngine::SendDataPacket() {
   // The line carries no packet numbers, so never send a packet the IRD cannot be expecting.
+  if (!headerAcked_) {
+    FailTransfer("The IRD asked for data before it had accepted the header.");
+    return false;
+  }
   if (allPacketsAcked_) {
     FailTransfer("The IRD asked for more data after it had accepted every packet of the image.");
     return false;

@@ -145,6 +145,7 @@ class DownloadEngine {
   bool lastPacketSent_ = false;
   // Guards against a PC and IRD that disagree on the packet count (the line carries no
   // packet numbers): which packet awaits its answer, and whether every packet was accepted.
+  bool headerAcked_ = false;
   bool packetOutstanding_ = false;
   bool allPacketsAcked_ = false;
   int headerRejections_ = 0;   // in a row

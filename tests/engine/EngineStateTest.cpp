@@ -333,6 +333,15 @@ TEST_F(EngineStateTest, RejectionsInterruptedByAnAcceptDoNotAddUp) {
   EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Success);
 }
 
+TEST_F(EngineStateTest, DataRequestBeforeTheHeaderWasAcceptedSendsNoPacket) {
+  StartWith(3000);
+  Reply({CMD_CONNECT_ACK, CMD_HEADER_REQ, CMD_DATA_REQ});
+  RunTo(STATUS_IDLE, 50);
+  EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Failed);
+  EXPECT_NE(host_.messages().back().detail.find("before it had accepted the header"), std::string::npos);
+  for (std::size_t size : line_->writeSizes) EXPECT_NE(size, kPacketSize);
+}
+
 TEST_F(EngineStateTest, StartWhileRunningLeavesTheTransferAlone) {
   StartWith(3000);
   Handshake();
