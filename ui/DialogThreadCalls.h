@@ -1,0 +1,83 @@
+// Carries calls from the download worker to the dialog's thread. Every call is queued on this
+// object's thread; a call that must wait for the operator blocks its caller until it has run or
+// the caller's stop token is requested, whichever comes first, so a stop never waits on a box.
+#pragma once
+
+#include <QObject>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+
+namespace irdload::ui {
+
+class DialogThreadCalls final : public QObject {
+  Q_OBJECT
+
+ public:
+  /// Key of calls that nothing supersedes (questions to the operator).
+  static constexpr int kUnkeyed = -1;
+
+  DialogThreadCalls() = default;
+
+  /// Any thread: runs `call` later on this object's thread, after every call posted before it.
+  /// `key` names what the call writes, so that a newer direct write can drop it (DropPending).
+  void Post(int key, std::function<void()> call);
+
+  /// This object's thread: forgets queued calls with `key`, because a write made right now
+  /// supersedes them and they must not overwrite it when they run later.
+  void DropPending(int key);
+
+  /// Calls queued and not yet run.
+  std::size_t pending() const;
+
+  /// Any thread but this object's: runs `call` on this object's thread and returns its result,
+  /// or nothing as soon as `stop` is requested. A call whose stop was requested before it got to
+  /// run is skipped.
+  template <class Result>
+  std::optional<Result> CallAndWait(std::stop_token stop, std::function<Result()> call);
+
+ private:
+  struct Entry {
+    int key;
+    std::function<void()> call;
+  };
+
+  // One queued invocation per posted call, each running the oldest call left. Invoked by name so
+  // that nothing of the call itself travels inside Qt's event; the queue's mutex orders it all.
+  Q_INVOKABLE void RunOldest();
+
+  mutable std::mutex mu_;
+  std::deque<Entry> pending_;
+};
+
+template <class Result>
+std::optional<Result> DialogThreadCalls::CallAndWait(std::stop_token stop,
+                                                     std::function<Result()> call) {
+  // Shared with the queued call, which may run after the caller has given up.
+  struct Reply {
+    std::mutex mu;
+    std::condition_variable_any cv;
+    std::optional<Result> value;
+  };
+  if (stop.stop_requested()) return std::nullopt;
+  auto reply = std::make_shared<Reply>();
+  Post(kUnkeyed, [reply, stop, call = std::move(call)] {
+    if (stop.stop_requested()) return;
+    Result value = call();
+    {
+      std::lock_guard lk(reply->mu);
+      reply->value = std::move(value);
+    }
+    reply->cv.notify_all();
+  });
+  std::unique_lock lk(reply->mu);
+  reply->cv.wait(lk, stop, [&] { return reply->value.has_value(); });
+  return reply->value;
+}
+
+}  // namespace irdload::ui

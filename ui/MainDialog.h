@@ -1,0 +1,156 @@
+// The main dialog: port list, file choice, start and stop, and the status fields, progress bar and
+// elapsed clock that the download engine writes. It is the engine's host: the worker's calls
+// arrive on the dialog's thread as queued calls, and a question the worker asks (a message, a
+// file choice) blocks the worker until the operator has answered or the download is stopped.
+#pragma once
+
+#include <QDialog>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/DownloadEngine.h"
+#include "engine/EngineHost.h"
+#include "serial/PortInventory.h"
+#include "sim/VirtualIrd.h"
+#include "ui/DialogThreadCalls.h"
+#include "ui/OperatorPrompts.h"
+#include "ui/PortChoices.h"
+
+class QLabel;
+class QMenu;
+
+namespace Ui {
+class MainDialog;
+}
+
+namespace irdload::ui {
+
+/// What a MainDialog is built with; the defaults are the real program's.
+struct MainDialogOptions {
+  /// Null: real message boxes.
+  std::shared_ptr<MessagePresenter> presenter;
+  /// Null: a real file dialog.
+  std::shared_ptr<FileChooser> chooser;
+  /// The virtual IRD behind the "Virtual IRD" entry; paced like a real line so that the operator
+  /// sees the download run. Tests leave it unpaced.
+  sim::VirtualIrd::Options virtualIrd{.baud = DownloadEngine::kBaud};
+  /// Where the port list looks for serial ports.
+  InventoryRoots inventory;
+  /// Device paths listed after the ports found (the benchmark's line, for one).
+  std::vector<std::string> extraPorts;
+};
+
+class MainDialog final : public QDialog, public EngineHost {
+  Q_OBJECT
+
+ public:
+  /// The elapsed clock's timer.
+  static constexpr int kElapsedTimerId = 2313;
+  static constexpr std::chrono::milliseconds kElapsedTickPeriod{1000};
+  /// The window-menu command that opens the About box.
+  static constexpr int kAboutCommandId = 16;
+
+  using Options = MainDialogOptions;
+
+  /// Builds the dialog and initialises it: port list, window menu, icon, and the engine, which
+  /// opens "COM1".
+  explicit MainDialog(Options options = {}, QWidget* parent = nullptr);
+  /// Ends the engine's worker before anything it calls into goes away.
+  ~MainDialog() override;
+
+  // Operator actions, on the dialog's thread.
+  /// Asks for a ".uuc" file or a ".u01"/".u02" pair. False only when a file dialog was cancelled.
+  bool SelectFiles();
+  void OnOpenClicked();
+  void OnSendClicked();
+  void OnCancelClicked();
+  /// Window-menu commands: kAboutCommandId opens the About box.
+  void OnSysCommand(int commandId);
+  /// A timer tick; kElapsedTimerId advances the elapsed clock by one second.
+  void OnTimer(int timerId);
+
+  /// The menu the right mouse button opens: the window-menu items, ending with the About item.
+  QMenu* windowMenu() const { return windowMenu_; }
+  bool ElapsedClockRunning() const { return elapsedTimer_.isActive(); }
+  /// True while the engine runs a download; false once the dialog has ended.
+  bool DownloadRunning() const;
+  /// Calls from the worker waiting for the dialog's thread to run them.
+  std::size_t PendingWorkerCalls() const { return calls_.pending(); }
+
+  // EngineHost: any thread.
+  void SetField(int id, const std::string& text) override;
+  void SetProgressRange(int lower, int upper) override;
+  void SetProgressPos(int pos) override;
+  int SelectedPortIndex() override;
+  /// "COM<index+1>" for the classic entries (and for no selection, -1: "COM0"), the device path
+  /// of a found port, the virtual IRD's line for "Virtual IRD" (started on first use).
+  std::string PortNameForIndex(int index) override;
+  std::string FirstFileName() override;
+  std::string SecondFileName() override;
+  bool SelectFiles(std::stop_token stop) override;
+  void StartElapsedClock() override;
+  void StopElapsedClock() override;
+  void MessageBox(const std::string& text, const std::string& detail,
+                  std::stop_token stop) override;
+
+  /// Every way the dialog ends (OK, "Отмена", Escape, closing the window) comes here: the
+  /// download is abandoned and the worker ended first.
+  void done(int result) override;
+
+ protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  // Keys of display writes that a direct write supersedes (see DialogThreadCalls::DropPending).
+  static constexpr int kProgressKey = FIELD_PROGRESS;
+  static constexpr int kClockKey = kElapsedTimerId;
+
+  void OnInitDialog();
+  bool OnDialogThread() const { return std::this_thread::get_id() == dialogThread_; }
+  // Runs `write` now on the dialog's thread, or queues it from another one.
+  void Display(int key, std::function<void()> write);
+  void WriteField(int id, const QString& text);
+  void ShowMessage(const std::string& text, const std::string& detail);
+  void SetFileNames(std::string first, std::string second);
+  std::string VirtualIrdLine();
+  void EndEngine();
+
+  Options options_;
+  std::unique_ptr<Ui::MainDialog> ui_;
+  const std::thread::id dialogThread_;
+  const std::vector<PortChoice> ports_;
+  std::map<int, QLabel*> fields_;
+  QMenu* windowMenu_ = nullptr;
+  DialogThreadCalls calls_;
+
+  // The elapsed clock lives on the dialog's thread only; the worker's start and stop are queued.
+  QTimer elapsedTimer_;
+  std::int32_t elapsedMinutes_ = 0;
+  std::int32_t elapsedSeconds_ = 0;
+
+  // Copies that the worker reads.
+  std::atomic<int> selectedPortIndex_{-1};
+  mutable std::mutex namesMu_;
+  std::string firstFileName_;
+  std::string secondFileName_;
+
+  std::string portName_;
+
+  std::mutex virtualIrdMu_;
+  std::unique_ptr<sim::VirtualIrd> virtualIrd_;
+
+  // Declared last so that it goes first even without the explicit end in the destructor.
+  std::optional<DownloadEngine> engine_;
+};
+
+}  // namespace irdload::ui

@@ -1,0 +1,32 @@
+// The upgrade-file question as a real Qt file dialog.
+#pragma once
+
+#include <QFileDialog>
+#include <QStringList>
+#include <memory>
+
+#include "ui/OperatorPrompts.h"
+
+namespace irdload::ui {
+
+/// Turns a Windows-style filter ("Text(*.txt)|*.txt;*.log|All(*.*)|*.*|") into Qt name filters
+/// whose parentheses hold the real patterns, space-separated ("Text(*.txt *.log)").
+QStringList NameFiltersFromWindowsFilter(const QString& filter);
+
+class QtFileChooser final : public FileChooser {
+ public:
+  /// The filter the upgrade-file question offers, in its Windows form.
+  static constexpr const char* kWindowsFilter =
+      "ZB upg file(*.u01,*.u02,*.uuc)|*.u01;*.u02;*.uuc|All files(*.*)|*.*|";
+
+  /// The dialog Choose runs: open mode, the chosen file need not exist, default suffix "uuc", the
+  /// upgrade-file filter (or the one the operator picked last), opened at `startPath`.
+  std::unique_ptr<QFileDialog> MakeDialog(QWidget* parent, const FileQuestion& question) const;
+
+  std::optional<QString> Choose(QWidget* parent, const FileQuestion& question) override;
+
+ private:
+  QString lastNameFilter_;
+};
+
+}  // namespace irdload::ui

@@ -1,0 +1,97 @@
+#include "ui/Screenshots.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <chrono>
+#include <functional>
+
+#include "engine/Image.h"
+#include "engine/ImageWriter.h"
+#include "ui/AboutDialog.h"
+#include "ui/HeadlessPrompts.h"
+#include "ui/MainDialog.h"
+#include "ui/PortChoices.h"
+
+namespace irdload::ui {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Lets the event loop run until `done` holds or `bound` has passed.
+bool RunEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds bound) {
+  const QDeadlineTimer deadline(bound);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  return true;
+}
+
+bool Save(QWidget& widget, const QDir& folder, const QString& name, QTextStream& err) {
+  RunEventsUntil([] { return false; }, 100ms);  // let the window system lay out and paint
+  const QString path = folder.filePath(name);
+  if (widget.grab().save(path)) return true;
+  err << "cannot write " << path << Qt::endl;
+  return false;
+}
+
+}  // namespace
+
+int WriteScreenshots(const QString& folderPath) {
+  QTextStream err(stderr);
+  const QDir folder(folderPath);
+  if (!QDir().mkpath(folder.absolutePath())) {
+    err << "cannot create " << folder.absolutePath() << Qt::endl;
+    return 1;
+  }
+  QTemporaryDir sampleDir;
+  if (!sampleDir.isValid()) {
+    err << "cannot create a temporary folder: " << sampleDir.errorString() << Qt::endl;
+    return 1;
+  }
+  // Large enough that the paced virtual IRD is still busy when the picture is taken.
+  const std::vector<std::uint8_t> image = ComposeImage(kTypeSingle, PatternPayload(96 * 1024));
+  const QString samplePath = sampleDir.filePath(QStringLiteral("sample.uuc"));
+  QFile sample(samplePath);
+  if (!sample.open(QIODevice::WriteOnly) ||
+      sample.write(reinterpret_cast<const char*>(image.data()),
+                   static_cast<qint64>(image.size())) != static_cast<qint64>(image.size())) {
+    err << "cannot write " << samplePath << ": " << sample.errorString() << Qt::endl;
+    return 1;
+  }
+  sample.close();
+
+  MainDialog::Options options;
+  options.presenter = std::make_shared<MessagesToStandardError>();
+  options.chooser = std::make_shared<FixedChoice>(samplePath);
+  MainDialog dialog(std::move(options));
+  dialog.show();
+  bool ok = Save(dialog, folder, QStringLiteral("main-idle.png"), err);
+
+  auto* ports = dialog.findChild<QComboBox*>(QStringLiteral("combo_1000"));
+  auto* progress = dialog.findChild<QProgressBar*>(QStringLiteral("progress_1005"));
+  dialog.OnOpenClicked();
+  ports->setCurrentIndex(ports->findText(QString::fromLatin1(kVirtualIrdLabel)));
+  dialog.OnSendClicked();
+  const bool midway = RunEventsUntil(
+      [&] { return progress->maximum() > 0 && progress->value() * 3 >= progress->maximum(); }, 60s);
+  if (!midway)
+    err << "the download did not get going; the picture shows where it stands" << Qt::endl;
+  ok = Save(dialog, folder, QStringLiteral("main-download.png"), err) && ok;
+
+  AboutDialog about(&dialog);
+  about.show();
+  ok = Save(about, folder, QStringLiteral("about.png"), err) && ok;
+  about.close();
+
+  dialog.reject();
+  return ok ? 0 : 1;
+}
+
+}  // namespace irdload::ui
