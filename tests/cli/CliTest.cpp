@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <map>
 
@@ -11,6 +10,7 @@
 #include "serial/SerialPort.h"
 #include "engine/Image.h"
 #include "engine/ImageWriter.h"
+#include "support/Child.h"
 #include "support/PtyPair.h"
 #include "support/TempDir.h"
 
@@ -124,26 +124,15 @@ TEST_F(CliTest, PortWithoutPermissionSaysHowToGetIt) {
   const auto single = Image("fw.uuc", kTypeSingle, 10);
   ::chmod(dir_.path().c_str(), 0755);
   ::chmod(single.c_str(), 0644);
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(fds[0]);
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
+  const test::ChildResult child = test::RunInChild([&](std::string& err) {
+    if (!test::BecomeNobody()) return 100;
     const Result r = Cli({"send", "--port", line.slavePath(), single});
-    if (::write(fds[1], r.err.data(), r.err.size()) < 0) ::_exit(101);
-    ::_exit(r.code);
-  }
-  ::close(fds[1]);
-  std::string err;
-  char buf[512];
-  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) err.append(buf, static_cast<std::size_t>(n));
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), EXIT_PORT) << err;
+    err = r.err;
+    return r.code;
+  });
+  ASSERT_TRUE(child.exited);
+  const std::string& err = child.text;
+  EXPECT_EQ(child.code, EXIT_PORT) << err;
   EXPECT_NE(err.find("permission denied"), std::string::npos) << err;
   EXPECT_NE(err.find("usermod -aG"), std::string::npos) << err;
 }

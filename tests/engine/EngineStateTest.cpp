@@ -36,6 +36,12 @@ class EngineStateTest : public ::testing::Test {
     ASSERT_EQ(engine_->state(), STATUS_SEND_CONNECT_REQ);
   }
 
+  // Replaces whatever replies are still queued.
+  void SetReplies(const std::vector<std::uint8_t>& bytes) {
+    std::lock_guard lk(line_->mu);
+    line_->replies.assign(bytes.begin(), bytes.end());
+  }
+
   void Reply(std::initializer_list<std::uint8_t> bytes) {
     std::lock_guard lk(line_->mu);
     line_->replies.insert(line_->replies.end(), bytes);
@@ -136,10 +142,7 @@ TEST_F(EngineStateTest, AlternativeRepliesMoveTheMachine) {
     SCOPED_TRACE(c.label);
     MakeEngine();
     StartWith(3000);
-    {
-      std::lock_guard lk(line_->mu);
-      line_->replies.assign(c.prefix.begin(), c.prefix.end());
-    }
+    SetReplies(c.prefix);
     RunTo(c.from);
     Reply({c.reply});
     engine_->RunPass();
@@ -268,10 +271,7 @@ TEST_F(EngineStateTest, DisagreementOnThePacketCountEndsAsAFailure) {
     StartWith(1500);
     Handshake();
     ClearWritten();
-    {
-      std::lock_guard lk(line_->mu);
-      line_->replies.assign(c.replies.begin(), c.replies.end());
-    }
+    SetReplies(c.replies);
     RunTo(STATUS_IDLE, 100);
     EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Failed);
     ASSERT_FALSE(host_.messages().empty());
@@ -309,11 +309,9 @@ TEST_F(EngineStateTest, EndlessRejectionsEndTheDownload) {
     SCOPED_TRACE(c.label);
     MakeEngine();
     StartWith(3000);
-    {
-      std::lock_guard lk(line_->mu);
-      line_->replies.assign(c.prefix.begin(), c.prefix.end());
-      for (int i = 0; i < 60; ++i) line_->replies.insert(line_->replies.end(), c.cycle.begin(), c.cycle.end());
-    }
+    std::vector<std::uint8_t> replies = c.prefix;
+    for (int i = 0; i < 60; ++i) replies.insert(replies.end(), c.cycle.begin(), c.cycle.end());
+    SetReplies(replies);
     RunTo(STATUS_IDLE, 2000);
     EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Failed);
     EXPECT_EQ(host_.messages().back().text, "Download Fail.");

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "engine/ImageWriter.h"
+#include "support/Child.h"
 #include "support/RecordingHost.h"
 #include "support/TempDir.h"
 
@@ -149,33 +149,21 @@ TEST_F(ImageTest, PayloadThatCannotBeAllocatedIsRefusedWithMallocError) {
   WriteLe32(bytes.data() + kSizeOffset, 0x80000000u);
   const auto path = dir_.WriteBytes("big.uuc", bytes);
   ASSERT_EQ(::truncate(path.c_str(), 0x80000000ll + 64), 0);
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(fds[0]);
+  const test::ChildResult child = test::RunInChild([&](std::string& message) {
     const rlimit cap{1ull << 30, 1ull << 30};
-    if (::setrlimit(RLIMIT_AS, &cap) != 0) ::_exit(2);
+    if (::setrlimit(RLIMIT_AS, &cap) != 0) return 2;
     RecordingHost host;
     ImageFile file;
-    if (!file.Open(path, nullptr)) ::_exit(3);
+    if (!file.Open(path, nullptr)) return 3;
     ImageKind kind = IMAGE_NONE;
     UpgradeImage image;
     const bool ok = LoadImage(file, kind, host, image);
-    const std::string text = host.messageTexts().empty() ? "" : host.messageTexts()[0];
-    if (::write(fds[1], text.data(), text.size()) < 0) ::_exit(4);
-    ::_exit(ok ? 1 : 0);
-  }
-  ::close(fds[1]);
-  char buf[128];
-  const ssize_t n = ::read(fds[0], buf, sizeof buf);
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0), "Malloc Error!");
+    if (!host.messageTexts().empty()) message = host.messageTexts()[0];
+    return ok ? 1 : 0;
+  });
+  ASSERT_TRUE(child.exited);
+  EXPECT_EQ(child.code, 0);
+  EXPECT_EQ(child.text, "Malloc Error!");
 #endif
 }
 

@@ -1,12 +1,12 @@
 #include "serial/SerialPort.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <termios.h>
 
 #include <thread>
 
 #include "serial/PosixTty.h"
+#include "support/Child.h"
 #include "support/PtyPair.h"
 #include "support/TempDir.h"
 
@@ -70,28 +70,16 @@ TEST_F(SerialPortTest, BusyReasonNamesTheHoldingProcess) {
 TEST_F(SerialPortTest, PermissionDeniedSaysHowToJoinThePortsGroup) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
   // The slave belongs to root and mode 0620: an unprivileged user may not open it.
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(fds[0]);
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+  const test::ChildResult child = test::RunInChild([&](std::string& detail) {
+    if (!test::BecomeNobody()) return 2;
     SerialPort port;
     const int rc = port.Open(pty_.slavePath(), kMode);
-    const std::string detail = port.lastOpenFailure().detail;
-    if (::write(fds[1], detail.data(), detail.size()) < 0) ::_exit(3);
-    ::_exit(rc == 0 ? 0 : 1);
-  }
-  ::close(fds[1]);
-  std::string detail;
-  char buf[512];
-  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) detail.append(buf, n);
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  ASSERT_EQ(WEXITSTATUS(status), 0) << "the open should have failed";
+    detail = port.lastOpenFailure().detail;
+    return rc == 0 ? 0 : 1;
+  });
+  ASSERT_TRUE(child.exited);
+  ASSERT_EQ(child.code, 0) << "the open should have failed";
+  const std::string& detail = child.text;
   EXPECT_NE(detail.find("permission denied"), std::string::npos) << detail;
   EXPECT_NE(detail.find("usermod -aG"), std::string::npos) << detail;
 }
