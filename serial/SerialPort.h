@@ -41,8 +41,8 @@ class SerialPort {
   int Write(const void* buffer, std::uint32_t length);
   /// Reads at most `maxLength` of the bytes already waiting; never waits.
   std::uint32_t Read(void* buffer, std::uint32_t maxLength);
-  /// One byte within the bound: an attempt, then up to readPauses 1 ms pauses each followed by an
-  /// attempt; a pause ends early when a byte lands. 1 with `b` set, or 0 with `b` untouched.
+  /// One byte within the bound: an attempt, then up to readPauses 1 ms pauses, which end early
+  /// when a byte lands. 1 with `b` set, or 0 with `b` untouched.
   int ReadByte(std::uint8_t& b);
   /// Sends the low 8 bits of `value`; the result of Write.
   int WriteByte(int value);
