@@ -40,6 +40,26 @@ void ReportStore::CountFault(FaultKind kind) {
   ++report_.faultsInjected[kind];
 }
 
+void ReportStore::NoteReadFromPc(MonotonicTime readAt) {
+  std::lock_guard lock(mutex_);
+  auto& replies = report_.timing.replies;
+  for (; repliesAnswered_ < replies.size(); ++repliesAnswered_) {
+    replies[repliesAnswered_].answerReadAt = readAt;
+  }
+}
+
+void ReportStore::NoteConnectRequest(MonotonicTime lineStart) {
+  std::lock_guard lock(mutex_);
+  if (report_.timing.firstConnectRequestAt.count() == 0) {
+    report_.timing.firstConnectRequestAt = lineStart;
+  }
+}
+
+void ReportStore::NoteTerminateAnswer(MonotonicTime arrived) {
+  std::lock_guard lock(mutex_);
+  report_.timing.lastTerminateAnswerAt = arrived;
+}
+
 void ReportStore::MarkStopped() {
   Update([this](Report&) { stopped_ = true; });
 }

@@ -72,6 +72,7 @@ struct VirtualIrd::Impl {
 
   void Run();
   bool HandleInput(const std::uint8_t* data, std::size_t len, MonotonicTime readAt);
+  void NoteTimedByte(std::uint8_t byte, MonotonicTime lineStart, MonotonicTime arrived);
   bool SendReply(std::uint8_t reply, MonotonicTime triggerArrival);
   bool PutOnLine(std::uint8_t byte, MonotonicTime earliest);
   bool WriteToMaster(std::uint8_t byte);
@@ -102,6 +103,7 @@ struct VirtualIrd::Impl {
   MonotonicTime rxLineFreeAt{0};  // when the PC's latest byte has fully arrived
   MonotonicTime txLineFreeAt{0};  // when our latest byte has fully left
   std::uint32_t replyIndex = 0;
+  std::uint8_t lastReplyDecided = 0;  // the receiver's latest answer, before faults; 0: none
   bool silent = false;
 };
 
@@ -116,7 +118,8 @@ void VirtualIrd::Impl::Run() {
     if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
       const ssize_t got = read(masterFd, buffer.data(), buffer.size());
       if (got > 0) {
-        const MonotonicTime readAt = paced ? MonotonicNow() : MonotonicTime{0};
+        const MonotonicTime readAt =
+            paced || options.recordTiming ? MonotonicNow() : MonotonicTime{0};
         if (!HandleInput(buffer.data(), static_cast<std::size_t>(got), readAt)) break;
         continue;
       }
@@ -131,9 +134,15 @@ void VirtualIrd::Impl::Run() {
 bool VirtualIrd::Impl::HandleInput(const std::uint8_t* data, std::size_t len,
                                    MonotonicTime readAt) {
   store.AppendFromPc(data, len);
+  if (options.recordTiming) store.NoteReadFromPc(readAt);
   for (std::size_t i = 0; i < len; ++i) {
-    // A byte is there only once its line time has passed after the one before it.
-    if (paced) rxLineFreeAt = std::max(rxLineFreeAt, readAt) + byteTime;
+    MonotonicTime lineStart = readAt;
+    if (paced) {
+      // A byte is there only once its line time has passed after the one before it.
+      lineStart = std::max(rxLineFreeAt, readAt);
+      rxLineFreeAt = lineStart + byteTime;
+    }
+    if (options.recordTiming) NoteTimedByte(data[i], lineStart, paced ? rxLineFreeAt : readAt);
     if (silent) continue;
     const std::optional<std::uint8_t> reply = receiver.Feed(data[i]);
     if (reply && !SendReply(*reply, rxLineFreeAt)) return false;
@@ -141,8 +150,21 @@ bool VirtualIrd::Impl::HandleInput(const std::uint8_t* data, std::size_t len,
   return true;
 }
 
+void VirtualIrd::Impl::NoteTimedByte(std::uint8_t byte, MonotonicTime lineStart,
+                                     MonotonicTime arrived) {
+  // Packet data may hold any value, so the commands are told apart by where they stand: the
+  // connect request before any reply, the terminate answer right after a terminate request.
+  if (byte == CMD_CONNECT_REQ && replyIndex == 0) store.NoteConnectRequest(lineStart);
+  if (byte == CMD_TERMINATE_ANSWER &&
+      (lastReplyDecided == CMD_TERMINATE_OK || lastReplyDecided == CMD_TERMINATE_FAIL)) {
+    store.NoteTerminateAnswer(arrived);
+    lastReplyDecided = 0;
+  }
+}
+
 bool VirtualIrd::Impl::SendReply(std::uint8_t reply, MonotonicTime triggerArrival) {
   const std::uint32_t index = replyIndex++;
+  lastReplyDecided = reply;
   if (plan.Find(FaultKind::HangUpAt, index) != nullptr) {
     store.CountFault(FaultKind::HangUpAt);
     CloseLine();
@@ -202,7 +224,7 @@ bool VirtualIrd::Impl::WriteToMaster(std::uint8_t byte) {
       const ssize_t written = write(masterFd, &byte, 1);
       err = written < 0 ? errno : 0;
       return written == 1;
-    });
+    }, options.recordTiming);
     if (went) return true;
     if (err == EINTR) continue;
     if (err == EAGAIN) {

@@ -61,6 +61,25 @@ struct ReceivedFile {
 /// Each direction's wire log keeps at most this many bytes.
 inline constexpr std::size_t kWireLogCapBytes = std::size_t{4} * 1024 * 1024;
 
+/// One byte the IRD put on the line and the PC's reaction to it (Options::recordTiming).
+/// Instants are CLOCK_MONOTONIC readings, as the time since that clock's origin.
+struct ReplyTiming {
+  std::uint8_t byte = 0;                     ///< as put on the line, after any fault
+  std::chrono::nanoseconds writtenAt{0};     ///< when it went into the line (write() returned)
+  std::chrono::nanoseconds answerReadAt{0};  ///< when the PC's next bytes were read; 0: none yet
+};
+
+/// Timestamps for measuring the PC side (Options::recordTiming); all zero when not recorded.
+struct LineTiming {
+  /// When the session's first connect request (0xE1) began to arrive: the start of its line time
+  /// on a paced line, the moment it was read otherwise.
+  std::chrono::nanoseconds firstConnectRequestAt{0};
+  /// When the latest terminate answer (0xED right after 0xEB or 0xEC) had fully arrived.
+  std::chrono::nanoseconds lastTerminateAnswerAt{0};
+  /// Every byte put on the line to the PC, in order, garbage included.
+  std::vector<ReplyTiming> replies;
+};
+
 /// A snapshot of what the IRD has seen and done so far.
 struct Report {
   /// One entry per file, in order, from the PC's connect re-acknowledge (0xEF) on.
@@ -72,6 +91,7 @@ struct Report {
   bool toPcTruncated = false;         ///< toPc reached kWireLogCapBytes and stopped growing
   std::map<FaultKind, std::uint32_t> faultsInjected;  ///< how often each fault took effect
   bool lineGone = false;  ///< the IRD closed its end (HangUp or a HangUpAt fault)
+  LineTiming timing;      ///< filled only with Options::recordTiming
 };
 
 /// The IRD on the master side of a fresh pseudo-terminal; the PC opens SlavePath().
@@ -87,6 +107,9 @@ class VirtualIrd {
     /// Hold the slave open for the simulator's life, so the PC may close and reopen the port
     /// without the master side seeing a hang-up.
     bool keepSlaveOpen = true;
+    /// Fill Report::timing. Costs a clock read per read and per byte written, which the
+    /// unpaced line otherwise avoids, and a record per byte written.
+    bool recordTiming = false;
   };
 
   explicit VirtualIrd(Options options);

@@ -41,6 +41,10 @@ class EngineLinkTest : public ::testing::Test {
     host().SetFiles(Image("image.uuc", kTypeSingle, payload));
     ASSERT_EQ(engine_->StartDownload(), 1);
     ASSERT_TRUE(engine_->WaitIdle(kBound));
+    // The engine is idle once its last byte is written; the IRD may not have read it yet.
+    if (engine_->lastOutcome() == DownloadOutcome::Success) {
+      ASSERT_TRUE(ird_->WaitForTerminatedFiles(1, kBound));
+    }
   }
 
   // A new IRD, engine and host for the next case of a table.
@@ -130,6 +134,7 @@ TEST_F(EngineLinkTest, PairChainsTheSecondFileAndRestartsTheClock) {
   host().SetFiles(Image("fw.u01", kTypeFirstOfPair, first), Image("fw.u02", kTypeSecondOfPair, second));
   ASSERT_EQ(engine_->StartDownload(), 1);
   ASSERT_TRUE(engine_->WaitIdle(kBound));
+  ASSERT_TRUE(ird_->WaitForTerminatedFiles(1, kBound));
   const auto report = ird_->GetReport();
   ASSERT_EQ(report.files.size(), 2u);
   EXPECT_EQ(report.files[0].payload, first);

@@ -1,0 +1,35 @@
+#include "bench/BenchHost.h"
+
+namespace irdload::bench {
+
+BenchHost::BenchHost(std::string portPath, std::string imagePath)
+    : portPath_(std::move(portPath)), imagePath_(std::move(imagePath)) {}
+
+void BenchHost::SetField(int id, const std::string& text) {
+  std::lock_guard lock(mu_);
+  fields_[id] = text;
+}
+
+void BenchHost::SetProgressRange(int, int upper) {
+  std::lock_guard lock(mu_);
+  progressUpper_ = upper;
+}
+
+void BenchHost::SetProgressPos(int pos) {
+  std::lock_guard lock(mu_);
+  progressPos_ = pos;
+}
+
+void BenchHost::MessageBox(const std::string& text, const std::string& detail, std::stop_token) {
+  std::lock_guard lock(mu_);
+  messages_.push_back(detail.empty() ? text : text + " (" + detail + ")");
+}
+
+std::string BenchHost::Messages() const {
+  std::lock_guard lock(mu_);
+  std::string out;
+  for (const auto& m : messages_) out += (out.empty() ? "" : "; ") + m;
+  return out;
+}
+
+}  // namespace irdload::bench

@@ -1,0 +1,132 @@
+// irdload-bench: measures the downloader against the protocol's limit, its own goals and a
+// peer, and prints the results as one markdown table.
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "bench/BenchContext.h"
+#include "bench/Cost.h"
+#include "bench/LineEfficiency.h"
+#include "bench/Peer.h"
+#include "bench/Table.h"
+#include "bench/Turnaround.h"
+#include "bench/Workspace.h"
+
+namespace {
+
+using irdload::bench::Row;
+
+constexpr const char* kUsage =
+    "usage: irdload-bench [--quick] [--results FILE]\n"
+    "  --quick           64 KiB only and fewer repetitions (under a minute)\n"
+    "  --results FILE    also write the table, the date and the core count to FILE\n"
+    "Prints the benchmark table (markdown) on standard output. Exits 0 unless a measurement\n"
+    "broke; a missed goal is reported in the table, not in the exit status.\n";
+
+struct Arguments {
+  bool help = false;
+  bool quick = false;
+  std::string resultsPath;
+};
+
+bool Parse(int argc, char** argv, Arguments& out) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      out.help = true;
+    } else if (arg == "--quick") {
+      out.quick = true;
+    } else if (arg == "--results" && i + 1 < argc) {
+      out.resultsPath = argv[++i];
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string Today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char buf[64];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M %Z", &local);
+  return buf;
+}
+
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one;
+  in >> one;
+  return one.empty() ? "unknown" : one;
+}
+
+bool WriteResults(const std::string& path, const std::string& table, bool quick,
+                  const std::string& loadBefore, std::string* error) {
+  std::ofstream out(path, std::ios::trunc);
+  out << "# irdload benchmark results\n\n"
+      << "Latest " << (quick ? "quick" : "full") << " run of `irdload-bench"
+      << (quick ? " --quick" : "") << "` (the program `./run bench` runs): " << Today() << ", "
+      << sysconf(_SC_NPROCESSORS_ONLN) << " cores (nproc), load average " << loadBefore
+      << " at the start.\n\n"
+      << "Ratio to goal is value / goal: at least 1 meets an \"at least\" goal, below 1 meets an "
+         "\"under\" goal. Line times are 10 bit times a byte at 115200 baud. Reply turnaround is "
+         "seen from the virtual IRD: from its write of a reply byte to its read of the PC's "
+         "answer, so it includes the pseudo-terminal's own delivery both ways.\n\n"
+      << table;
+  out.close();
+  if (!out) {
+    *error = "cannot write " + path;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Arguments args;
+  if (!Parse(argc, argv, args)) {
+    std::cerr << kUsage;
+    return 2;
+  }
+  if (args.help) {
+    std::cout << kUsage;
+    return 0;
+  }
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) {
+    std::cerr << "irdload-bench: cannot find its own path: " << ec.message() << '\n';
+    return 1;
+  }
+  irdload::bench::Workspace workspace;
+  std::string error;
+  if (!workspace.Create(&error)) {
+    std::cerr << "irdload-bench: " << error << '\n';
+    return 1;
+  }
+  const std::string loadBefore = LoadAverage();
+  irdload::bench::BenchContext context(args.quick, self.parent_path(), workspace);
+
+  std::vector<Row> rows;
+  const auto ours = irdload::bench::MeasureLineEfficiency(context, rows);
+  irdload::bench::MeasureTurnaround(context, rows);
+  irdload::bench::MeasureCost(context, rows);
+  irdload::bench::MeasurePeer(context, ours, rows);
+
+  const std::string table = irdload::bench::RenderTable(rows);
+  std::cout << table << std::flush;
+  if (!args.resultsPath.empty() &&
+      !WriteResults(args.resultsPath, table, args.quick, loadBefore, &error)) {
+    std::cerr << "irdload-bench: " << error << '\n';
+    return 1;
+  }
+  return context.broken() ? 1 : 0;
+}
