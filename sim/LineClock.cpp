@@ -11,6 +11,8 @@ namespace {
 // Long enough not to spin, short enough that a stop is seen at once by a person.
 constexpr std::chrono::milliseconds kStopCheckInterval{5};
 
+}  // namespace
+
 timespec ToTimespec(MonotonicTime t) {
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(t);
   timespec ts{};
@@ -18,8 +20,6 @@ timespec ToTimespec(MonotonicTime t) {
   ts.tv_nsec = static_cast<long>((t - seconds).count());
   return ts;
 }
-
-}  // namespace
 
 MonotonicTime MonotonicNow() {
   timespec ts{};

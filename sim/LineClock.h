@@ -2,6 +2,8 @@
 // bytes follow a schedule instead of piling up sleep errors.
 #pragma once
 
+#include <time.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -12,6 +14,9 @@ namespace irdload::sim {
 using MonotonicTime = std::chrono::nanoseconds;
 
 MonotonicTime MonotonicNow();
+
+// The same instant for the clock and timer calls.
+timespec ToTimespec(MonotonicTime t);
 
 // Line time of one byte: start bit, 8 data bits, stop bit.
 std::chrono::nanoseconds ByteLineTime(std::uint32_t baud);

@@ -34,14 +34,6 @@ std::string ErrnoText(const char* what, int err) {
          std::to_string(err) + ")";
 }
 
-timespec ToTimespec(MonotonicTime t) {
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(t);
-  timespec ts{};
-  ts.tv_sec = static_cast<time_t>(seconds.count());
-  ts.tv_nsec = static_cast<long>((t - seconds).count());
-  return ts;
-}
-
 }  // namespace
 
 PacedByteQueue::PacedByteQueue(std::chrono::nanoseconds byteTime) : byteTime_(byteTime) {}
