@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "sim/PacingRelay.h"
+#include "support/RawTtyEnd.h"
 
 namespace irdload::sim {
 namespace {
@@ -111,33 +112,11 @@ TEST(PacedByteQueue, CopyFrontAndDropTakeAPrefixOfWhatIsDue) {
 // ---- The relay on real pseudo-terminals -------------------------------------------------------
 
 // One program's end of the line: the slave opened by path, raw and non-blocking.
-class LineEnd {
+class LineEnd : public test::RawTtyEnd {
  public:
-  LineEnd() = default;
-  LineEnd(const LineEnd&) = delete;
-  LineEnd& operator=(const LineEnd&) = delete;
-  ~LineEnd() { Close(); }
-
   ::testing::AssertionResult Open(const std::string& path) {
-    Close();
-    fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (fd_ < 0) {
-      return ::testing::AssertionFailure() << "open " << path << ": " << std::strerror(errno);
-    }
-    termios tio{};
-    if (tcgetattr(fd_, &tio) != 0) return ::testing::AssertionFailure() << "tcgetattr";
-    cfmakeraw(&tio);
-    if (tcsetattr(fd_, TCSANOW, &tio) != 0) return ::testing::AssertionFailure() << "tcsetattr";
-    return ::testing::AssertionSuccess();
+    return RawTtyEnd::Open(path, O_NONBLOCK);
   }
-  void Close() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-  int fd() const { return fd_; }
-
- private:
-  int fd_ = -1;
 };
 
 // Sends `toB` from A and `toA` from B at the same time, reading both far ends as it goes,

@@ -22,6 +22,7 @@
 
 #include "engine/Link.h"
 #include "sim/VirtualIrd.h"
+#include "support/RawTtyEnd.h"
 
 namespace irdload::sim {
 namespace {
@@ -91,33 +92,8 @@ std::vector<Bytes> PacketsOf(const TestFile& file) {
 }
 
 // The PC's end of the line: the slave opened raw, as a serial port would be.
-class PcEnd {
+class PcEnd : public test::RawTtyEnd {
  public:
-  PcEnd() = default;
-  PcEnd(const PcEnd&) = delete;
-  PcEnd& operator=(const PcEnd&) = delete;
-  ~PcEnd() { Close(); }
-
-  ::testing::AssertionResult Open(const std::string& path) {
-    Close();
-    fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd_ < 0) {
-      return ::testing::AssertionFailure() << "open " << path << ": " << std::strerror(errno);
-    }
-    termios tio{};
-    if (tcgetattr(fd_, &tio) != 0) return ::testing::AssertionFailure() << "tcgetattr";
-    cfmakeraw(&tio);
-    if (tcsetattr(fd_, TCSANOW, &tio) != 0) return ::testing::AssertionFailure() << "tcsetattr";
-    return ::testing::AssertionSuccess();
-  }
-
-  void Close() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-
-  int fd() const { return fd_; }
-
   ::testing::AssertionResult Send(const Bytes& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -156,9 +132,6 @@ class PcEnd {
     }
     return ::testing::AssertionSuccess();
   }
-
- private:
-  int fd_ = -1;
 };
 
 // What a strictly scripted PC sent and was answered, to compare with the IRD's wire logs.
