@@ -5,19 +5,10 @@ namespace irdload::bench {
 BenchHost::BenchHost(std::string portPath, std::string imagePath)
     : portPath_(std::move(portPath)), imagePath_(std::move(imagePath)) {}
 
-void BenchHost::SetField(int id, const std::string& text) {
+void BenchHost::OnEvent(const EngineEvent& event) {
   std::lock_guard lock(mu_);
-  fields_[id] = text;
-}
-
-void BenchHost::SetProgressRange(int, int upper) {
-  std::lock_guard lock(mu_);
-  progressUpper_ = upper;
-}
-
-void BenchHost::SetProgressPos(int pos) {
-  std::lock_guard lock(mu_);
-  progressPos_ = pos;
+  ++events_;
+  if (const auto* progress = std::get_if<ProgressMade>(&event)) packetsDone_ = progress->packetsDone;
 }
 
 void BenchHost::MessageBox(const std::string& text, const std::string& detail, std::stop_token) {

@@ -46,7 +46,8 @@ EngineRun RunEngineDownload(const std::string& imagePath, const std::vector<std:
       run.error = "the download did not end within " + std::to_string(bound.count()) + " s";
       return run;
     }
-    if (engine.lastOutcome() != DownloadOutcome::Success) {
+    const std::optional<Outcome> outcome = engine.lastOutcome();
+    if (!outcome || outcome->kind != OutcomeKind::Success) {
       run.error = "the download failed: " + host.Messages();
       return run;
     }

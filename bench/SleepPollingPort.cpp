@@ -16,7 +16,7 @@ void SleepOneMillisecond() {
 }  // namespace
 
 SleepPollingPort::SleepPollingPort(int readPauses)
-    : port_(readPauses), readPauses_(readPauses < 0 ? 0 : readPauses) {}
+    : port_(std::chrono::milliseconds{readPauses}), readPauses_(readPauses < 0 ? 0 : readPauses) {}
 
 int SleepPollingPort::Open(const std::string& portName, const std::string& mode) {
   return port_.Open(portName, mode);

@@ -8,7 +8,7 @@ namespace irdload::bench {
 
 class SleepPollingPort final : public PortLink {
  public:
-  explicit SleepPollingPort(int readPauses = SerialPort::kDefaultReadPauses);
+  explicit SleepPollingPort(int readPauses = 50);
 
   int Open(const std::string& portName, const std::string& mode) override;
   void Close() override;

@@ -30,7 +30,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                       "With --simulate: make the virtual IRD misbehave, as Kind[@at[:value]] "
                       "(NackHeader, NackPacket, DropReply, CorruptReply, ClearBit20, Garbage, "
                       "SilentFrom, FailTerminate, CorruptPacketByte, DelayReply, HangUpAt)");
-  sendCmd->add_option("--read-pauses", send.readPauses,
+  int readPauses = 50;
+  sendCmd->add_option("--read-pauses", readPauses,
                       "How many 1 ms pauses a reply may take to start arriving")
       ->capture_default_str()
       ->check(CLI::Range(0, 100000));
@@ -70,6 +71,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   }
   if (*sendCmd) {
     send.connectTimeout = std::chrono::seconds(connectTimeout);
+    send.replyWait = std::chrono::milliseconds(readPauses);
     return RunSend(send, out, err);
   }
   if (*inspectCmd) return RunInspect(inspectFile, out, err);

@@ -32,7 +32,8 @@ struct SendOptions {
   std::vector<std::string> simulateFaults;
   std::string tracePath;
   std::chrono::seconds connectTimeout{0};  // 0: wait for the IRD until stopped
-  int readPauses = 50;
+  /// How long a reply may take to start arriving (ReadByte's bound).
+  std::chrono::milliseconds replyWait{50};
   bool handleSignals = true;  // tests run the command without touching the process's signals
 };
 

@@ -1,22 +1,16 @@
 #include "cli/ConsoleHost.h"
 
 #include <cstdio>
-#include <cstdlib>
-
-#include "engine/Link.h"
 
 namespace irdload::cli {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// The data loop's statuses repeat for every packet; a plain log shows progress lines instead.
-bool IsDataLoopStatus(const std::string& s) {
-  return s == "Waiting data request" || s == "Sendig data packet" || s == "Waiting data ACK" ||
-         s == "Sending data transfer ACK" || s == "Sending data transfer NACK";
+// The data loop's states repeat for every packet; a plain log shows progress lines instead.
+bool InDataLoop(DownloadState state) {
+  return state >= STATUS_WAIT_DATA_REQ && state <= STATUS_SEND_DATA_NACK;
 }
 
-std::string MinSec(Clock::duration d) {
+std::string MinSec(std::chrono::steady_clock::duration d) {
   const long long s = std::chrono::duration_cast<std::chrono::seconds>(d).count();
   char buf[32];
   std::snprintf(buf, sizeof buf, "%02lld:%02lld", s / 60, s % 60);
@@ -24,6 +18,56 @@ std::string MinSec(Clock::duration d) {
 }
 
 }  // namespace
+
+// One event, under mu_.
+struct ConsoleHost::Apply {
+  ConsoleHost& h;
+
+  void operator()(const StateEntered& e) {
+    const bool changed = e.state != h.state_ || e.status != h.status_;
+    h.state_ = e.state;
+    h.status_ = std::string(e.status);
+    if (h.interactive_ || !changed || e.status.empty()) return;
+    // The data loop is shown as progress lines; its last answer (the file is complete) is not.
+    const bool fileComplete = h.packets_ > 0 && h.packetsDone_ == h.packets_;
+    if (!InDataLoop(e.state) || (e.state == STATUS_SEND_DATA_ACK && fileComplete)) {
+      h.pendingLines_.push_back(h.status_);
+    }
+  }
+  void operator()(const ReplyReceived&) {}
+  void operator()(const RetryCountShown& e) { h.retryCount_ = e.retryCount; }
+  void operator()(const ImageSized&) {}
+  void operator()(const ImageAccepted& e) {
+    h.packets_ = e.packets;
+    h.bytes_ = e.payloadSize;
+    h.packetsDone_ = 0;
+    h.bytesDone_ = 0;
+  }
+  void operator()(const ImageLoaded&) {}
+  void operator()(const ProgressMade& e) {
+    h.packetsDone_ = e.packetsDone;
+    h.bytesDone_ = e.bytesDone;
+  }
+  void operator()(const ClockStarted&) {
+    h.clockStart_ = Clock::now();
+    h.clockRunning_ = true;
+    h.connected_ = true;
+  }
+  void operator()(const ClockStopped&) {
+    if (h.clockRunning_) h.clockShown_ = Clock::now() - h.clockStart_;
+    h.clockRunning_ = false;
+  }
+  void operator()(const PortOpened&) {}
+  void operator()(const PortOpenFailed& e) { h.portOpenFailure_ = e; }
+  void operator()(const DownloadEnded& e) {
+    h.outcome_ = e.outcome;
+    const OutcomeKind kind = e.outcome.kind;
+    if (kind != OutcomeKind::Success && kind != OutcomeKind::Failed) return;
+    // The status line's last word, as the dialog shows it.
+    h.status_ = e.outcome.message;
+    if (!h.interactive_) h.pendingLines_.push_back(h.status_);
+  }
+};
 
 ConsoleHost::ConsoleHost(std::string portName, std::string first, std::string second,
                          std::ostream& out, std::ostream& err, bool interactive)
@@ -34,42 +78,13 @@ ConsoleHost::ConsoleHost(std::string portName, std::string first, std::string se
       err_(err),
       interactive_(interactive) {}
 
-void ConsoleHost::SetField(int id, const std::string& text) {
+void ConsoleHost::OnEvent(const EngineEvent& event) {
   std::lock_guard lk(mu_);
-  fields_[id] = text;
-  if (id == FIELD_STATUS && !interactive_ && text != lastStatusPrinted_) {
-    lastStatusPrinted_ = text;
-    if (!IsDataLoopStatus(text)) pendingLines_.push_back(text);
-  }
-}
-
-void ConsoleHost::SetProgressRange(int, int upper) {
-  std::lock_guard lk(mu_);
-  packetsTotal_ = upper;
-  packetPos_ = 0;
-}
-
-void ConsoleHost::SetProgressPos(int pos) {
-  std::lock_guard lk(mu_);
-  // The position wraps to 0 after the last packet; show that as complete.
-  packetPos_ = pos == 0 && packetPos_ > 0 ? packetsTotal_ : pos;
-}
-
-void ConsoleHost::StartElapsedClock() {
-  std::lock_guard lk(mu_);
-  clockStart_ = Clock::now();
-  clockRunning_ = true;
-}
-
-void ConsoleHost::StopElapsedClock() {
-  std::lock_guard lk(mu_);
-  if (clockRunning_) clockShown_ = Clock::now() - clockStart_;
-  clockRunning_ = false;
+  std::visit(Apply{*this}, event);
 }
 
 void ConsoleHost::MessageBox(const std::string& text, const std::string& detail, std::stop_token) {
   std::lock_guard lk(mu_);
-  messages_.push_back({text, detail});
   if (interactive_ && lastLineWidth_ > 0) {
     out_ << '\n';
     out_.flush();
@@ -80,53 +95,37 @@ void ConsoleHost::MessageBox(const std::string& text, const std::string& detail,
   err_.flush();
 }
 
-std::vector<ConsoleHost::Message> ConsoleHost::messages() const {
+std::optional<PortOpenFailed> ConsoleHost::portOpenFailure() const {
   std::lock_guard lk(mu_);
-  return messages_;
+  return portOpenFailure_;
 }
 
-bool ConsoleHost::portOpenFailed() const {
+std::optional<Outcome> ConsoleHost::outcome() const {
   std::lock_guard lk(mu_);
-  for (const auto& m : messages_) {
-    if (m.text.size() > 12 && m.text.compare(m.text.size() - 12, 12, " Open Error!") == 0 &&
-        m.text != "Open Error!") {
-      return true;
-    }
-  }
-  return false;
+  return outcome_;
 }
 
 bool ConsoleHost::connected() const {
   std::lock_guard lk(mu_);
-  return clockStart_ != Clock::time_point{};
-}
-
-std::string ConsoleHost::field(int id) const {
-  std::lock_guard lk(mu_);
-  auto it = fields_.find(id);
-  return it == fields_.end() ? std::string() : it->second;
+  return connected_;
 }
 
 std::string ConsoleHost::ProgressLine() const {
-  const auto get = [&](int id) {
-    auto it = fields_.find(id);
-    return it == fields_.end() ? std::string() : it->second;
-  };
   const Clock::duration elapsed = clockRunning_ ? Clock::now() - clockStart_ : clockShown_;
   const double secs = std::chrono::duration<double>(elapsed).count();
-  const long long bytes = std::min<long long>(
-      static_cast<long long>(packetPos_) * static_cast<long long>(kChunkSize),
-      std::atoll(get(FIELD_TOTAL_SIZE).c_str()));
-  const double rate = secs > 0.5 ? static_cast<double>(bytes) / secs : 0.0;
+  const double rate = secs > 0.5 ? static_cast<double>(bytesDone_) / secs : 0.0;
   std::string eta = "--:--";
-  const long long total = std::atoll(get(FIELD_TOTAL_SIZE).c_str());
-  if (rate > 0 && total >= bytes) {
-    eta = MinSec(std::chrono::seconds(static_cast<long long>(static_cast<double>(total - bytes) / rate)));
+  if (rate > 0 && bytes_ >= bytesDone_) {
+    eta = MinSec(std::chrono::seconds(
+        static_cast<long long>(static_cast<double>(bytes_ - bytesDone_) / rate)));
   }
   char buf[256];
-  std::snprintf(buf, sizeof buf, "%-30s %d/%d packets  %lld/%lld bytes  %.1f KiB/s  %s elapsed  %s left  retries %s",
-                get(FIELD_STATUS).c_str(), packetPos_, packetsTotal_, bytes, total, rate / 1024.0,
-                MinSec(elapsed).c_str(), eta.c_str(), get(FIELD_RETRY_COUNT).empty() ? "0" : get(FIELD_RETRY_COUNT).c_str());
+  std::snprintf(buf, sizeof buf,
+                "%-30s %u/%u packets  %llu/%llu bytes  %.1f KiB/s  %s elapsed  %s left  retries %d",
+                status_.c_str(), packetsDone_, packets_,
+                static_cast<unsigned long long>(bytesDone_),
+                static_cast<unsigned long long>(bytes_), rate / 1024.0, MinSec(elapsed).c_str(),
+                eta.c_str(), retryCount_);
   return buf;
 }
 
@@ -145,9 +144,8 @@ void ConsoleHost::Render(bool final) {
   for (const auto& l : pendingLines_) out_ << l << '\n';
   pendingLines_.clear();
   const auto now = Clock::now();
-  const bool inData = IsDataLoopStatus(lastStatusPrinted_);
-  if ((inData && now - lastProgressPrinted_ >= std::chrono::seconds(1)) || final) {
-    if (packetsTotal_ > 0) out_ << ProgressLine() << '\n';
+  if ((InDataLoop(state_) && now - lastProgressPrinted_ >= std::chrono::seconds(1)) || final) {
+    if (packets_ > 0) out_ << ProgressLine() << '\n';
     lastProgressPrinted_ = now;
   }
   out_.flush();

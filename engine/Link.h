@@ -42,6 +42,11 @@ inline constexpr std::size_t kMagicOffset = 0;
 inline constexpr std::size_t kTypeOffset = 20;
 inline constexpr std::size_t kSizeOffset = 28;
 
+// Type codes at kTypeOffset: which file of an upgrade this is.
+inline constexpr std::uint32_t kTypeFirstOfPair = 0xFFEEFFAA;
+inline constexpr std::uint32_t kTypeSecondOfPair = 0xFFEEFFBB;
+inline constexpr std::uint32_t kTypeSingle = 0xFFEEFFCC;
+
 constexpr std::uint32_t ReadLe32(const std::uint8_t* p) {
   return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
          std::uint32_t{p[3]} << 24;

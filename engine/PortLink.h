@@ -1,6 +1,7 @@
 // The engine's view of its serial port, so that tests and fuzzers can put a double in its place.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -17,12 +18,15 @@ class PortLink {
   virtual int WriteByte(int value) = 0;
   virtual int ReadByte(std::uint8_t& b) = 0;
   virtual OpenFailure LastOpenFailure() const = 0;
+  /// True once the open port has reported a hang-up or an I/O error: the adapter is gone.
+  virtual bool LineLost() const { return false; }
 };
 
 /// The real thing: a SerialPort.
 class SerialPortLink final : public PortLink {
  public:
-  explicit SerialPortLink(int readPauses = SerialPort::kDefaultReadPauses) : port_(readPauses) {}
+  explicit SerialPortLink(std::chrono::milliseconds replyWait = SerialPort::kDefaultReplyWait)
+      : port_(replyWait) {}
   int Open(const std::string& portName, const std::string& mode) override {
     return port_.Open(portName, mode);
   }
@@ -33,7 +37,9 @@ class SerialPortLink final : public PortLink {
   int WriteByte(int value) override { return port_.WriteByte(value); }
   int ReadByte(std::uint8_t& b) override { return port_.ReadByte(b); }
   OpenFailure LastOpenFailure() const override { return port_.lastOpenFailure(); }
+  bool LineLost() const override { return port_.lineLost(); }
 
+  /// For what the engine does not need: a trace tap, the settings read back.
   SerialPort& port() { return port_; }
 
  private:

@@ -1,9 +1,6 @@
 // The engine's reply handling fed arbitrary reply streams through a port double. On every pass:
 // the state stays within 0..18, the packet index within 0..lastPacketIndex, and every packet on
 // the line is exactly a packet of the image.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <deque>
 #include <vector>
@@ -58,30 +55,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t payloadSize = (std::size_t{data[0]} << 8 | data[1]) % 4096;
   const auto payload = PatternPayload(payloadSize, static_cast<std::uint32_t>(payloadSize));
   const auto file = ComposeImage(kTypeSingle, payload);
-  const int fd = ::memfd_create("image", MFD_CLOEXEC);
-  if (fd < 0 || ::write(fd, file.data(), file.size()) != static_cast<ssize_t>(file.size())) std::abort();
 
   auto port = std::make_unique<FuzzPort>(data + 2, size - 2);
   FuzzPort* line = port.get();
   EngineOptions options;
   options.manualWorker = true;
-  options.retryLimit = 8;
+  options.limits.retryLimit = 8;
   options.port = std::move(port);
+  options.openFile = [&file](const std::string&, std::string*) {
+    return std::make_unique<MemoryUpgradeFile>(file);
+  };
   fuzz::NullHost host;
-  host.first = "/proc/self/fd/" + std::to_string(fd);
+  host.first = "image.uuc";
   DownloadEngine engine(std::move(options));
   engine.Init(host, "COM1");
   if (engine.StartDownload() != 1) std::abort();
 
   const std::uint32_t last = static_cast<std::uint32_t>(payloadSize / kChunkSize);
   for (int pass = 0; pass < 100000; ++pass) {
-    const auto before = engine.snapshot();
+    const MachineState before = engine.snapshot().machine;
     const std::size_t writes = line->writes;
     if (!engine.RunPass()) break;
     const auto after = engine.snapshot();
-    if (after.state < 0 || after.state > STATUS_IDLE) std::abort();
-    if (after.payloadHeld && after.packetIndex > after.lastPacketIndex) std::abort();
-    if (after.payloadHeld && after.lastPacketIndex != last) std::abort();
+    const MachineState& m = after.machine;
+    if (m.state < 0 || m.state > STATUS_IDLE) std::abort();
+    if (after.payloadHeld && m.packetIndex > m.lastPacketIndex) std::abort();
+    if (after.payloadHeld && m.lastPacketIndex != last) std::abort();
     if (line->writes != writes && line->lastWrite.size() == kPacketSize) {
       // Sent from state 9: exactly packet `before.packetIndex` of the image.
       if (before.state != STATUS_SEND_DATA || before.packetIndex > last) std::abort();
@@ -98,6 +97,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (!engine.IsIdle()) engine.Finish();
   if (engine.snapshot().payloadHeld) std::abort();
-  ::close(fd);
   return 0;
 }

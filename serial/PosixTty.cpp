@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "serial/PortName.h"
+
 namespace irdload::posix {
 namespace {
 
@@ -325,42 +327,35 @@ std::size_t ReadWaiting(int fd, std::uint8_t* data, std::size_t len) {
   return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
-void WaitReadableUntil(int fd, Clock::time_point deadline) {
-  const auto sleepToDeadline = [&] {
+WaitResult WaitReadableUntil(int fd, Clock::time_point deadline) {
+  if (fd < 0) {
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch());
     timespec ts{static_cast<time_t>(ns.count() / 1000000000),
                 static_cast<long>(ns.count() % 1000000000)};
     // steady_clock is CLOCK_MONOTONIC on Linux.
     while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
     }
-  };
-  if (fd < 0) {
-    sleepToDeadline();
-    return;
+    return WaitResult::TimedOut;
   }
   for (;;) {
     const auto now = Clock::now();
-    if (now >= deadline) return;
+    if (now >= deadline) return WaitResult::TimedOut;
     const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now);
     timespec ts{static_cast<time_t>(left.count() / 1000000000),
                 static_cast<long>(left.count() % 1000000000)};
     pollfd p{fd, POLLIN, 0};
     const int r = ::ppoll(&p, 1, &ts, nullptr);
-    if (r == 0) return;
+    if (r == 0) return WaitResult::TimedOut;
     if (r < 0) {
       if (errno == EINTR) continue;
-      sleepToDeadline();
-      return;
+      return WaitResult::HungUp;
     }
-    // Only a byte really waiting ends the pause early; a hang-up also reports "readable".
-    if ((p.revents & POLLIN) && !(p.revents & (POLLHUP | POLLERR | POLLNVAL)) &&
-        BytesWaiting(fd) > 0) {
-      return;
-    }
-    sleepToDeadline();
-    return;
+    if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return WaitResult::HungUp;
+    return WaitResult::Readable;
   }
 }
+
+bool MeansDeviceGone(int code) { return code == EIO || code == ENXIO || code == ENODEV; }
 
 bool RequestLowLatency(int fd, const std::string& path) {
   bool got = false;
@@ -387,21 +382,19 @@ void CloseFd(int fd) {
   if (fd >= 0) ::close(fd);
 }
 
-std::string DevicePathForPortName(const std::string& name) {
-  if (!name.empty() && name[0] == '/') return name;
-  if (name.size() < 4) return {};
-  const std::string prefix = name.substr(0, 3);
-  if (prefix != "COM" && prefix != "com") return {};
-  const std::string digits = name.substr(3);
-  if (!std::all_of(digits.begin(), digits.end(), ::isdigit) || digits.size() > 4) return {};
-  const int n = std::atoi(digits.c_str());
-  if (n < 1) return {};
-  return "/dev/ttyS" + std::to_string(n - 1);
-}
-
 std::chrono::nanoseconds ByteTime(std::uint32_t baud) {
   if (baud == 0) return std::chrono::nanoseconds(0);
   return std::chrono::nanoseconds(10'000'000'000LL / baud);
 }
 
 }  // namespace irdload::posix
+
+namespace irdload {
+
+std::string DevicePathForPortName(const std::string& name) {
+  if (!name.empty() && name[0] == '/') return name;
+  const std::optional<int> n = ClassicPortNumber(name);
+  return n ? "/dev/ttyS" + std::to_string(*n - 1) : std::string();
+}
+
+}  // namespace irdload

@@ -52,20 +52,21 @@ bool WriteAllAndDrain(int fd, const std::uint8_t* data, std::size_t len,
 /// Reads up to `len` bytes known to be waiting; returns the count, 0 on error or none.
 std::size_t ReadWaiting(int fd, std::uint8_t* data, std::size_t len);
 
-/// Sleeps until `deadline` on the monotonic clock, or until the descriptor has input.
-/// A hang-up or error (poll returning at once without input) still sleeps to the deadline, so
-/// a caller looping on it never spins. fd < 0 just sleeps.
-void WaitReadableUntil(int fd, std::chrono::steady_clock::time_point deadline);
+enum class WaitResult { Readable, TimedOut, HungUp };
+
+/// Sleeps until `deadline` on the monotonic clock, or until the descriptor has input, or until
+/// it reports a hang-up or an error (the device is gone: the caller must not wait on it again).
+/// fd < 0 just sleeps.
+WaitResult WaitReadableUntil(int fd, std::chrono::steady_clock::time_point deadline);
+
+/// True for the errno values a device that went away gives (EIO, ENXIO, ENODEV).
+bool MeansDeviceGone(int code);
 
 /// Best effort: ASYNC_LOW_LATENCY through TIOCSSERIAL, and a 1 ms FTDI latency timer in sysfs
 /// where it is writable. True when either took effect.
 bool RequestLowLatency(int fd, const std::string& path);
 
 void CloseFd(int fd);
-
-/// Maps "COMn" to /dev/ttyS<n-1>; a name starting with "/" is a device path as it stands.
-/// Any other name maps to the empty string.
-std::string DevicePathForPortName(const std::string& name);
 
 /// Line time of one byte (start, 8 data, stop bits) at a baud rate.
 std::chrono::nanoseconds ByteTime(std::uint32_t baud);

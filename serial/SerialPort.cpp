@@ -3,12 +3,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "serial/PortName.h"
 #include "serial/PosixTty.h"
 
 namespace irdload {
 
 namespace {
-constexpr auto kPause = std::chrono::milliseconds(1);
 
 // A write must finish within this; the floor covers 1024 bytes at 9600 baud with room to spare.
 std::chrono::milliseconds WriteLimit(std::uint32_t length) {
@@ -16,7 +16,8 @@ std::chrono::milliseconds WriteLimit(std::uint32_t length) {
 }
 }  // namespace
 
-SerialPort::SerialPort(int readPauses) : readPauses_(readPauses < 0 ? 0 : readPauses) {}
+SerialPort::SerialPort(std::chrono::milliseconds replyWait)
+    : replyWait_(replyWait.count() < 0 ? std::chrono::milliseconds{0} : replyWait) {}
 
 SerialPort::~SerialPort() {
   if (handle_ == Handle::Open) Close();
@@ -25,9 +26,10 @@ SerialPort::~SerialPort() {
 int SerialPort::Open(std::string portName, std::string mode) {
   if (handle_ == Handle::Open) Close();
   openFailure_ = {};
+  lineLost_ = false;
   lowLatency_ = false;
   settingsVerified_ = false;
-  devicePath_ = posix::DevicePathForPortName(portName);
+  devicePath_ = DevicePathForPortName(portName);
   posix::OsError err;
   const int fd = devicePath_.empty() ? -1 : posix::OpenExclusive(devicePath_, err);
   if (devicePath_.empty()) err = {ENOENT, "\"" + portName + "\" names no serial port"};
@@ -70,6 +72,7 @@ int SerialPort::Write(const void* buffer, std::uint32_t length) {
     transferError_.clear();
   } else {
     transferError_ = err.text;
+    if (posix::MeansDeviceGone(err.code)) lineLost_ = true;
   }
   // The bytes went out as far as the caller can tell; a failed transfer shows up as a missing
   // reply, which the engine already handles.
@@ -97,13 +100,18 @@ int SerialPort::ReadByte(std::uint8_t& b) {
     return 1;
   }
   // The pauses run back to back, so they are waited out as one: a byte ends the wait the moment
-  // it lands, and an empty line costs one wake-up instead of one per millisecond.
-  const auto deadline = std::chrono::steady_clock::now() + readPauses_ * kPause;
+  // it lands, and an empty line costs one wake-up instead of one per millisecond. A line that
+  // hung up ends it too: no byte can come, and the caller must hear so at once.
+  const auto deadline = std::chrono::steady_clock::now() + replyWait_;
   while (std::chrono::steady_clock::now() < deadline) {
-    posix::WaitReadableUntil(fd_, deadline);
+    const posix::WaitResult waited = posix::WaitReadableUntil(fd_, deadline);
     if (Read(&rx, 1) == 1) {
       b = rx;
       return 1;
+    }
+    if (waited == posix::WaitResult::HungUp) {
+      lineLost_ = true;
+      return 0;
     }
   }
   return 0;

@@ -23,10 +23,11 @@ class SerialPort {
   /// Observer of every byte that leaves or arrives, for traces. Called on the I/O thread.
   using Tap = std::function<void(WireDirection, const std::uint8_t*, std::size_t)>;
 
-  static constexpr int kDefaultReadPauses = 50;
+  /// ReadByte's bound: 50 pauses of 1 ms after the first attempt.
+  static constexpr std::chrono::milliseconds kDefaultReplyWait{50};
 
-  /// `readPauses` bounds ReadByte: that many 1 ms pauses after the first attempt.
-  explicit SerialPort(int readPauses = kDefaultReadPauses);
+  /// `replyWait` bounds ReadByte: the pauses after its first attempt, in whole milliseconds.
+  explicit SerialPort(std::chrono::milliseconds replyWait = kDefaultReplyWait);
   virtual ~SerialPort();
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
@@ -41,8 +42,8 @@ class SerialPort {
   int Write(const void* buffer, std::uint32_t length);
   /// Reads at most `maxLength` of the bytes already waiting; never waits.
   std::uint32_t Read(void* buffer, std::uint32_t maxLength);
-  /// One byte within the bound: an attempt, then up to readPauses 1 ms pauses, which end early
-  /// when a byte lands. 1 with `b` set, or 0 with `b` untouched.
+  /// One byte within the bound: an attempt, then up to replyWait of 1 ms pauses, which end early
+  /// when a byte lands (or the line is lost). 1 with `b` set, or 0 with `b` untouched.
   int ReadByte(std::uint8_t& b);
   /// Sends the low 8 bits of `value`; the result of Write.
   int WriteByte(int value);
@@ -57,7 +58,10 @@ class SerialPort {
   const std::string& devicePath() const { return devicePath_; }
   /// True when the last Open applied the mode and read the settings back unchanged.
   bool settingsVerified() const { return settingsVerified_; }
-  int readPauses() const { return readPauses_; }
+  std::chrono::milliseconds replyWait() const { return replyWait_; }
+  /// True once the open port reported a hang-up or an I/O error (the adapter went away); cleared
+  /// by the next Open.
+  bool lineLost() const { return lineLost_; }
 
   void SetTap(Tap tap) { tap_ = std::move(tap); }
 
@@ -68,7 +72,8 @@ class SerialPort {
 
   Handle handle_ = Handle::None;
   int fd_ = -1;
-  int readPauses_;
+  std::chrono::milliseconds replyWait_;
+  bool lineLost_ = false;
   bool lowLatency_ = false;
   bool settingsVerified_ = false;
   std::string devicePath_;

@@ -183,7 +183,7 @@ bool VirtualIrd::Impl::SendReply(std::uint8_t reply, MonotonicTime triggerArriva
   }
   if (const Fault* delay = plan.Find(FaultKind::DelayReply, index)) {
     store.CountFault(FaultKind::DelayReply);
-    earliest = std::max(earliest, MonotonicNow()) + std::chrono::microseconds{delay->value};
+    earliest = std::max(earliest, MonotonicNow()) + delay->delay;
   }
   if (const Fault* garbage = plan.Find(FaultKind::Garbage, index)) {
     store.CountFault(FaultKind::Garbage);

@@ -29,7 +29,7 @@ enum class FaultKind {
   SilentFrom,         ///< from reply byte `at` on the IRD sends nothing and ignores all input
   FailTerminate,      ///< every file ends with 0xEC instead of 0xEB (`at` unused)
   CorruptPacketByte,  ///< packet `at` gets one byte (1..1023) flipped as if on the line
-  DelayReply,         ///< reply byte `at` goes out `value` microseconds late
+  DelayReply,         ///< reply byte `at` goes out `delay` late
   HangUpAt,           ///< before reply byte `at` the IRD closes the line and stops
 };
 
@@ -39,7 +39,8 @@ std::string_view FaultKindName(FaultKind kind);
 struct Fault {
   FaultKind kind;
   std::uint32_t at = 0;
-  std::uint32_t value = 0;
+  std::uint32_t value = 0;              ///< the byte (CorruptReply) or count (Garbage)
+  std::chrono::microseconds delay{0};  ///< DelayReply
 };
 
 /// One file as the IRD received it.

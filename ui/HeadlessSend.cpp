@@ -1,6 +1,5 @@
 #include "ui/HeadlessSend.h"
 
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -17,8 +16,7 @@ int RunHeadlessSend(const QString& file, const QString& port) {
   options.extraPorts = {port.toStdString()};
   MainDialog dialog(std::move(options));
   dialog.show();
-  auto* ports = dialog.findChild<QComboBox*>(QStringLiteral("combo_1000"));
-  ports->setCurrentIndex(ports->findText(port));
+  dialog.SelectPort(port);
   dialog.OnOpenClicked();
   dialog.OnSendClicked();
   // The end message box is the end of the download.
@@ -28,7 +26,8 @@ int RunHeadlessSend(const QString& file, const QString& port) {
   });
   poll.start(50);
   dialog.exec();
-  return messages->texts().contains(QStringLiteral("Download end successfully.")) ? 0 : 1;
+  const std::optional<Outcome> outcome = dialog.LastOutcome();
+  return outcome && outcome->kind == OutcomeKind::Success ? 0 : 1;
 }
 
 }  // namespace irdload::ui

@@ -10,10 +10,11 @@
 #include <cstdio>
 #include <utility>
 
+#include "serial/PortName.h"
 #include "ui/AboutDialog.h"
 #include "ui/ApplicationTitle.h"
 #include "ui/DialogUnits.h"
-#include "ui/FileChoice.h"
+#include "engine/FileChoice.h"
 #include "ui/ProgramIcon.h"
 #include "ui/QtFileChooser.h"
 #include "ui/QtMessagePresenter.h"
@@ -30,6 +31,32 @@ QString FromPath(const std::string& path) {
 }
 
 }  // namespace
+
+static_assert(MainDialog::kElapsedTimerId == kElapsedClockKey);
+
+// The writes themselves, onto the widgets, on the dialog's thread.
+class MainDialog::Controls final : public FieldWriter {
+ public:
+  explicit Controls(MainDialog& dialog) : d_(dialog) {}
+
+  void SetField(int id, const std::string& text) override {
+    const auto field = d_.fields_.find(id);
+    if (field != d_.fields_.end()) field->second->setText(QString::fromStdString(text));
+  }
+  void SetProgressRange(int lower, int upper) override {
+    d_.ui_->progress_1005->setRange(lower, upper);
+  }
+  void SetProgressPos(int pos) override { d_.ui_->progress_1005->setValue(pos); }
+  void StartElapsedClock() override {
+    d_.elapsedMinutes_ = 0;
+    d_.elapsedSeconds_ = 0;
+    d_.elapsedTimer_.start();  // restarts a running clock: the next tick is one period away
+  }
+  void StopElapsedClock() override { d_.elapsedTimer_.stop(); }
+
+ private:
+  MainDialog& d_;
+};
 
 MainDialog::MainDialog(Options options, QWidget* parent)
     : QDialog(parent),
@@ -52,6 +79,7 @@ MainDialog::MainDialog(Options options, QWidget* parent)
       {FIELD_LAST_REPLY, ui_->field_1013},    {FIELD_TOTAL_SIZE, ui_->field_1014},
       {FIELD_ESTIMATE, ui_->field_1016},
   };
+  controls_ = std::make_unique<Controls>(*this);
 
   elapsedTimer_.setInterval(kElapsedTickPeriod);
   connect(&elapsedTimer_, &QTimer::timeout, this, [this] { OnTimer(kElapsedTimerId); });
@@ -91,7 +119,7 @@ void MainDialog::OnInitDialog() {
   list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth());
   ui_->combo_1000->setCurrentIndex(0);
   selectedPortIndex_ = ui_->combo_1000->currentIndex();
-  portName_ = "COM" + std::to_string(selectedPortIndex_.load() + 1);
+  portName_ = ClassicPortName(selectedPortIndex_.load());
 
   // A failure has been shown by the engine; the dialog runs on either way.
   engine_->Init(*this, portName_);
@@ -170,23 +198,60 @@ bool MainDialog::DownloadRunning() const {
   return engine_.has_value() && !engine_->IsIdle();
 }
 
+bool MainDialog::SelectPort(const QString& label) {
+  const int index = ui_->combo_1000->findText(label);
+  if (index < 0) return false;
+  ui_->combo_1000->setCurrentIndex(index);
+  return true;
+}
+
+std::optional<Outcome> MainDialog::LastOutcome() const { return lastOutcome_; }
+
+void MainDialog::OnEvent(const EngineEvent& event) {
+  if (OnDialogThread()) {
+    Supersede(DisplayKey(event));
+    ApplyEvent(event);
+    return;
+  }
+  calls_.Post(DisplayKey(event), [this, event] { ApplyEvent(event); });
+}
+
+void MainDialog::ApplyEvent(const EngineEvent& event) {
+  WriteFields(event, *controls_);
+  if (const auto* ended = std::get_if<DownloadEnded>(&event)) lastOutcome_ = ended->outcome;
+}
+
+void MainDialog::Supersede(int key) {
+  if (key != kNoDisplayKey) calls_.DropPending(key);
+}
+
 void MainDialog::SetField(int id, const std::string& text) {
-  Display(id, [this, id, text] { WriteField(id, QString::fromStdString(text)); });
+  Supersede(id);
+  controls_->SetField(id, text);
 }
 
 void MainDialog::SetProgressRange(int lower, int upper) {
-  Display(kProgressKey, [this, lower, upper] { ui_->progress_1005->setRange(lower, upper); });
+  Supersede(FIELD_PROGRESS);
+  controls_->SetProgressRange(lower, upper);
 }
 
 void MainDialog::SetProgressPos(int pos) {
-  Display(kProgressKey, [this, pos] { ui_->progress_1005->setValue(pos); });
+  Supersede(FIELD_PROGRESS);
+  controls_->SetProgressPos(pos);
 }
 
-int MainDialog::SelectedPortIndex() {
-  return selectedPortIndex_.load();
+void MainDialog::StartElapsedClock() {
+  Supersede(kElapsedClockKey);
+  controls_->StartElapsedClock();
 }
 
-std::string MainDialog::PortNameForIndex(int index) {
+void MainDialog::StopElapsedClock() {
+  Supersede(kElapsedClockKey);
+  controls_->StopElapsedClock();
+}
+
+std::string MainDialog::SelectedPortName() {
+  const int index = selectedPortIndex_.load();
   if (index >= 0 && static_cast<std::size_t>(index) < ports_.size()) {
     const PortChoice& port = ports_[static_cast<std::size_t>(index)];
     switch (port.kind) {
@@ -198,7 +263,7 @@ std::string MainDialog::PortNameForIndex(int index) {
         break;
     }
   }
-  return EngineHost::PortNameForIndex(index);
+  return ClassicPortName(index);
 }
 
 std::string MainDialog::FirstFileName() {
@@ -214,18 +279,6 @@ std::string MainDialog::SecondFileName() {
 bool MainDialog::SelectFiles(std::stop_token stop) {
   if (OnDialogThread()) return SelectFiles();
   return calls_.CallAndWait<bool>(stop, [this] { return SelectFiles(); }).value_or(false);
-}
-
-void MainDialog::StartElapsedClock() {
-  Display(kClockKey, [this] {
-    elapsedMinutes_ = 0;
-    elapsedSeconds_ = 0;
-    elapsedTimer_.start();  // restarts a running clock: the next tick is one period away
-  });
-}
-
-void MainDialog::StopElapsedClock() {
-  Display(kClockKey, [this] { elapsedTimer_.stop(); });
 }
 
 void MainDialog::MessageBox(const std::string& text, const std::string& detail,
@@ -247,21 +300,6 @@ void MainDialog::done(int result) {
 
 void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
   windowMenu_->exec(event->globalPos());
-}
-
-void MainDialog::Display(int key, std::function<void()> write) {
-  if (OnDialogThread()) {
-    // The worker's older writes to the same place are still queued and must not win.
-    calls_.DropPending(key);
-    write();
-    return;
-  }
-  calls_.Post(key, std::move(write));
-}
-
-void MainDialog::WriteField(int id, const QString& text) {
-  const auto field = fields_.find(id);
-  if (field != fields_.end()) field->second->setText(text);
 }
 
 void MainDialog::ShowMessage(const std::string& text, const std::string& detail) {

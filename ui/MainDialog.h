@@ -21,6 +21,7 @@
 #include "engine/DownloadEngine.h"
 #include "engine/EngineHost.h"
 #include "serial/PortInventory.h"
+#include "ui/DialogFields.h"
 #include "sim/VirtualIrd.h"
 #include "ui/DialogThreadCalls.h"
 #include "ui/OperatorPrompts.h"
@@ -50,7 +51,7 @@ struct MainDialogOptions {
   std::vector<std::string> extraPorts;
 };
 
-class MainDialog final : public QDialog, public EngineHost {
+class MainDialog final : public QDialog, public EngineHost, public FieldWriter {
   Q_OBJECT
 
  public:
@@ -87,21 +88,31 @@ class MainDialog final : public QDialog, public EngineHost {
   /// Calls from the worker waiting for the dialog's thread to run them.
   std::size_t PendingWorkerCalls() const { return calls_.pending(); }
 
-  // EngineHost: any thread.
-  void SetField(int id, const std::string& text) override;
-  void SetProgressRange(int lower, int upper) override;
-  void SetProgressPos(int pos) override;
-  int SelectedPortIndex() override;
+  /// Selects the port list entry that reads `label`; false when there is none.
+  bool SelectPort(const QString& label);
+  /// The port list's selected index, -1 when none.
+  int SelectedPortIndex() const { return selectedPortIndex_.load(); }
+  /// How the last download ended, once one has.
+  std::optional<Outcome> LastOutcome() const;
+
+  // EngineHost: any thread. Events from the worker are carried to the dialog's thread.
+  void OnEvent(const EngineEvent& event) override;
   /// "COM<index+1>" for the classic entries (and for no selection, -1: "COM0"), the device path
   /// of a found port, the virtual IRD's line for "Virtual IRD" (started on first use).
-  std::string PortNameForIndex(int index) override;
+  std::string SelectedPortName() override;
   std::string FirstFileName() override;
   std::string SecondFileName() override;
   bool SelectFiles(std::stop_token stop) override;
-  void StartElapsedClock() override;
-  void StopElapsedClock() override;
   void MessageBox(const std::string& text, const std::string& detail,
                   std::stop_token stop) override;
+
+  // FieldWriter: the dialog's own writes, on its thread. Each supersedes the engine's queued
+  // events that would change the same display, so that an older one never overwrites it.
+  void SetField(int id, const std::string& text) override;
+  void SetProgressRange(int lower, int upper) override;
+  void SetProgressPos(int pos) override;
+  void StartElapsedClock() override;
+  void StopElapsedClock() override;
 
   /// Every way the dialog ends (OK, "Отмена", Escape, closing the window) comes here: the
   /// download is abandoned and the worker ended first.
@@ -111,15 +122,13 @@ class MainDialog final : public QDialog, public EngineHost {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
-  // Keys of display writes that a direct write supersedes (see DialogThreadCalls::DropPending).
-  static constexpr int kProgressKey = FIELD_PROGRESS;
-  static constexpr int kClockKey = kElapsedTimerId;
+  class Controls;
 
   void OnInitDialog();
   bool OnDialogThread() const { return std::this_thread::get_id() == dialogThread_; }
-  // Runs `write` now on the dialog's thread, or queues it from another one.
-  void Display(int key, std::function<void()> write);
-  void WriteField(int id, const QString& text);
+  // An engine event, on the dialog's thread.
+  void ApplyEvent(const EngineEvent& event);
+  void Supersede(int key);
   void ShowMessage(const std::string& text, const std::string& detail);
   void SetFileNames(std::string first, std::string second);
   std::string VirtualIrdLine();
@@ -130,6 +139,7 @@ class MainDialog final : public QDialog, public EngineHost {
   const std::thread::id dialogThread_;
   const std::vector<PortChoice> ports_;
   std::map<int, QLabel*> fields_;
+  std::unique_ptr<Controls> controls_;
   QMenu* windowMenu_ = nullptr;
   DialogThreadCalls calls_;
 
@@ -145,6 +155,7 @@ class MainDialog final : public QDialog, public EngineHost {
   std::string secondFileName_;
 
   std::string portName_;
+  std::optional<Outcome> lastOutcome_;  // dialog's thread
 
   std::mutex virtualIrdMu_;
   std::unique_ptr<sim::VirtualIrd> virtualIrd_;

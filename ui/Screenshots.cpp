@@ -1,6 +1,5 @@
 #include "ui/Screenshots.h"
 
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -74,10 +73,9 @@ int WriteScreenshots(const QString& folderPath) {
   dialog.show();
   bool ok = Save(dialog, folder, QStringLiteral("main-idle.png"), err);
 
-  auto* ports = dialog.findChild<QComboBox*>(QStringLiteral("combo_1000"));
   auto* progress = dialog.findChild<QProgressBar*>(QStringLiteral("progress_1005"));
   dialog.OnOpenClicked();
-  ports->setCurrentIndex(ports->findText(QString::fromLatin1(kVirtualIrdLabel)));
+  dialog.SelectPort(QString::fromLatin1(kVirtualIrdLabel));
   dialog.OnSendClicked();
   const bool midway = RunEventsUntil(
       [&] { return progress->maximum() > 0 && progress->value() * 3 >= progress->maximum(); }, 60s);

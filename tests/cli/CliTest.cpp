@@ -159,6 +159,24 @@ TEST_F(CliTest, SimulatedSendsArriveByteForByte) {
   }
 }
 
+// The last progress line counts what was sent, not the packet number that wraps to 0.
+TEST_F(CliTest, LastProgressLineShowsTheWholeFile) {
+  struct Case {
+    std::size_t size;
+    const char* counts;
+  };
+  for (const Case& c : {Case{700, "1/1 packets  700/700 bytes"},
+                        Case{3000, "3/3 packets  3000/3000 bytes"}}) {
+    SCOPED_TRACE(c.size);
+    const Result r = Cli({"send", "--simulate", "--baud", "0", Image("one.uuc", kTypeSingle, c.size)});
+    ASSERT_EQ(r.code, EXIT_OK) << r.err;
+    const auto lastLine = r.out.rfind(c.counts);
+    ASSERT_NE(lastLine, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("packets", lastLine + std::string(c.counts).size()), std::string::npos)
+        << "a later progress line: " << r.out;
+  }
+}
+
 TEST_F(CliTest, IrdFailuresMapToTheirExitCodes) {
   const auto single = Image("fw.uuc", kTypeSingle, 3000);
   struct Case {
@@ -194,11 +212,11 @@ TEST_F(CliTest, PortTroubleIsReportedWithItsReason) {
   EXPECT_NE(r.err.find(line.slavePath() + " Open Error!"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("busy"), std::string::npos) << r.err;
 
-  // The line goes away mid-transfer, as an unplugged adapter: no response, never success.
-  r = Cli({"send", "--simulate", "--baud", "0", "--read-pauses", "1", "--simulate-fault", "HangUpAt@6",
-           single});
-  EXPECT_EQ(r.code, EXIT_NO_RESPONSE) << r.err;
-  EXPECT_NE(r.err.find("IRD No response: Retry download."), std::string::npos) << r.err;
+  // The line goes away mid-transfer, as an unplugged adapter: a failure at once, never success.
+  r = Cli({"send", "--simulate", "--baud", "0", "--simulate-fault", "HangUpAt@6", single});
+  EXPECT_EQ(r.code, EXIT_IRD_FAILED) << r.err;
+  EXPECT_NE(r.err.find("Download Fail.\n  the serial adapter was disconnected"), std::string::npos)
+      << r.err;
 }
 
 TEST_F(CliTest, FileThatChangesAfterInspectionIsCheckedAgainAtSend) {

@@ -2,10 +2,13 @@
 // pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "engine/DownloadEngine.h"
 #include "engine/ImageWriter.h"
 #include "sim/VirtualIrd.h"
 #include "support/PtyPair.h"
+#include "support/Outcomes.h"
 #include "support/RecordingHost.h"
 #include "support/TempDir.h"
 
@@ -28,11 +31,11 @@ class EngineLinkTest : public ::testing::Test {
     ASSERT_TRUE(ird_->Start(&error)) << error;
     host().SetPortPath(ird_->SlavePath());
   }
-  void MakeEngine(int readPauses = SerialPort::kDefaultReadPauses) {
+  void MakeEngine(std::chrono::milliseconds replyWait = SerialPort::kDefaultReplyWait) {
     EngineOptions o;
-    o.readPauses = readPauses;
+    o.replyWait = replyWait;
     engine_ = std::make_unique<DownloadEngine>(std::move(o));
-    ASSERT_EQ(engine_->Init(host(), host().PortNameForIndex(0)), 1);
+    ASSERT_EQ(engine_->Init(host(), host().SelectedPortName()), 1);
   }
   std::string Image(const std::string& name, std::uint32_t type, const std::vector<std::uint8_t>& payload) {
     return dir_.WriteBytes(name, ComposeImage(type, payload));
@@ -42,7 +45,7 @@ class EngineLinkTest : public ::testing::Test {
     ASSERT_EQ(engine_->StartDownload(), 1);
     ASSERT_TRUE(engine_->WaitIdle(kBound));
     // The engine is idle once its last byte is written; the IRD may not have read it yet.
-    if (engine_->lastOutcome() == DownloadOutcome::Success) {
+    if (test::LastOutcomeKind(*engine_) == OutcomeKind::Success) {
       ASSERT_TRUE(ird_->WaitForTerminatedFiles(1, kBound));
     }
   }
@@ -105,7 +108,7 @@ TEST_F(EngineLinkTest, OnePacketDownloadPutsExactlyTheProtocolOnTheLine) {
   EXPECT_EQ(host().range(), (std::pair<int, int>{0, 1}));
   EXPECT_EQ(host().clockStarts(), 1);
   EXPECT_FALSE(host().clockRunning());
-  EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Success);
+  EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::Success);
 }
 
 TEST_F(EngineLinkTest, PayloadsArriveByteForByte) {
@@ -123,7 +126,7 @@ TEST_F(EngineLinkTest, PayloadsArriveByteForByte) {
     EXPECT_EQ(report.files[0].payload, payload);
     EXPECT_EQ(report.files[0].packetsAccepted, size / 1021 + 1);
     EXPECT_TRUE(report.files[0].successTerminate);
-    EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Success);
+    EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::Success);
   }
 }
 
@@ -172,7 +175,7 @@ TEST_F(EngineLinkTest, RejectedUnitsGoAgainAndCorruptedRepliesStillCount) {
     const auto report = ird_->GetReport();
     ASSERT_EQ(report.files.size(), 1u);
     EXPECT_EQ(report.files[0].payload, payload);
-    EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Success);
+    EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::Success);
     EXPECT_TRUE(host().WaitForField(FIELD_STATUS, c.statusSeen, 1s));
   }
 }
@@ -185,7 +188,7 @@ TEST_F(EngineLinkTest, FailureTerminateEndsWithDownloadFail) {
   RunSingle(PatternPayload(100));
   EXPECT_EQ(host().messageTexts(), std::vector<std::string>{"Download Fail."});
   EXPECT_EQ(host().field(FIELD_STATUS), "Download Fail.");
-  EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Failed);
+  EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::Failed);
 }
 
 TEST_F(EngineLinkTest, WithNoIrdTheConnectRequestRepeatsUntilStopped) {
@@ -201,30 +204,42 @@ TEST_F(EngineLinkTest, WithNoIrdTheConnectRequestRepeatsUntilStopped) {
   ASSERT_EQ(engine_->Finish(), 1);
   EXPECT_TRUE(engine_->IsIdle());
   EXPECT_TRUE(host().messages().empty());
-  EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Stopped);
+  EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::Stopped);
 }
 
-TEST_F(EngineLinkTest, SilentOrVanishedIrdEndsWithNoResponse) {
+TEST_F(EngineLinkTest, SilentIrdEndsWithNoResponse) {
+  VirtualIrd::Options o;
+  o.faults = {{FaultKind::SilentFrom, 5}};
+  StartIrd(o);
+  MakeEngine(1ms);  // a 1 ms read bound: 1501 awaits take seconds
+  RunSingle(PatternPayload(5000));
+  EXPECT_EQ(host().messageTexts(), std::vector<std::string>{"IRD No response: Retry download."});
+  EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::NoResponse);
+  EXPECT_FALSE(host().clockRunning());
+}
+
+// An adapter pulled out: the port reports the hang-up, and the download ends at once as failed,
+// in the data phase and while calling alike.
+TEST_F(EngineLinkTest, UnpluggedLineEndsAsFailedAtOnce) {
   struct Case {
     const char* label;
-    std::vector<Fault> faults;
+    std::uint32_t hangUpBeforeReply;
   };
-  const Case cases[] = {
-      {"silent in the data phase", {{FaultKind::SilentFrom, 5}}},
-      {"line unplugged mid-transfer", {{FaultKind::HangUpAt, 6}}},
-  };
+  const Case cases[] = {{"mid-transfer", 6}, {"while calling", 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     Fresh();
     VirtualIrd::Options o;
-    o.faults = c.faults;
-    o.keepSlaveOpen = c.faults[0].kind != FaultKind::HangUpAt;
+    o.faults = {{FaultKind::HangUpAt, c.hangUpBeforeReply}};
+    o.keepSlaveOpen = false;
     StartIrd(o);
-    MakeEngine(1);  // a 1 ms read bound: 1501 awaits take seconds
+    MakeEngine();
     RunSingle(PatternPayload(5000));
-    EXPECT_EQ(host().messageTexts(), std::vector<std::string>{"IRD No response: Retry download."});
-    EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::NoResponse);
-    EXPECT_FALSE(host().clockRunning());
+    EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::Failed);
+    ASSERT_FALSE(host().messages().empty());
+    EXPECT_EQ(host().messages().back().text, "Download Fail.");
+    EXPECT_EQ(host().messages().back().detail, "the serial adapter was disconnected");
+    EXPECT_EQ(host().outcomes().back().reason, FailureReason::AdapterDisconnected);
   }
 }
 
@@ -239,13 +254,13 @@ TEST_F(EngineLinkTest, StopDuringAPacedDownloadIsSilent) {
   ASSERT_EQ(engine_->Finish(), 1);
   EXPECT_TRUE(engine_->IsIdle());
   EXPECT_TRUE(host().messages().empty());
-  EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Stopped);
+  EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::Stopped);
   EXPECT_FALSE(host().clockRunning());
   // The receiver is left mid-transfer; once it is reset, the next start runs a whole download.
   ird_.reset();
   StartIrd();
   RunSingle(PatternPayload(2000));
-  EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Success);
+  EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::Success);
 }
 
 TEST_F(EngineLinkTest, StopWhileTheWorkerWaitsOnAMessageBoxDoesNotDeadlock) {
@@ -273,7 +288,11 @@ TEST_F(EngineLinkTest, DestroyingTheEngineMidDownloadEndsTheWorker) {
   ASSERT_EQ(engine_->StartDownload(), 1);
   ASSERT_TRUE(host().WaitForField(FIELD_PACKET_NUMBER, "2", kBound));
   engine_.reset();
-  SUCCEED();
+  // Nothing of the engine is left to write: the IRD's log stops growing.
+  const std::size_t written = ird_->GetReport().fromPc.size();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(ird_->GetReport().fromPc.size(), written);
+  EXPECT_TRUE(host().messages().empty());
 }
 
 TEST_F(EngineLinkTest, PortThatCannotOpenIsReportedWithItsReason) {

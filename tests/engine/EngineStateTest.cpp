@@ -1,8 +1,11 @@
 // The state machine stepped pass by pass against a scripted line.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "engine/DownloadEngine.h"
 #include "engine/ImageWriter.h"
+#include "support/Outcomes.h"
 #include "support/RecordingHost.h"
 #include "support/ScriptedPort.h"
 #include "support/TempDir.h"
@@ -23,8 +26,14 @@ class EngineStateTest : public ::testing::Test {
     line_ = std::make_shared<ScriptedLine>();
     EngineOptions o;
     o.manualWorker = true;
-    o.retryLimit = retryLimit;
+    o.limits.retryLimit = retryLimit;
     o.port = std::make_unique<ScriptedPort>(line_);
+    // Reads of a path named in shortReads_ stop half-way through the payload.
+    o.openFile = [this](const std::string& path, std::string* error) -> std::unique_ptr<UpgradeFile> {
+      auto file = OpenUpgradeFile(path, error);
+      if (!file || shortReads_.count(path) == 0) return file;
+      return std::make_unique<ShortReads>(std::move(file));
+    };
     engine_ = std::make_unique<DownloadEngine>(std::move(o));
     ASSERT_EQ(engine_->Init(host_, "COM1"), 1);
   }
@@ -91,6 +100,20 @@ class EngineStateTest : public ::testing::Test {
     return c;
   }
 
+  // Payload reads give half of what was asked, as a failing disk would.
+  class ShortReads final : public UpgradeFile {
+   public:
+    explicit ShortReads(std::unique_ptr<UpgradeFile> file) : file_(std::move(file)) {}
+    std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
+      return file_->ReadAt(offset, buffer, offset < kHeaderSize ? length : length / 2);
+    }
+    std::uint64_t Length() override { return file_->Length(); }
+
+   private:
+    std::unique_ptr<UpgradeFile> file_;
+  };
+
+  std::set<std::string> shortReads_;
   test::TempDir dir_;
   RecordingHost host_;
   std::shared_ptr<ScriptedLine> line_;
@@ -129,8 +152,9 @@ TEST_F(EngineStateTest, AlternativeRepliesMoveTheMachine) {
        CMD_CONNECT_ACK, STATUS_WAIT_HEADER_REQ, "0"},
       {"header rejected", toHeaderAck, STATUS_WAIT_HEADER_ACK, CMD_HEADER_NACK,
        STATUS_SEND_HEADER_NACK, "0"},
+      // No packet may go before the header was accepted: the ends are out of step.
       {"data request while waiting for the header ack", toHeaderAck, STATUS_WAIT_HEADER_ACK,
-       CMD_DATA_REQ, STATUS_SEND_DATA, "0"},
+       CMD_DATA_REQ, STATUS_ERREND, "0"},
       {"failure terminate in the data phase", toDataReq, STATUS_WAIT_DATA_REQ, CMD_TERMINATE_FAIL,
        STATUS_SEND_FAIL_TERMINATE_ACK, "0"},
       {"bit 0x20 cleared still counts", toDataReq, STATUS_WAIT_DATA_REQ, CMD_DATA_REQ & ~0x20,
@@ -195,16 +219,17 @@ TEST_F(EngineStateTest, RejectedLastPacketGoesAgainNotPacketZero) {
   EXPECT_EQ(engine_->state(), STATUS_WAIT_TERMINATE_REQ);
 }
 
-TEST_F(EngineStateTest, NegativeAcknowledgeBeforeAnyPacketKeepsPacketZeroNext) {
+// A rejection when no packet awaits an answer is a reply changed on the line: which packet the
+// IRD will store next cannot be known, so no packet goes.
+TEST_F(EngineStateTest, NegativeAcknowledgeBeforeAnyPacketEndsTheTransfer) {
   StartWith(3000);
   Handshake();
-  Reply({CMD_DATA_NACK});
-  engine_->RunPass();
-  EXPECT_EQ(engine_->state(), STATUS_SEND_DATA_NACK);
-  Reply({CMD_DATA_REQ});
-  RunTo(STATUS_WAIT_DATA_ACK);
-  EXPECT_EQ(LastPacketChunk(), Chunk(0));
-  EXPECT_EQ(host_.field(FIELD_PACKET_NUMBER), "1");
+  Reply({CMD_DATA_NACK, CMD_DATA_REQ});
+  RunTo(STATUS_IDLE, 10);
+  EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::Failed);
+  EXPECT_EQ(host_.messageTexts(), std::vector<std::string>{"Download Fail."});
+  EXPECT_NE(host_.messages().back().detail.find("out of step"), std::string::npos);
+  for (std::size_t size : line_->writeSizes) EXPECT_NE(size, kPacketSize);
 }
 
 TEST_F(EngineStateTest, OnePacketDownloadEndsSuccessfully) {
@@ -218,7 +243,7 @@ TEST_F(EngineStateTest, OnePacketDownloadEndsSuccessfully) {
   RunTo(STATUS_IDLE);
   EXPECT_EQ(host_.messageTexts(), std::vector<std::string>{"Download end successfully."});
   EXPECT_EQ(host_.field(FIELD_STATUS), "Download end successfully.");
-  EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Success);
+  EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::Success);
   EXPECT_EQ(host_.clockStarts(), 1);
   EXPECT_FALSE(host_.clockRunning());
 }
@@ -232,7 +257,7 @@ TEST_F(EngineStateTest, RetryLimitEndsWithNoResponseAndNoFailMessage) {
   while (engine_->RunPass()) ++passes;
   EXPECT_EQ(passes, 1501);  // the 1501st failed await ends it; the finish pass returns false
   EXPECT_EQ(host_.messageTexts(), std::vector<std::string>{"IRD No response: Retry download."});
-  EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::NoResponse);
+  EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::NoResponse);
   EXPECT_TRUE(engine_->IsIdle());
   EXPECT_EQ(host_.fieldHistory(FIELD_RETRY_COUNT).back(), "1501");
 }
@@ -243,7 +268,7 @@ TEST_F(EngineStateTest, FailureTerminateEndsWithDownloadFail) {
   Reply({CMD_DATA_REQ, CMD_DATA_ACK, CMD_TERMINATE_FAIL});
   RunTo(STATUS_IDLE);
   EXPECT_EQ(host_.messageTexts(), std::vector<std::string>{"Download Fail."});
-  EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Failed);
+  EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::Failed);
   const auto w = Written();
   EXPECT_EQ(w.back(), CMD_TERMINATE_ANSWER);
 }
@@ -273,7 +298,7 @@ TEST_F(EngineStateTest, DisagreementOnThePacketCountEndsAsAFailure) {
     ClearWritten();
     SetReplies(c.replies);
     RunTo(STATUS_IDLE, 100);
-    EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Failed);
+    EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::Failed);
     ASSERT_FALSE(host_.messages().empty());
     EXPECT_EQ(host_.messages().back().text, "Download Fail.");
     EXPECT_FALSE(host_.messages().back().detail.empty());
@@ -313,7 +338,7 @@ TEST_F(EngineStateTest, EndlessRejectionsEndTheDownload) {
     for (int i = 0; i < 60; ++i) replies.insert(replies.end(), c.cycle.begin(), c.cycle.end());
     SetReplies(replies);
     RunTo(STATUS_IDLE, 2000);
-    EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Failed);
+    EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::Failed);
     EXPECT_EQ(host_.messages().back().text, "Download Fail.");
     EXPECT_NE(host_.messages().back().detail.find(c.reason), std::string::npos)
         << host_.messages().back().detail;
@@ -328,14 +353,14 @@ TEST_F(EngineStateTest, RejectionsInterruptedByAnAcceptDoNotAddUp) {
   for (int i = 0; i < 40; ++i) Reply({CMD_DATA_REQ, CMD_DATA_NACK});
   Reply({CMD_DATA_REQ, CMD_DATA_ACK, CMD_TERMINATE_OK});
   RunTo(STATUS_IDLE, 2000);
-  EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Success);
+  EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::Success);
 }
 
 TEST_F(EngineStateTest, DataRequestBeforeTheHeaderWasAcceptedSendsNoPacket) {
   StartWith(3000);
   Reply({CMD_CONNECT_ACK, CMD_HEADER_REQ, CMD_DATA_REQ});
   RunTo(STATUS_IDLE, 50);
-  EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Failed);
+  EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::Failed);
   EXPECT_NE(host_.messages().back().detail.find("before it had accepted the header"), std::string::npos);
   for (std::size_t size : line_->writeSizes) EXPECT_NE(size, kPacketSize);
 }
@@ -386,7 +411,7 @@ TEST_F(EngineStateTest, FailedChainedStartEndsTheRunInsteadOfLoopingForEver) {
   Reply({CMD_DATA_REQ, CMD_DATA_ACK, CMD_TERMINATE_OK});
   RunTo(STATUS_IDLE, 100);
   EXPECT_EQ(host_.selectCalls(), 1);
-  EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Failed);
+  EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::Failed);
   EXPECT_EQ(host_.messageTexts().back(), "Download Fail.");
 }
 
@@ -396,8 +421,100 @@ TEST_F(EngineStateTest, StopFromTheFrontEndIsSilentAndReleasesEverything) {
   ASSERT_EQ(engine_->Finish(), 1);
   EXPECT_TRUE(engine_->IsIdle());
   EXPECT_TRUE(host_.messages().empty());
-  EXPECT_EQ(engine_->lastOutcome(), DownloadOutcome::Stopped);
+  EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::Stopped);
   EXPECT_FALSE(engine_->RunPass());
+}
+
+// A load that fails after the type code was taken leaves the engine ready: the next start loads
+// the first file again instead of sending the pair's second file alone.
+TEST_F(EngineStateTest, FailedLoadOfAFirstFileLeavesTheNextStartWhole) {
+  const auto first = dir_.WriteBytes("a.u01", ComposeImage(kTypeFirstOfPair, PatternPayload(3000)));
+  const auto second = dir_.WriteBytes("a.u02", ComposeImage(kTypeSecondOfPair, PatternPayload(10)));
+  host_.SetFiles(first, second);
+  shortReads_.insert(first);
+  EXPECT_EQ(engine_->StartDownload(), 0);
+  EXPECT_EQ(host_.messageTexts(), std::vector<std::string>{"_lread Error!"});
+  EXPECT_TRUE(engine_->IsIdle());
+  ASSERT_FALSE(host_.outcomes().empty());
+  EXPECT_EQ(host_.outcomes().back().kind, OutcomeKind::FileRefused);
+  EXPECT_EQ(host_.outcomes().back().message, "_lread Error!");
+
+  shortReads_.clear();
+  ASSERT_EQ(engine_->StartDownload(), 1);
+  EXPECT_EQ(engine_->snapshot().machine.kind, IMAGE_FIRST);
+  EXPECT_EQ(engine_->snapshot().machine.lastPacketIndex, 2u);  // the first file's three packets
+  Handshake();
+  EXPECT_EQ(engine_->state(), STATUS_WAIT_DATA_REQ);
+}
+
+// A success terminate request before every packet was accepted is answered, as the IRD waits
+// for that, and the download ends as failed without claiming more than the PC knows.
+TEST_F(EngineStateTest, EarlySuccessTerminateIsAnsweredAndFails) {
+  StartWith(3000);
+  Handshake();
+  ClearWritten();
+  Reply({CMD_DATA_REQ, CMD_DATA_ACK, CMD_TERMINATE_OK});
+  RunTo(STATUS_IDLE, 20);
+  EXPECT_EQ(Written().back(), CMD_TERMINATE_ANSWER);
+  EXPECT_EQ(host_.messageTexts(), std::vector<std::string>{"Download Fail."});
+  EXPECT_NE(host_.messages().back().detail.find("may be incomplete"), std::string::npos);
+  EXPECT_EQ(host_.outcomes().back().reason, FailureReason::OutOfStep);
+  const auto statuses = host_.fieldHistory(FIELD_STATUS);
+  EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Sending fail terminate ACK"),
+            statuses.end());
+}
+
+// The progress bar's range goes up before the type code is looked at, so a refused type keeps
+// it, and the total size is never shown.
+TEST_F(EngineStateTest, RefusedTypeCodeKeepsTheRangeItSet) {
+  host_.SetFiles(dir_.WriteBytes("b.u02", ComposeImage(kTypeSecondOfPair, PatternPayload(5000))));
+  EXPECT_EQ(engine_->StartDownload(), 0);
+  EXPECT_EQ(host_.range(), (std::pair<int, int>{0, 5}));
+  EXPECT_EQ(host_.field(FIELD_TOTAL_SIZE), "");
+  EXPECT_EQ(host_.messageTexts(), std::vector<std::string>{"Invalid Second file"});
+  EXPECT_EQ(host_.outcomes().back().kind, OutcomeKind::FileRefused);
+}
+
+// Progress in numbers: packets and bytes done count up and end at the totals, where the
+// dialog's packet field wraps back to 0.
+TEST_F(EngineStateTest, ProgressCountsUpToTheTotals) {
+  StartWith(2500);  // three packets
+  Handshake();
+  for (int i = 0; i < 3; ++i) Reply({CMD_DATA_REQ, CMD_DATA_ACK});
+  Reply({CMD_TERMINATE_OK});
+  RunTo(STATUS_IDLE, 100);
+  std::vector<std::uint32_t> done;
+  std::vector<std::uint64_t> bytes;
+  for (const auto& event : host_.events()) {
+    if (const auto* p = std::get_if<ProgressMade>(&event)) {
+      done.push_back(p->packetsDone);
+      bytes.push_back(p->bytesDone);
+      EXPECT_EQ(p->packets, 3u);
+      EXPECT_EQ(p->bytes, 2500u);
+    }
+  }
+  EXPECT_EQ(done, (std::vector<std::uint32_t>{1, 2, 3}));
+  EXPECT_EQ(bytes, (std::vector<std::uint64_t>{1021, 2042, 2500}));
+  EXPECT_EQ(host_.field(FIELD_PACKET_NUMBER), "0");
+  EXPECT_EQ(host_.outcomes().back().kind, OutcomeKind::Success);
+}
+
+// A file chosen first whose type code says it is a single file, or says nothing the engine
+// knows, ends with the terminate answer and success: only a first-of-pair type chains.
+TEST_F(EngineStateTest, FirstFileNotTypedAsAPairEndsAfterItself) {
+  for (std::uint32_t type : {kTypeSingle, 0x12345678u}) {
+    SCOPED_TRACE(type);
+    MakeEngine();
+    host_.SetFiles(dir_.WriteBytes("a.u01", ComposeImage(type, PatternPayload(100))),
+                   dir_.WriteBytes("a.u02", ComposeImage(kTypeSecondOfPair, PatternPayload(10))));
+    ASSERT_EQ(engine_->StartDownload(), 1);
+    Handshake();
+    Reply({CMD_DATA_REQ, CMD_DATA_ACK, CMD_TERMINATE_OK});
+    RunTo(STATUS_IDLE, 20);
+    EXPECT_EQ(Written().back(), CMD_TERMINATE_ANSWER);
+    EXPECT_EQ(host_.outcomes().back().kind, OutcomeKind::Success);
+    EXPECT_EQ(host_.messageTexts().back(), "Download end successfully.");
+  }
 }
 
 }  // namespace

@@ -7,31 +7,41 @@
 
 #include "engine/ImageWriter.h"
 #include "support/Child.h"
-#include "support/RecordingHost.h"
 #include "support/TempDir.h"
 
 namespace irdload {
 namespace {
 
-using test::RecordingHost;
 using test::TempDir;
 
 class ImageTest : public ::testing::Test {
  protected:
-  bool Load(const std::string& path, ImageKind& kind, UpgradeImage& image) {
+  ImageCheck Load(const std::string& path, ImageKind& kind, UpgradeImage& image) {
     ImageFile file;
     std::string why;
     if (!file.Open(path, &why)) {
-      openError_ = why;
-      return false;
+      ADD_FAILURE() << why;
+      return {};
     }
-    const bool ok = LoadImage(file, kind, host_, image);
-    EXPECT_FALSE(file.isOpen()) << "the file must be closed either way";
-    return ok;
+    return LoadImage(file, kind, image);
   }
   TempDir dir_;
-  RecordingHost host_;
-  std::string openError_;
+};
+
+// A file whose reads stop short after `limit` bytes, as a failing disk's would.
+class ShortReadFile final : public UpgradeFile {
+ public:
+  ShortReadFile(std::vector<std::uint8_t> bytes, std::uint64_t limit)
+      : file_(std::move(bytes)), limit_(limit) {}
+  std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
+    if (offset >= limit_) return 0;
+    return file_.ReadAt(offset, buffer, std::min<std::uint64_t>(length, limit_ - offset));
+  }
+  std::uint64_t Length() override { return file_.Length(); }
+
+ private:
+  MemoryUpgradeFile file_;
+  std::uint64_t limit_;
 };
 
 std::vector<std::uint8_t> WithSize(std::vector<std::uint8_t> file, std::uint32_t size) {
@@ -65,27 +75,37 @@ TEST_F(ImageTest, RefusedFilesShowTheirMessageAndKeepTheKind) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
-    RecordingHost host;
-    const std::string path = dir_.WriteBytes("case.uuc", c.bytes);
-    ImageFile file;
-    ASSERT_TRUE(file.Open(path, nullptr));
     ImageKind kind = c.kindBefore;
     UpgradeImage image;
-    EXPECT_FALSE(LoadImage(file, kind, host, image));
-    EXPECT_FALSE(file.isOpen());
-    EXPECT_EQ(host.messageTexts(), std::vector<std::string>{c.message});
+    const ImageCheck check = Load(dir_.WriteBytes("case.uuc", c.bytes), kind, image);
+    EXPECT_EQ(check.refusal, c.message);
+    EXPECT_FALSE(check.typed);
     EXPECT_EQ(kind, c.kindBefore);
     EXPECT_FALSE(image.payload);
   }
 }
 
-TEST_F(ImageTest, RangeIsSetBeforeTheTypeCodeIsRefused) {
+TEST_F(ImageTest, PacketCountIsKnownBeforeTheTypeCodeIsRefused) {
   ImageKind kind = IMAGE_NONE;
   UpgradeImage image;
   const auto path = dir_.WriteBytes("b.u02", ComposeImage(kTypeSecondOfPair, PatternPayload(5000)));
-  EXPECT_FALSE(Load(path, kind, image));
-  EXPECT_EQ(host_.range(), (std::pair<int, int>{0, 5}));
-  EXPECT_EQ(host_.field(FIELD_TOTAL_SIZE), "");
+  const ImageCheck check = Load(path, kind, image);
+  EXPECT_EQ(check.refusal, "Invalid Second file");
+  EXPECT_TRUE(check.sized);
+  EXPECT_FALSE(check.typed);
+  EXPECT_EQ(check.packets(), 5u);
+}
+
+TEST_F(ImageTest, ShortPayloadReadIsRefusedAfterTheTypeCodeTookEffect) {
+  const auto bytes = ComposeImage(kTypeFirstOfPair, PatternPayload(3000));
+  ShortReadFile file(bytes, 64 + 2000);
+  ImageKind kind = IMAGE_NONE;
+  UpgradeImage image;
+  const ImageCheck check = LoadImage(file, kind, image);
+  EXPECT_EQ(check.refusal, "_lread Error!");
+  EXPECT_TRUE(check.typed);
+  EXPECT_EQ(kind, IMAGE_FIRST);
+  EXPECT_FALSE(image.payload);
 }
 
 TEST_F(ImageTest, SizesEstimatesAndRanges) {
@@ -101,20 +121,18 @@ TEST_F(ImageTest, SizesEstimatesAndRanges) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.size);
-    RecordingHost host;
     const auto payload = PatternPayload(c.size);
     const auto path = dir_.WriteBytes("s.uuc", ComposeImage(kTypeSingle, payload));
-    ImageFile file;
-    ASSERT_TRUE(file.Open(path, nullptr));
     ImageKind kind = IMAGE_NONE;
     UpgradeImage image;
-    ASSERT_TRUE(LoadImage(file, kind, host, image));
+    const ImageCheck check = Load(path, kind, image);
+    ASSERT_TRUE(check.loads()) << check.refusal;
     EXPECT_EQ(kind, IMAGE_SINGLE);
     EXPECT_EQ(image.payloadSize, c.size);
     EXPECT_EQ(image.lastPacketIndex, static_cast<std::uint32_t>(c.packets - 1));
-    EXPECT_EQ(host.range(), (std::pair<int, int>{0, c.packets}));
-    EXPECT_EQ(host.field(FIELD_TOTAL_SIZE), std::to_string(c.size));
-    EXPECT_EQ(host.field(FIELD_ESTIMATE), c.estimate);
+    EXPECT_EQ(check.packets(), static_cast<std::uint32_t>(c.packets));
+    EXPECT_EQ(FormatMinutesSeconds(EstimateSeconds(check.payloadSize, check.lastPacketIndex)),
+              c.estimate);
     ASSERT_TRUE(image.payload);
     EXPECT_TRUE(std::equal(payload.begin(), payload.end(), image.payload.get()));
     const auto bytes = ComposeImage(kTypeSingle, payload);
@@ -125,9 +143,11 @@ TEST_F(ImageTest, SizesEstimatesAndRanges) {
 TEST_F(ImageTest, EstimateMinutesAreNotCapped) {
   EXPECT_EQ(FormatMinutesSeconds(121), "02:01");
   EXPECT_EQ(FormatMinutesSeconds(6000), "100:00");
-  // Near 4 GiB the formula's sum no longer fits 32 bits.
-  EXPECT_EQ(EstimateSeconds(0xFFFFFFFFu, LastPacketIndex(0xFFFFFFFFu)),
-            (0xFFFFFFFFull + (0xFFFFFFFFull / 1021) * 300 + 64) / 14400 + (0xFFFFFFFFull / 65536) * 2 + 2);
+  // Near 4 GiB the formula's sum no longer fits 32 bits: 4206628 packets after the first,
+  // (4294967295 + 1261988400 + 64) / 14400 = 385899, plus 65535 * 2 + 2.
+  EXPECT_EQ(LastPacketIndex(0xFFFFFFFFu), 4206628u);
+  EXPECT_EQ(EstimateSeconds(0xFFFFFFFFu, 4206628u), 516971u);
+  EXPECT_EQ(FormatMinutesSeconds(516971u), "8616:11");
 }
 
 TEST_F(ImageTest, FileLongerThan4GiBCannotMatchAWrappedSize) {
@@ -136,8 +156,7 @@ TEST_F(ImageTest, FileLongerThan4GiBCannotMatchAWrappedSize) {
   if (::truncate(path.c_str(), (1ll << 32) + 3064) != 0) GTEST_SKIP() << "no sparse files here";
   ImageKind kind = IMAGE_NONE;
   UpgradeImage image;
-  EXPECT_FALSE(Load(path, kind, image));
-  EXPECT_EQ(host_.messageTexts(), std::vector<std::string>{"Invalid file size: check main.auc"});
+  EXPECT_EQ(Load(path, kind, image).refusal, "Invalid file size: check main.auc");
 }
 
 TEST_F(ImageTest, PayloadThatCannotBeAllocatedIsRefusedWithMallocError) {
@@ -152,14 +171,13 @@ TEST_F(ImageTest, PayloadThatCannotBeAllocatedIsRefusedWithMallocError) {
   const test::ChildResult child = test::RunInChild([&](std::string& message) {
     const rlimit cap{1ull << 30, 1ull << 30};
     if (::setrlimit(RLIMIT_AS, &cap) != 0) return 2;
-    RecordingHost host;
     ImageFile file;
     if (!file.Open(path, nullptr)) return 3;
     ImageKind kind = IMAGE_NONE;
     UpgradeImage image;
-    const bool ok = LoadImage(file, kind, host, image);
-    if (!host.messageTexts().empty()) message = host.messageTexts()[0];
-    return ok ? 1 : 0;
+    const ImageCheck check = LoadImage(file, kind, image);
+    message = check.refusal;
+    return check.loads() ? 1 : 0;
   });
   ASSERT_TRUE(child.exited);
   EXPECT_EQ(child.code, 0);
@@ -181,7 +199,8 @@ TEST_F(ImageTest, KindFollowsTheTypeCode) {
     SCOPED_TRACE(c.type);
     ImageKind kind = c.before;
     UpgradeImage image;
-    ASSERT_TRUE(Load(dir_.WriteBytes("k.uuc", ComposeImage(c.type, PatternPayload(100))), kind, image));
+    ASSERT_TRUE(Load(dir_.WriteBytes("k.uuc", ComposeImage(c.type, PatternPayload(100))), kind, image)
+                    .loads());
     EXPECT_EQ(kind, c.after);
   }
 }
@@ -213,16 +232,16 @@ TEST_F(ImageTest, InspectionAgreesWithTheLoad) {
   const auto path = dir_.WriteBytes("p.u01", ComposeImage(kTypeFirstOfPair, PatternPayload(2042)));
   ImageFile file;
   ASSERT_TRUE(file.Open(path, nullptr));
-  const ImageInspection seen = InspectImage(file, IMAGE_NONE);
-  EXPECT_TRUE(seen.loads);
+  const ImageCheck seen = InspectImage(file, IMAGE_NONE);
+  EXPECT_TRUE(seen.loads());
   EXPECT_EQ(seen.kindAfterLoad, IMAGE_FIRST);
   EXPECT_EQ(seen.lastPacketIndex, 2u);
   EXPECT_EQ(seen.fileLength, 2042u + 64);
 
   ImageFile second;
   ASSERT_TRUE(second.Open(dir_.WriteBytes("q.u02", ComposeImage(kTypeSecondOfPair, {})), nullptr));
-  const ImageInspection alone = InspectImage(second, IMAGE_NONE);
-  EXPECT_FALSE(alone.loads);
+  const ImageCheck alone = InspectImage(second, IMAGE_NONE);
+  EXPECT_FALSE(alone.loads());
   EXPECT_EQ(alone.refusal, "Invalid Second file");
 }
 

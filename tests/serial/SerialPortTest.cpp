@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "serial/PortName.h"
 #include "serial/PosixTty.h"
 #include "support/Child.h"
 #include "support/PtyPair.h"
@@ -44,7 +45,7 @@ TEST_F(SerialPortTest, FailedOpenShowsTheNameAndReasonAndLeavesAPortThatNeverAns
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
-    SerialPort port(3);
+    SerialPort port(3ms);
     const std::string name = c.portName(pty_, dir);
     EXPECT_EQ(port.Open(name, kMode), 0);
     EXPECT_EQ(port.lastOpenFailure().message, name + " Open Error!");
@@ -87,17 +88,41 @@ TEST_F(SerialPortTest, PermissionDeniedSaysHowToJoinThePortsGroup) {
 TEST_F(SerialPortTest, BytesThatArrivedBeforeOpenAreDiscarded) {
   pty_.Send({0xE2, 0xE3, 0xE4});
   ASSERT_TRUE(pty_.WaitQueued(3));
-  SerialPort port(5);
+  SerialPort port(10000ms);
   ASSERT_EQ(port.Open(pty_.slavePath(), kMode), 1);
-  std::uint8_t b = 0;
-  EXPECT_EQ(port.ReadByte(b), 0);
   pty_.Send({0xE7});
+  // The first byte the port gives is the one sent after it opened.
+  std::uint8_t b = 0;
   EXPECT_EQ(port.ReadByte(b), 1);
   EXPECT_EQ(b, 0xE7);
 }
 
+// The bound is the pauses after the first attempt; a byte that lands in the last of them still
+// counts, and an empty line gives 0 once the bound is over, not before.
+TEST_F(SerialPortTest, ReadByteTakesALateByteAndOtherwiseReturnsAfterItsBound) {
+  SerialPort port(3000ms);
+  ASSERT_EQ(port.Open(pty_.slavePath(), kMode), 1);
+  std::thread late([&] {
+    std::this_thread::sleep_for(2500ms);
+    pty_.Send({0x44});
+  });
+  std::uint8_t b = 0;
+  EXPECT_EQ(port.ReadByte(b), 1);
+  EXPECT_EQ(b, 0x44);
+  late.join();
+
+  PtyPair silent;
+  SerialPort classic;  // 50 pauses of 1 ms
+  ASSERT_EQ(classic.Open(silent.slavePath(), kMode), 1);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(classic.ReadByte(b), 0);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, 50ms);
+  EXPECT_LT(took, 5s);  // a loose bound: it must not wait on a silent line for long
+}
+
 TEST_F(SerialPortTest, ReadByteReturnsAWaitingByteAndOneThatArrivesDuringThePauses) {
-  SerialPort port(2000);
+  SerialPort port(2000ms);
   ASSERT_EQ(port.Open(pty_.slavePath(), kMode), 1);
   pty_.Send({0x42});
   ASSERT_TRUE(pty_.WaitQueued(1));
@@ -115,7 +140,7 @@ TEST_F(SerialPortTest, ReadByteReturnsAWaitingByteAndOneThatArrivesDuringThePaus
 }
 
 TEST_F(SerialPortTest, ReadByteWithNoPausesStillMakesItsFirstAttempt) {
-  SerialPort port(0);
+  SerialPort port(0ms);
   ASSERT_EQ(port.Open(pty_.slavePath(), kMode), 1);
   std::uint8_t b = 0;
   EXPECT_EQ(port.ReadByte(b), 0);
@@ -215,13 +240,18 @@ TEST_F(SerialPortTest, CloseThenOpenMovesToTheOtherPortAndReleasesTheFirst) {
 }
 
 TEST_F(SerialPortTest, UnpluggedLineReadsNothingAndWritesStillReportOne) {
-  SerialPort port(5);
+  SerialPort port(60000ms);
   ASSERT_EQ(port.Open(pty_.slavePath(), kMode), 1);
+  EXPECT_FALSE(port.lineLost());
   pty_.CloseSlave();
   pty_.CloseMaster();
   std::uint8_t b = 0x11;
+  // The hang-up ends the wait: no byte can come, and the caller hears so at once.
+  const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(port.ReadByte(b), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
   EXPECT_EQ(b, 0x11);
+  EXPECT_TRUE(port.lineLost());
   EXPECT_EQ(port.WriteByte(0xE1), 1);
   EXPECT_FALSE(port.lastTransferError().empty());
 }
@@ -234,7 +264,7 @@ TEST(PortNameTest, ComNamesMapToTtySAndPathsStayAsTheyAre) {
       {"/dev/serial/by-id/usb-FTDI-if00", "/dev/serial/by-id/usb-FTDI-if00"},
   };
   for (const auto& [name, path] : cases) {
-    EXPECT_EQ(posix::DevicePathForPortName(name), path) << name;
+    EXPECT_EQ(DevicePathForPortName(name), path) << name;
   }
 }
 

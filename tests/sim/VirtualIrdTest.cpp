@@ -22,161 +22,13 @@
 
 #include "engine/Link.h"
 #include "sim/VirtualIrd.h"
-#include "support/RawTtyEnd.h"
+#include "support/ScriptedPc.h"
 
 namespace irdload::sim {
 namespace {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
-
-// Only ever a bound on a wait, never a claim about speed: sanitizer builds share two cores.
-constexpr std::chrono::milliseconds kReplyBound = 10s;
-// How long the PC listens before deciding the IRD has gone quiet, where that is the expectation.
-constexpr std::chrono::milliseconds kQuietBound = 300ms;
-constexpr std::chrono::milliseconds kConnectRepeat = 50ms;
-
-constexpr std::uint32_t kTypeSingle = 0xFFEEFFCC;
-constexpr std::uint32_t kTypeFirst = 0xFFEEFFAA;
-constexpr std::uint32_t kTypeSecond = 0xFFEEFFBB;
-
-std::string Hex(std::uint8_t byte) {
-  std::ostringstream out;
-  out << "0x" << std::hex << std::setw(2) << std::setfill('0') << int{byte};
-  return out.str();
-}
-
-bool IsCommandLike(std::uint8_t byte) {
-  const std::uint8_t normalised = NormaliseReply(byte);
-  return normalised >= CMD_CONNECT_REQ && normalised <= CMD_CONNECT_RE_ACK;
-}
-
-void PutLe32(std::uint8_t* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-struct TestFile {
-  Bytes header;
-  Bytes payload;
-};
-
-// An upgrade file with a valid header; the bytes the IRD must pass through are not zero, so a
-// header stored in the wrong place or cut short shows.
-TestFile MakeFile(std::uint32_t payloadSize, std::uint32_t typeCode = kTypeSingle,
-                  std::uint8_t salt = 1) {
-  TestFile file;
-  file.header.resize(kHeaderSize);
-  for (std::size_t i = 0; i < kHeaderSize; ++i) {
-    file.header[i] = static_cast<std::uint8_t>(i * 7 + salt);
-  }
-  PutLe32(&file.header[0], 0x04212500);
-  PutLe32(&file.header[20], typeCode);
-  PutLe32(&file.header[28], payloadSize);
-  file.payload.resize(payloadSize);
-  for (std::uint32_t i = 0; i < payloadSize; ++i) {
-    file.payload[i] = static_cast<std::uint8_t>(i * 31 + i / 251 + salt);
-  }
-  return file;
-}
-
-std::vector<Bytes> PacketsOf(const TestFile& file) {
-  const auto size = static_cast<std::uint32_t>(file.payload.size());
-  const std::uint32_t last = LastPacketIndex(size);
-  std::vector<Bytes> packets;
-  for (std::uint32_t k = 0; k <= last; ++k) {
-    DataPacket packet{};
-    BuildDataPacket(packet, file.payload.data(), size, last, k);
-    packets.emplace_back(packet.begin(), packet.end());
-  }
-  return packets;
-}
-
-// The PC's end of the line: the slave opened raw, as a serial port would be.
-class PcEnd : public test::RawTtyEnd {
- public:
-  ::testing::AssertionResult Send(const Bytes& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return ::testing::AssertionFailure() << "write: " << std::strerror(errno);
-      done += static_cast<std::size_t>(n);
-    }
-    return ::testing::AssertionSuccess();
-  }
-
-  // One byte, or nothing when the bound passes or the line is gone.
-  std::optional<std::uint8_t> Receive(std::chrono::milliseconds bound) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() < 0) return std::nullopt;
-      pollfd p{fd_, POLLIN, 0};
-      const int ready = poll(&p, 1, static_cast<int>(left.count()) + 1);
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) return std::nullopt;
-      std::uint8_t byte = 0;
-      const ssize_t n = read(fd_, &byte, 1);
-      if (n == 1) return byte;
-      if (n < 0 && errno == EINTR) continue;
-      return std::nullopt;
-    }
-  }
-
-  ::testing::AssertionResult Expect(std::uint8_t expected) {
-    const std::optional<std::uint8_t> got = Receive(kReplyBound);
-    if (!got) return ::testing::AssertionFailure() << "no reply, expected " << Hex(expected);
-    if (*got != expected) {
-      return ::testing::AssertionFailure() << "got " << Hex(*got) << ", expected " << Hex(expected);
-    }
-    return ::testing::AssertionSuccess();
-  }
-};
-
-// What a strictly scripted PC sent and was answered, to compare with the IRD's wire logs.
-struct Wire {
-  Bytes fromPc;
-  Bytes toPc;
-};
-
-::testing::AssertionResult Step(PcEnd& pc, Wire& wire, const Bytes& send,
-                                std::optional<std::uint8_t> reply) {
-  if (auto sent = pc.Send(send); !sent) return sent;
-  wire.fromPc.insert(wire.fromPc.end(), send.begin(), send.end());
-  if (!reply) return ::testing::AssertionSuccess();
-  if (auto heard = pc.Expect(*reply); !heard) return heard << " after " << send.size() << " bytes";
-  wire.toPc.push_back(*reply);
-  return ::testing::AssertionSuccess();
-}
-
-// Connect, then have the header accepted.
-::testing::AssertionResult Connect(PcEnd& pc, Wire& wire, const TestFile& file) {
-  for (const auto& [send, reply] :
-       std::vector<std::pair<Bytes, std::uint8_t>>{{{CMD_CONNECT_REQ}, CMD_CONNECT_ACK},
-                                                   {{CMD_CONNECT_RE_ACK}, CMD_HEADER_REQ},
-                                                   {file.header, CMD_HEADER_ACK}}) {
-    if (auto step = Step(pc, wire, send, reply); !step) return step;
-  }
-  return ::testing::AssertionSuccess();
-}
-
-// From the header answer to the terminate answer, every packet accepted.
-::testing::AssertionResult SendPayload(PcEnd& pc, Wire& wire, const TestFile& file) {
-  if (auto step = Step(pc, wire, {CMD_HEADER_ANSWER}, CMD_DATA_REQ); !step) return step;
-  const std::vector<Bytes> packets = PacketsOf(file);
-  for (std::size_t k = 0; k < packets.size(); ++k) {
-    if (auto step = Step(pc, wire, packets[k], CMD_DATA_ACK); !step) return step << " packet " << k;
-    const std::uint8_t next = k + 1 < packets.size() ? CMD_DATA_REQ : CMD_TERMINATE_OK;
-    if (auto step = Step(pc, wire, {CMD_DATA_ANSWER}, next); !step) return step;
-  }
-  return Step(pc, wire, {CMD_TERMINATE_ANSWER}, std::nullopt);
-}
-
-::testing::AssertionResult RunFile(PcEnd& pc, Wire& wire, const TestFile& file) {
-  if (auto connected = Connect(pc, wire, file); !connected) return connected;
-  return SendPayload(pc, wire, file);
-}
+using namespace irdload::test;
 
 void ExpectReceivedIntact(const ReceivedFile& got, const TestFile& sent) {
   EXPECT_TRUE(
@@ -186,102 +38,6 @@ void ExpectReceivedIntact(const ReceivedFile& got, const TestFile& sent) {
   EXPECT_EQ(got.packetsExpected, packets);
   EXPECT_EQ(got.packetsAccepted, packets);
   EXPECT_TRUE(got.terminated);
-}
-
-// A PC that reacts to whatever arrives, as the real one does: it repeats the connect request
-// until answered, resends a rejected packet, and ignores noise.
-struct PcOutcome {
-  bool finished = false;  // answered the last file's terminate request
-  bool lineGone = false;  // saw the hang-up
-  bool confused = false;  // asked for a packet beyond the last
-  Bytes received;
-  std::size_t packetsSent = 0;
-};
-
-PcOutcome RunReactingPc(PcEnd& pc, const std::vector<TestFile>& files,
-                        std::chrono::milliseconds patience) {
-  using Clock = std::chrono::steady_clock;
-  PcOutcome out;
-  std::size_t fileIndex = 0;
-  std::vector<Bytes> packets = PacketsOf(files[0]);
-  std::size_t nextPacket = 0;
-  bool connecting = true;
-  auto lastHeard = Clock::now();
-  auto lastConnectRequest = Clock::now();
-  const auto send = [&](const Bytes& bytes) {
-    if (!pc.Send(bytes)) out.lineGone = true;
-    return !out.lineGone;
-  };
-  if (!send({CMD_CONNECT_REQ})) return out;
-  for (;;) {
-    pollfd p{pc.fd(), POLLIN, 0};
-    const int ready = poll(&p, 1, 5);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready > 0 && (p.revents & POLLHUP) != 0) {
-      out.lineGone = true;
-      return out;
-    }
-    if (ready > 0 && (p.revents & POLLIN) != 0) {
-      std::uint8_t byte = 0;
-      if (read(pc.fd(), &byte, 1) != 1) {
-        out.lineGone = true;
-        return out;
-      }
-      out.received.push_back(byte);
-      lastHeard = Clock::now();
-      bool sent = true;
-      switch (NormaliseReply(byte)) {
-        case CMD_CONNECT_ACK:
-          if (connecting) sent = send({CMD_CONNECT_RE_ACK});
-          connecting = false;
-          break;
-        case CMD_HEADER_REQ:
-          sent = send(files[fileIndex].header);
-          break;
-        case CMD_HEADER_ACK:
-        case CMD_HEADER_NACK:
-          sent = send({CMD_HEADER_ANSWER});
-          break;
-        case CMD_DATA_REQ:
-          if (nextPacket >= packets.size()) {
-            out.confused = true;
-            return out;
-          }
-          sent = send(packets[nextPacket]);
-          ++out.packetsSent;
-          break;
-        case CMD_DATA_ACK:
-          ++nextPacket;
-          sent = send({CMD_DATA_ANSWER});
-          break;
-        case CMD_DATA_NACK:
-          sent = send({CMD_DATA_ANSWER});
-          break;
-        case CMD_TERMINATE_OK:
-        case CMD_TERMINATE_FAIL:
-          if (!send({CMD_TERMINATE_ANSWER})) return out;
-          if (++fileIndex == files.size()) {
-            out.finished = true;
-            return out;
-          }
-          packets = PacketsOf(files[fileIndex]);
-          nextPacket = 0;
-          connecting = true;
-          lastConnectRequest = Clock::now();
-          sent = send({CMD_CONNECT_REQ});
-          break;
-        default:
-          break;  // noise
-      }
-      if (!sent) return out;
-      continue;
-    }
-    if (connecting && Clock::now() - lastConnectRequest >= kConnectRepeat) {
-      if (!send({CMD_CONNECT_REQ})) return out;
-      lastConnectRequest = Clock::now();
-    }
-    if (Clock::now() - lastHeard > patience) return out;
-  }
 }
 
 class VirtualIrdTest : public ::testing::Test {
@@ -342,8 +98,8 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ExactExchangeTest,
 
 TEST_F(VirtualIrdTest, ChainedSecondFileIsTakenAsANewFile) {
   ASSERT_NO_FATAL_FAILURE(StartIrd());
-  const TestFile first = MakeFile(1500, kTypeFirst, 3);
-  const TestFile second = MakeFile(2100, kTypeSecond, 9);
+  const TestFile first = MakeFile(1500, kTypeFirstOfPair, 3);
+  const TestFile second = MakeFile(2100, kTypeSecondOfPair, 9);
   Wire wire;
   ASSERT_TRUE(RunFile(pc_, wire, first));
   ASSERT_TRUE(RunFile(pc_, wire, second));
@@ -601,7 +357,7 @@ const std::vector<FaultCase>& FaultCases() {
          for (const ReceivedFile& file : r.files) EXPECT_FALSE(file.successTerminate);
        }},
       {"DelayReply",
-       {{FaultKind::DelayReply, 1, 30000}},
+       {{FaultKind::DelayReply, 1, 0, 30ms}},
        {700},
        1,
        false,
@@ -628,11 +384,19 @@ TEST_P(FaultTest, IsInjectedAndSeenByThePc) {
   std::vector<TestFile> files;
   for (std::size_t i = 0; i < c.payloadSizes.size(); ++i) {
     const std::uint32_t type = c.payloadSizes.size() == 1 ? kTypeSingle
-                               : i == 0                   ? kTypeFirst
-                                                          : kTypeSecond;
+                               : i == 0                   ? kTypeFirstOfPair
+                                                          : kTypeSecondOfPair;
     files.push_back(MakeFile(c.payloadSizes[i], type, static_cast<std::uint8_t>(i + 5)));
   }
-  const PcOutcome outcome = RunReactingPc(pc_, files, c.stalls ? kQuietBound : kReplyBound);
+  // A stalling IRD is done once it went silent or away and the PC has read all it did send: no
+  // window of quiet time decides it.
+  const auto settled = [&](std::size_t received) {
+    const Report r = ird_->GetReport();
+    return r.lineGone ||
+           (r.faultsInjected.count(FaultKind::SilentFrom) > 0 && received >= r.toPc.size());
+  };
+  const PcOutcome outcome =
+      RunReactingPc(pc_, files, kReplyBound, c.stalls ? settled : std::function<bool(std::size_t)>{});
   EXPECT_FALSE(outcome.confused);
   EXPECT_EQ(outcome.finished, !c.stalls);
   // Returns at once when the files are in or the IRD has stopped, so the report is settled.
@@ -704,7 +468,7 @@ TEST_P(PacedExchangeTest, GarbageAndDelaysAreStillPacedInOrder) {
   ASSERT_NO_FATAL_FAILURE(
       StartIrd({.baud = GetParam().baud,
                 .replyLatency = GetParam().latency,
-                .faults = {{FaultKind::Garbage, 2, 20}, {FaultKind::DelayReply, 3, 2000}}}));
+                .faults = {{FaultKind::Garbage, 2, 20}, {FaultKind::DelayReply, 3, 0, 2ms}}}));
   const std::vector<TestFile> files = {MakeFile(2500)};
   const PcOutcome outcome = RunReactingPc(pc_, files, kReplyBound);
   ASSERT_TRUE(outcome.finished);
@@ -787,7 +551,7 @@ TEST_F(VirtualIrdTest, HangUpTakesTheLineAwayFromThePc) {
 
 TEST_F(VirtualIrdTest, DestructionCutsAPendingDelayShort) {
   // An hour's delay: if destruction waited it out, this test would hit its time limit.
-  ASSERT_NO_FATAL_FAILURE(StartIrd({.faults = {{FaultKind::DelayReply, 0, 3'600'000'000u}}}));
+  ASSERT_NO_FATAL_FAILURE(StartIrd({.faults = {{FaultKind::DelayReply, 0, 0, std::chrono::hours{1}}}}));
   ASSERT_TRUE(pc_.Send({CMD_CONNECT_REQ}));
   // Wait until the IRD has read the request, so it is inside the delay when it is destroyed.
   const auto deadline = std::chrono::steady_clock::now() + kReplyBound;

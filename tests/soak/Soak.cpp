@@ -6,6 +6,7 @@
 #include "engine/DownloadEngine.h"
 #include "engine/ImageWriter.h"
 #include "sim/VirtualIrd.h"
+#include "support/Outcomes.h"
 #include "support/RecordingHost.h"
 #include "support/TempDir.h"
 
@@ -18,7 +19,7 @@ using sim::FaultKind;
 
 // A short read bound and retry limit keep a run that ends in silence to about a second; the
 // delays are scaled to the same bound ("within" and "beyond" it).
-constexpr int kReadPauses = 5;
+constexpr auto kReplyWait = 5ms;
 constexpr int kRetryLimit = 150;
 constexpr auto kRunBound = 60s;
 constexpr auto kStopAfterSilence = 300ms;
@@ -28,6 +29,10 @@ struct RunPlan {
   std::vector<Fault> faults;
   bool silentFromStart = false;
 };
+
+Fault Delay(std::uint32_t at, std::uint32_t microseconds) {
+  return {FaultKind::DelayReply, at, 0, std::chrono::microseconds{microseconds}};
+}
 
 RunPlan PlanRun(std::mt19937_64& rng) {
   RunPlan plan;
@@ -45,8 +50,8 @@ RunPlan PlanRun(std::mt19937_64& rng) {
       case 2: plan.faults.push_back({FaultKind::ClearBit20, pick(0, replies)}); break;
       case 3: plan.faults.push_back({FaultKind::Garbage, pick(0, replies), pick(1, 8)}); break;
       case 4: plan.faults.push_back({FaultKind::CorruptPacketByte, pick(0, packets)}); break;
-      case 5: plan.faults.push_back({FaultKind::DelayReply, pick(0, replies), pick(200, 3000)}); break;
-      case 6: plan.faults.push_back({FaultKind::DelayReply, pick(0, replies), pick(8000, 30000)}); break;
+      case 5: plan.faults.push_back(Delay(pick(0, replies), pick(200, 3000))); break;
+      case 6: plan.faults.push_back(Delay(pick(0, replies), pick(8000, 30000))); break;
       case 7: plan.faults.push_back({FaultKind::FailTerminate}); break;
       case 8: plan.faults.push_back({FaultKind::SilentFrom, pick(3, replies)}); break;
       case 9: plan.faults.push_back({FaultKind::HangUpAt, pick(3, replies)}); break;
@@ -99,6 +104,7 @@ SoakTotals RunSoak(const SoakOptions& options, std::ostream& log) {
   for (int run = 0; run < options.runs; ++run) {
     const RunPlan plan = PlanRun(rng);
     if (options.only >= 0 && run != options.only) continue;
+    const int forbiddenBefore = totals.forbidden();
     if (options.verbose) {
       log << "run " << run << " plan:";
       for (const auto& f : plan.faults) log << ' ' << sim::FaultKindName(f.kind) << '@' << f.at << ':' << f.value;
@@ -121,8 +127,8 @@ SoakTotals RunSoak(const SoakOptions& options, std::ostream& log) {
     host.SetPortPath(ird.SlavePath());
     host.SetFiles(path);
     EngineOptions engineOptions;
-    engineOptions.readPauses = kReadPauses;
-    engineOptions.retryLimit = kRetryLimit;
+    engineOptions.replyWait = kReplyWait;
+    engineOptions.limits.retryLimit = kRetryLimit;
     DownloadEngine engine(std::move(engineOptions));
     engine.Init(host, ird.SlavePath());
     ++totals.runs;
@@ -136,7 +142,7 @@ SoakTotals RunSoak(const SoakOptions& options, std::ostream& log) {
       // Asking to connect until stopped is the design; stop it as an operator would.
       const bool idle = engine.WaitIdle(kStopAfterSilence);
       engine.Finish();
-      if (idle && engine.lastOutcome() == DownloadOutcome::Success && !HoldsExactly(ird.GetReport(), file)) {
+      if (idle && test::LastOutcomeKind(engine) == OutcomeKind::Success && !HoldsExactly(ird.GetReport(), file)) {
         ++totals.wrongImage;
         verdict = "WRONG IMAGE";
       } else {
@@ -156,8 +162,8 @@ SoakTotals RunSoak(const SoakOptions& options, std::ostream& log) {
                 ", line gone " + (ird.GetReport().lineGone ? "yes" : "no");
       engine.Finish();
     } else {
-      const DownloadOutcome outcome = engine.lastOutcome();
-      if (outcome == DownloadOutcome::Success) {
+      const std::optional<OutcomeKind> outcome = test::LastOutcomeKind(engine);
+      if (outcome == OutcomeKind::Success) {
         if (HoldsExactly(ird.GetReport(), file)) {
           ++totals.successes;
           verdict = "success";
@@ -165,7 +171,7 @@ SoakTotals RunSoak(const SoakOptions& options, std::ostream& log) {
           ++totals.wrongImage;
           verdict = "WRONG IMAGE";
         }
-      } else if ((outcome == DownloadOutcome::Failed || outcome == DownloadOutcome::NoResponse) &&
+      } else if ((outcome == OutcomeKind::Failed || outcome == OutcomeKind::NoResponse) &&
                  !host.messages().empty()) {
         ++totals.cleanFailures;
         verdict = "failure: " + host.messages().back().text;
@@ -181,7 +187,7 @@ SoakTotals RunSoak(const SoakOptions& options, std::ostream& log) {
     for (const auto& [kind, count] : ird.GetReport().faultsInjected) {
       totals.faultsInjected[std::string(sim::FaultKindName(kind))] += static_cast<int>(count);
     }
-    if (options.verbose || verdict.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ") == 0) {
+    if (options.verbose || totals.forbidden() > forbiddenBefore) {
       log << "run " << run << " (" << plan.payloadSize << " bytes, " << plan.faults.size()
           << " faults): " << verdict << '\n';
     }

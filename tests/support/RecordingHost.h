@@ -1,5 +1,6 @@
-// An EngineHost for tests: records every call, answers file questions from a script, and can
-// hold a message box open until the test releases it (or a stop does).
+// An EngineHost for tests: records every event and the dialog's field writes they make, answers
+// file questions from a script, and can hold a message box open until the test releases it (or a
+// stop does).
 #pragma once
 
 #include <chrono>
@@ -12,39 +13,28 @@
 #include <vector>
 
 #include "engine/EngineHost.h"
+#include "serial/PortName.h"
+#include "ui/DialogFields.h"
 
 namespace irdload::test {
 
-class RecordingHost : public EngineHost {
+class RecordingHost : public EngineHost, private FieldWriter {
  public:
   struct Message {
     std::string text;
     std::string detail;
   };
 
-  void SetField(int id, const std::string& text) override {
+  void OnEvent(const EngineEvent& event) override {
     std::lock_guard lk(mu_);
-    fields_[id] = text;
-    history_[id].push_back(text);
+    events_.push_back(event);
+    WriteFields(event, *this);
     cv_.notify_all();
   }
-  void SetProgressRange(int lower, int upper) override {
-    std::lock_guard lk(mu_);
-    rangeLower_ = lower;
-    rangeUpper_ = upper;
-  }
-  void SetProgressPos(int pos) override {
-    std::lock_guard lk(mu_);
-    progressPos_ = pos;
-  }
-  int SelectedPortIndex() override {
-    std::lock_guard lk(mu_);
-    return portIndex_;
-  }
-  std::string PortNameForIndex(int index) override {
+  std::string SelectedPortName() override {
     std::lock_guard lk(mu_);
     if (!portPath_.empty()) return portPath_;
-    return EngineHost::PortNameForIndex(index);
+    return ClassicPortName(portIndex_);
   }
   std::string FirstFileName() override {
     std::lock_guard lk(mu_);
@@ -64,16 +54,6 @@ class RecordingHost : public EngineHost {
     second_ = second;
     return ok;
   }
-  void StartElapsedClock() override {
-    std::lock_guard lk(mu_);
-    ++clockStarts_;
-    clockRunning_ = true;
-  }
-  void StopElapsedClock() override {
-    std::lock_guard lk(mu_);
-    ++clockStops_;
-    clockRunning_ = false;
-  }
   void MessageBox(const std::string& text, const std::string& detail,
                   std::stop_token stop) override {
     std::unique_lock lk(mu_);
@@ -91,6 +71,19 @@ class RecordingHost : public EngineHost {
   }
 
   // Test side.
+  std::vector<EngineEvent> events() const {
+    std::lock_guard lk(mu_);
+    return events_;
+  }
+  /// The outcome of every DownloadEnded so far, in order.
+  std::vector<Outcome> outcomes() const {
+    std::lock_guard lk(mu_);
+    std::vector<Outcome> out;
+    for (const auto& e : events_) {
+      if (const auto* ended = std::get_if<DownloadEnded>(&e)) out.push_back(ended->outcome);
+    }
+    return out;
+  }
   void SetFiles(std::string first, std::string second = {}) {
     std::lock_guard lk(mu_);
     first_ = std::move(first);
@@ -181,12 +174,32 @@ class RecordingHost : public EngineHost {
   }
 
  private:
+  // FieldWriter: the dialog's writes for each event, made under mu_ by OnEvent.
+  void SetField(int id, const std::string& text) override {
+    fields_[id] = text;
+    history_[id].push_back(text);
+  }
+  void SetProgressRange(int lower, int upper) override {
+    rangeLower_ = lower;
+    rangeUpper_ = upper;
+  }
+  void SetProgressPos(int pos) override { progressPos_ = pos; }
+  void StartElapsedClock() override {
+    ++clockStarts_;
+    clockRunning_ = true;
+  }
+  void StopElapsedClock() override {
+    ++clockStops_;
+    clockRunning_ = false;
+  }
+
   struct Selection {
     bool ok;
     std::string first, second;
   };
   mutable std::mutex mu_;
   std::condition_variable cv_;
+  std::vector<EngineEvent> events_;
   std::map<int, std::string> fields_;
   std::map<int, std::vector<std::string>> history_;
   int rangeLower_ = -1, rangeUpper_ = -1, progressPos_ = -1;

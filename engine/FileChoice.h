@@ -1,10 +1,10 @@
-// The rules of the upgrade-file choice: which extensions count, how a bare name is completed and
-// how the chosen names are shown.
+// The rules of the upgrade-file choice, shared by the dialog and the command line: which
+// extensions count, how a bare name is completed and how the chosen names are shown.
 #pragma once
 
 #include <string>
 
-namespace irdload::ui {
+namespace irdload {
 
 /// The text after the last dot of the file's name (not its folder), without the dot; empty when
 /// the name has no dot.
@@ -17,4 +17,4 @@ std::string WithDefaultExtension(const std::string& path);
 /// Field 1006's text: the single path alone, or "1: <first>,\n2: <second>" for a pair.
 std::string ChosenFilesText(const std::string& first, const std::string& second);
 
-}  // namespace irdload::ui
+}  // namespace irdload

@@ -1,6 +1,6 @@
-#include "ui/FileChoice.h"
+#include "engine/FileChoice.h"
 
-namespace irdload::ui {
+namespace irdload {
 namespace {
 
 std::string::size_type NameStart(const std::string& path) {
@@ -28,4 +28,4 @@ std::string ChosenFilesText(const std::string& first, const std::string& second)
   return "1: " + first + ",\n2: " + second;
 }
 
-}  // namespace irdload::ui
+}  // namespace irdload

@@ -1,0 +1,133 @@
+// The download protocol as a pure state machine: the whole download state in, one action out.
+// No port, no thread, no clock, no front end: the worker performs each action on the port and
+// feeds back what happened, so every rule of the protocol can be read, and tested, here alone.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/DownloadState.h"
+#include "engine/Events.h"
+
+namespace irdload {
+
+/// What one pass of the worker does.
+struct Action {
+  enum class Kind : std::uint8_t {
+    None,            ///< idle: nothing to do
+    SendCommand,     ///< write the command byte `byte`
+    SendHeader,      ///< write the 64-byte header
+    SendPacket,      ///< write data packet number `packet`
+    AwaitReply,      ///< read one reply byte within the bound (`byte` is the one expected)
+    LoadSecondFile,  ///< load the pair's second file and reopen the port
+    Finish,          ///< end the download (ProtocolMachine::Finish gives the outcome)
+  };
+  Kind kind = Kind::None;
+  std::uint8_t byte = 0;
+  std::uint32_t packet = 0;
+  /// The status line of this pass; empty for the end states and idle.
+  std::string_view status;
+};
+
+/// What happened when the worker performed an action.
+struct Input {
+  enum class Kind : std::uint8_t {
+    Sent,               ///< the write reported success
+    SendFailed,         ///< the write reported failure
+    Reply,              ///< a byte arrived: `byte`, as received (not yet normalised)
+    NoReply,            ///< nothing arrived within the bound
+    LineLost,           ///< the port reported a hang-up or an I/O error
+    SecondFileLoaded,   ///< the second file is loaded: `lastPacketIndex`
+    SecondFileRefused,  ///< the second file could not be loaded; the operator has been told
+  };
+  Kind kind = Kind::NoReply;
+  std::uint8_t byte = 0;
+  std::uint32_t lastPacketIndex = 0;
+
+  static Input Reply(std::uint8_t received) { return {Kind::Reply, received, 0}; }
+  static Input Of(Kind kind) { return {kind, 0, 0}; }
+};
+
+/// What a step asks of the worker besides the next action.
+struct StepReport {
+  std::optional<std::uint8_t> reply;  ///< a reply to show (normalised)
+  bool packetSent = false;            ///< a data packet went out: progress moved
+  bool clockStarted = false;          ///< the connect re-acknowledge went out
+  bool noResponse = false;            ///< the retry limit was passed: tell the operator
+};
+
+struct MachineLimits {
+  /// More failed link steps in a row than this end the download.
+  int retryLimit = 1500;
+  /// More rejections of the header, or of one packet, in a row than this end the download: each
+  /// rejection counts as a reply, so an IRD that rejects everything would be answered for ever.
+  int rejectLimit = 50;
+};
+
+/// The whole download state.
+struct MachineState {
+  DownloadState state = STATUS_IDLE;
+  /// The state recorded for the end message: every successful send and expected reply stores
+  /// its next state; the terminate requests store STATUS_END or STATUS_ERREND.
+  DownloadState reportedState = STATUS_IDLE;
+  ImageKind kind = IMAGE_NONE;
+  std::uint32_t packetIndex = 0;  ///< the next packet to send
+  std::uint32_t lastPacketIndex = 0;
+  int retryCount = 0;
+  bool lastPacketSent = false;  ///< the packet sent last was the file's last one
+
+  // What the PC knows of the IRD beyond the counts (the line carries no packet numbers).
+  bool headerAwaitingAnswer = false;
+  bool headerAccepted = false;
+  bool packetAwaitingAnswer = false;
+  bool allPacketsAccepted = false;
+  int headerRejections = 0;  ///< in a row
+  int packetRejections = 0;  ///< of the packet in flight, in a row
+
+  bool noResponse = false;  ///< ended by the retry limit
+  FailureReason failure = FailureReason::None;
+  std::string failureDetail;
+};
+
+class ProtocolMachine {
+ public:
+  explicit ProtocolMachine(MachineLimits limits = {}) : limits_(limits) {}
+  /// Starts from a given state: for tests, which set up one row of a table at a time.
+  ProtocolMachine(MachineState start, MachineLimits limits)
+      : s_(std::move(start)), limits_(limits) {}
+
+  /// A file's download begins at the connect request.
+  void Begin(std::uint32_t lastPacketIndex);
+  /// The action of the current state: what the worker's next pass does.
+  Action Next() const;
+  /// Moves the machine by what came of the action Next() gave.
+  StepReport Step(const Input& input);
+  /// Ends the download: its outcome, then idle with the kind cleared.
+  Outcome Finish();
+  /// The PC cannot go on: end as "Download Fail." at the next pass, with the reason.
+  void Fail(FailureReason reason, std::string detail);
+
+  void SetKind(ImageKind kind) { s_.kind = kind; }
+  const MachineState& state() const { return s_; }
+  bool idle() const { return s_.state == STATUS_IDLE; }
+  /// Packets of this file sent so far; unlike packetIndex it does not wrap after the last.
+  std::uint32_t packetsDone() const;
+
+  /// The status-line text of a state ("Sendig data packet", ...); empty for 16..18.
+  static std::string_view StatusText(DownloadState state, bool lastPacketSent);
+
+ private:
+  void OnSend(const Input& input, StepReport& report);
+  void OnReply(std::uint8_t reply);
+  bool ApplyStrictRules(std::uint8_t reply);
+  void CountAnswer(std::uint8_t reply);
+  void Succeed(DownloadState next);
+  void FailedStep();
+
+  MachineState s_;
+  MachineLimits limits_;
+};
+
+}  // namespace irdload

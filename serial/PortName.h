@@ -1,0 +1,24 @@
+// The classic port names, "COM1" to "COM4" and beyond, in one place: what a port list entry is
+// called and which port number a name means. Each platform layer turns the number into its own
+// device.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace irdload {
+
+/// The classic entries every port list starts with.
+inline constexpr int kClassicPortCount = 4;
+
+/// "COM<index + 1>": the name of the port list entry at `index`; no selection (-1) gives "COM0".
+std::string ClassicPortName(int index);
+
+/// n for a name "COMn" (or "comn") with n from 1 to 9999; nothing for any other name.
+std::optional<int> ClassicPortNumber(const std::string& name);
+
+/// The device a port name opens on this platform: "COMn" is /dev/ttyS<n-1>, a name starting
+/// with "/" is a device path as it stands; any other name maps to the empty string.
+std::string DevicePathForPortName(const std::string& name);
+
+}  // namespace irdload
