@@ -1,6 +1,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/Commands.h"
+#include "cli/Console.h"
 
 namespace irdload::cli {
 
@@ -20,26 +21,31 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   sendCmd->add_option("--port,-p", send.port,
                       "Serial port: COM1..COM4 (/dev/ttyS0..3) or a device path such as /dev/ttyUSB0")
       ->capture_default_str();
-  sendCmd->add_flag("--simulate", send.simulate,
-                    "Send to the built-in virtual IRD instead of a port, then check it received "
-                    "the image byte for byte");
+  CLI::Option* simulate =
+      sendCmd->add_flag("--simulate", send.simulate,
+                        "Send to the built-in virtual IRD instead of a port, then check it "
+                        "received the image byte for byte");
   sendCmd->add_option("--baud", send.simulateBaud,
                       "With --simulate: the virtual line's speed (0: as fast as possible)")
-      ->capture_default_str();
+      ->capture_default_str()
+      ->needs(simulate);
   sendCmd->add_option("--simulate-fault", send.simulateFaults,
                       "With --simulate: make the virtual IRD misbehave, as Kind[@at[:value]] "
                       "(NackHeader, NackPacket, DropReply, CorruptReply, ClearBit20, Garbage, "
-                      "SilentFrom, FailTerminate, CorruptPacketByte, DelayReply, HangUpAt)");
+                      "SilentFrom, FailTerminate, CorruptPacketByte, DelayReply, HangUpAt)")
+      ->needs(simulate);
   int readPauses = 50;
   sendCmd->add_option("--read-pauses", readPauses,
-                      "How many 1 ms pauses a reply may take to start arriving")
+                      "How many 1 ms pauses a reply may take to start arriving, from 10 to "
+                      "10000 (a shorter wait fails healthy receivers, a longer one waits hours "
+                      "on a silent line)")
       ->capture_default_str()
-      ->check(CLI::Range(0, 100000));
+      ->check(CLI::Range(10, 10000));
   sendCmd->add_option("--trace", send.tracePath, "Record every byte on the wire to this file");
   int connectTimeout = 0;
   sendCmd->add_option("--connect-timeout", connectTimeout,
-                      "Give up when the IRD has not answered within this many seconds (0: wait "
-                      "until stopped)")
+                      "Give up when the IRD has not asked for the header this many seconds after "
+                      "the first connect request of a file (0: call until stopped)")
       ->capture_default_str()
       ->check(CLI::NonNegativeNumber);
   sendCmd->add_option("files", send.files, "FILE [SECOND]")->required()->expected(1, 2);
@@ -66,7 +72,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     out << "irdload-cli 1.0.0\n";
     return EXIT_OK;
   } catch (const CLI::ParseError& e) {
-    err << "irdload-cli: " << e.what() << "\n" << "Run with --help for usage.\n";
+    Complain(err, e.what(), "Run with --help for usage.");
     return EXIT_REFUSED;
   }
   if (*sendCmd) {

@@ -36,7 +36,7 @@ int RunInspect(const std::string& path, std::ostream& out, std::ostream& err) {
   std::snprintf(type, sizeof type, "0x%08X", seen.typeCode);
   char magic[16];
   std::snprintf(magic, sizeof magic, "0x%08X", ReadLe32(seen.header.data()));
-  out << "file:          " << path << '\n';
+  out << "file:          " << Printable(path) << '\n';
   if (seen.fileLength > 0 || seen.loads()) {
     out << "file length:   " << seen.fileLength << " bytes\n"
         << "magic:         " << magic << (ReadLe32(seen.header.data()) == kImageMagic ? " (ok)" : "") << '\n'
@@ -60,7 +60,7 @@ int RunPorts(const InventoryRoots& roots, std::ostream& out) {
     out << "No serial ports found.\n";
     return EXIT_OK;
   }
-  for (const auto& p : ports) out << DescribePort(p) << '\n';
+  for (const auto& p : ports) out << Printable(DescribePort(p)) << '\n';
   return EXIT_OK;
 }
 
@@ -84,7 +84,7 @@ int RunMakeSample(const SampleOptions& options, std::ostream& out, std::ostream&
     Complain(err, "cannot write " + options.path, std::strerror(errno));
     return EXIT_REFUSED;
   }
-  out << "Wrote " << options.path << ": " << options.size << " payload bytes, " << options.type << '\n';
+  out << "Wrote " << Printable(options.path) << ": " << options.size << " payload bytes, " << options.type << '\n';
   return EXIT_OK;
 }
 

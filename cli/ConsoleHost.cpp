@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "cli/Console.h"
+
 namespace irdload::cli {
 namespace {
 
@@ -24,15 +26,14 @@ struct ConsoleHost::Apply {
   ConsoleHost& h;
 
   void operator()(const StateEntered& e) {
-    const bool changed = e.state != h.state_ || e.status != h.status_;
     h.state_ = e.state;
     h.status_ = std::string(e.status);
-    if (h.interactive_ || !changed || e.status.empty()) return;
+    if (e.state == STATUS_SEND_CONNECT_REQ) ++h.connectRequests_;
+    if (h.interactive_ || e.status.empty()) return;
     // The data loop is shown as progress lines; its last answer (the file is complete) is not.
     const bool fileComplete = h.packets_ > 0 && h.packetsDone_ == h.packets_;
-    if (!InDataLoop(e.state) || (e.state == STATUS_SEND_DATA_ACK && fileComplete)) {
-      h.pendingLines_.push_back(h.status_);
-    }
+    if (InDataLoop(e.state) && !(e.state == STATUS_SEND_DATA_ACK && fileComplete)) return;
+    if (h.statusesLogged_.insert(h.status_).second) h.pendingLines_.push_back(h.status_);
   }
   void operator()(const ReplyReceived&) {}
   void operator()(const RetryCountShown& e) { h.retryCount_ = e.retryCount; }
@@ -42,8 +43,10 @@ struct ConsoleHost::Apply {
     h.bytes_ = e.payloadSize;
     h.packetsDone_ = 0;
     h.bytesDone_ = 0;
+    h.connectRequests_ = 0;
+    h.statusesLogged_.clear();
   }
-  void operator()(const ImageLoaded&) {}
+  void operator()(const ImageLoaded& e) { h.loaded_.push_back(e); }
   void operator()(const ProgressMade& e) {
     h.packetsDone_ = e.packetsDone;
     h.bytesDone_ = e.bytesDone;
@@ -51,7 +54,6 @@ struct ConsoleHost::Apply {
   void operator()(const ClockStarted&) {
     h.clockStart_ = Clock::now();
     h.clockRunning_ = true;
-    h.connected_ = true;
   }
   void operator()(const ClockStopped&) {
     if (h.clockRunning_) h.clockShown_ = Clock::now() - h.clockStart_;
@@ -65,7 +67,7 @@ struct ConsoleHost::Apply {
     if (kind != OutcomeKind::Success && kind != OutcomeKind::Failed) return;
     // The status line's last word, as the dialog shows it.
     h.status_ = e.outcome.message;
-    if (!h.interactive_) h.pendingLines_.push_back(h.status_);
+    if (!h.interactive_) h.pendingLines_.push_back(Printable(h.status_));
   }
 };
 
@@ -90,8 +92,7 @@ void ConsoleHost::MessageBox(const std::string& text, const std::string& detail,
     out_.flush();
     lastLineWidth_ = 0;
   }
-  err_ << "irdload-cli: " << text << '\n';
-  if (!detail.empty()) err_ << "  " << detail << '\n';
+  Complain(err_, text, detail);
   err_.flush();
 }
 
@@ -105,9 +106,9 @@ std::optional<Outcome> ConsoleHost::outcome() const {
   return outcome_;
 }
 
-bool ConsoleHost::connected() const {
+std::vector<ImageLoaded> ConsoleHost::loaded() const {
   std::lock_guard lk(mu_);
-  return connected_;
+  return loaded_;
 }
 
 std::string ConsoleHost::ProgressLine() const {
@@ -144,6 +145,14 @@ void ConsoleHost::Render(bool final) {
   for (const auto& l : pendingLines_) out_ << l << '\n';
   pendingLines_.clear();
   const auto now = Clock::now();
+  // A silent IRD is called for as long as it takes: a line now and then, not one a pass.
+  const bool calling = state_ == STATUS_SEND_CONNECT_REQ || state_ == STATUS_WAIT_CONNECT_ACK;
+  if (calling && connectRequests_ > 1 && now - lastCallingNote_ >= std::chrono::seconds(5)) {
+    if (lastCallingNote_ != Clock::time_point{}) {
+      out_ << "still calling: " << connectRequests_ << " connect requests\n";
+    }
+    lastCallingNote_ = now;
+  }
   if ((InDataLoop(state_) && now - lastProgressPrinted_ >= std::chrono::seconds(1)) || final) {
     if (packets_ > 0) out_ << ProgressLine() << '\n';
     lastProgressPrinted_ = now;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -35,8 +36,8 @@ class ConsoleHost : public EngineHost {
   std::optional<PortOpenFailed> portOpenFailure() const;
   /// How the download ended, once it has.
   std::optional<Outcome> outcome() const;
-  /// True once the IRD answered the connect request (the elapsed clock started).
-  bool connected() const;
+  /// What each file loaded was, in order: for checking what the IRD received.
+  std::vector<ImageLoaded> loaded() const;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -58,12 +59,15 @@ class ConsoleHost : public EngineHost {
   std::uint64_t bytesDone_ = 0, bytes_ = 0;
   Clock::time_point clockStart_{};
   bool clockRunning_ = false;
-  bool connected_ = false;
   Clock::duration clockShown_{};
+  std::uint64_t connectRequests_ = 0;  // of this file
+  std::vector<ImageLoaded> loaded_;
   std::optional<PortOpenFailed> portOpenFailure_;
   std::optional<Outcome> outcome_;
-  // The plain log.
+  // The plain log: each status once per file, then progress or "still calling" lines.
   std::vector<std::string> pendingLines_;
+  std::set<std::string> statusesLogged_;
+  Clock::time_point lastCallingNote_{};
   Clock::time_point lastProgressPrinted_{};
   std::size_t lastLineWidth_ = 0;
 };

@@ -1,10 +1,10 @@
 // irdload-cli send: the files checked before any port is touched, the download run by the
 // engine, and the exit code taken from how it ended.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -69,37 +69,69 @@ bool CheckFiles(const std::vector<std::string>& files, std::vector<CheckedFile>&
     kind = c.seen.kindAfterLoad;
     checked.push_back(std::move(c));
   }
+  const std::optional<std::uint32_t> secondType =
+      checked.size() > 1 ? std::optional(checked[1].seen.typeCode) : std::nullopt;
+  if (const std::optional<Refusal> refusal =
+          CheckChoiceTypes(checked[0].path, checked[0].seen.typeCode,
+                           checked.size() > 1 ? checked[1].path : "", secondType)) {
+    Complain(err, refusal->message, refusal->detail);
+    return false;
+  }
   return true;
 }
 
-// Reads a whole file for the final comparison; empty on failure.
-std::vector<std::uint8_t> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+// True when `trace` names one of the input files (by its inode, so links count too): writing
+// the trace would destroy the image before it is sent.
+bool TraceWouldOverwrite(const std::string& trace, const std::vector<CheckedFile>& files,
+                         std::string* which) {
+  struct stat target {};
+  if (::stat(trace.c_str(), &target) != 0) return false;
+  for (const auto& f : files) {
+    struct stat input {};
+    if (::stat(f.path.c_str(), &input) == 0 && input.st_dev == target.st_dev &&
+        input.st_ino == target.st_ino) {
+      *which = f.path;
+      return true;
+    }
+  }
+  return false;
 }
 
-int VerifySimulated(const sim::Report& report, const std::vector<CheckedFile>& files,
+// What the virtual IRD holds against what the engine loaded (not the files on disk, which may
+// have changed since).
+int VerifySimulated(const sim::Report& report, const std::vector<ImageLoaded>& loaded,
                     std::ostream& out, std::ostream& err) {
-  if (report.files.size() != files.size()) {
+  if (report.files.size() != loaded.size()) {
     Complain(err, "the virtual IRD received " + std::to_string(report.files.size()) +
-                      " files, not " + std::to_string(files.size()));
+                      " files, not " + std::to_string(loaded.size()));
     return EXIT_VERIFY;
   }
   std::size_t bytes = 0;
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    const auto whole = ReadAll(files[i].path);
-    const std::size_t cut = std::min<std::size_t>(kHeaderSize, whole.size());
-    const std::vector<std::uint8_t> payload(whole.begin() + static_cast<long>(cut), whole.end());
+  for (std::size_t i = 0; i < loaded.size(); ++i) {
     const auto& got = report.files[i];
-    if (!std::equal(whole.begin(), whole.begin() + static_cast<long>(cut), got.header.begin()) ||
-        got.payload != payload) {
-      Complain(err, "the virtual IRD's image differs from " + files[i].path);
+    Sha256 sha;
+    sha.Update(got.header.data(), got.header.size());
+    sha.Update(got.payload.data(), got.payload.size());
+    if (sha.Final() != loaded[i].sha256) {
+      Complain(err, "the virtual IRD's image differs from " + loaded[i].path + " as loaded");
       return EXIT_VERIFY;
     }
-    bytes += payload.size();
+    bytes += got.payload.size();
   }
   out << "Verified: the virtual IRD holds the image byte for byte (" << bytes << " bytes)\n";
   return EXIT_OK;
+}
+
+// Decimal digits only, within 32 bits: "-1" or "4294967296" must not wrap into a position.
+bool ParseCount(const std::string& text, std::uint32_t& out) {
+  if (text.empty() || text.size() > 10 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return false;
+  }
+  const unsigned long long n = std::stoull(text);
+  if (n > 0xFFFFFFFFull) return false;
+  out = static_cast<std::uint32_t>(n);
+  return true;
 }
 
 // "Kind[@at[:value]]" as a fault of the virtual IRD; DelayReply's value is in microseconds.
@@ -117,23 +149,16 @@ bool ParseFault(const std::string& text, sim::Fault& fault) {
   if (atPos == std::string::npos) return true;
   const std::string rest = text.substr(atPos + 1);
   const auto colon = rest.find(':');
-  try {
-    std::size_t used = 0;
-    const std::string at = rest.substr(0, colon);
-    fault.at = static_cast<std::uint32_t>(std::stoul(at, &used));
-    if (used != at.size()) return false;
-    if (colon != std::string::npos) {
-      const std::string value = rest.substr(colon + 1);
-      const auto number = static_cast<std::uint32_t>(std::stoul(value, &used));
-      if (used != value.size()) return false;
-      if (fault.kind == sim::FaultKind::DelayReply) {
-        fault.delay = std::chrono::microseconds{number};
-      } else {
-        fault.value = number;
-      }
+  std::uint32_t at = 0, value = 0;
+  if (!ParseCount(rest.substr(0, colon), at)) return false;
+  fault.at = at;
+  if (colon != std::string::npos) {
+    if (!ParseCount(rest.substr(colon + 1), value)) return false;
+    if (fault.kind == sim::FaultKind::DelayReply) {
+      fault.delay = std::chrono::microseconds{value};
+    } else {
+      fault.value = value;
     }
-  } catch (const std::exception&) {
-    return false;
   }
   return true;
 }
@@ -196,6 +221,12 @@ std::optional<int> Prepare(const SendOptions& options, Prepared& p, std::ostream
     p.port = p.ird->SlavePath();
   }
   if (!options.tracePath.empty()) {
+    std::string input;
+    if (TraceWouldOverwrite(options.tracePath, p.files, &input)) {
+      Complain(err, "the trace would overwrite an upgrade file",
+               options.tracePath + " is " + input + ": give the trace another name");
+      return EXIT_REFUSED;
+    }
     p.trace = std::make_unique<WireTrace>();
     std::string why;
     if (!p.trace->Open(options.tracePath, &why)) {
@@ -209,9 +240,9 @@ std::optional<int> Prepare(const SendOptions& options, Prepared& p, std::ostream
 // How the run ended, as the verdict needs it.
 struct RunResult {
   std::optional<Outcome> outcome;
+  std::vector<ImageLoaded> loaded;
   bool portOpenFailed = false;
   bool stopped = false;
-  bool timedOut = false;
 };
 
 RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out,
@@ -227,6 +258,7 @@ RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out
   }
   EngineOptions engineOptions;
   engineOptions.port = std::move(port);
+  engineOptions.connectTimeout = options.connectTimeout;
   auto engine = std::make_unique<DownloadEngine>(std::move(engineOptions));
   RunResult result;
   if (!engine->Init(host, p.port)) return result;
@@ -240,9 +272,10 @@ RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out
     totalBytes += f.seen.payloadSize;
     packets += f.seen.packets();
   }
-  out << "Sending " << p.files[0].path << (p.files.size() > 1 ? " and " + p.files[1].path : "")
-      << " to " << (p.ird ? "the virtual IRD (" + p.port + ")" : p.port) << ": " << totalBytes
-      << " bytes in " << packets << " packets\n";
+  out << Printable("Sending " + p.files[0].path +
+                   (p.files.size() > 1 ? " and " + p.files[1].path : "") + " to " +
+                   (p.ird ? "the virtual IRD (" + p.port + ")" : p.port))
+      << ": " << totalBytes << " bytes in " << packets << " packets\n";
   if (!engine->StartDownload()) {
     result.outcome = host.outcome();
     return result;
@@ -252,43 +285,30 @@ RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out
     result.portOpenFailed = true;
     return result;
   }
-
-  const auto started = std::chrono::steady_clock::now();
   while (!engine->WaitIdle(100ms)) {
     host.Render(false);
     if (signals.Caught()) {
       result.stopped = true;
-      engine->Finish();
-    } else if (options.connectTimeout.count() > 0 && !host.connected() &&
-               std::chrono::steady_clock::now() - started > options.connectTimeout) {
-      result.timedOut = true;
       engine->Finish();
     }
   }
   host.Render(true);
   engine.reset();  // the worker ends before the host goes
   result.outcome = host.outcome();
+  result.loaded = host.loaded();
   return result;
 }
 
-int Verdict(const SendOptions& options, const Prepared& p, const RunResult& r, std::ostream& out,
-            std::ostream& err) {
+int DownloadVerdict(const Prepared& p, const RunResult& r, std::ostream& out, std::ostream& err) {
   if (r.portOpenFailed) return EXIT_PORT;
   if (r.stopped) {
     Complain(err, "stopped");
     return EXIT_STOPPED;
   }
-  if (r.timedOut) {
-    Complain(err,
-             "the IRD did not answer the connect request within " +
-                 std::to_string(options.connectTimeout.count()) + " s",
-             "check the cable and the port, and switch the receiver on");
-    return EXIT_NO_RESPONSE;
-  }
   if (!r.outcome) return EXIT_INTERNAL;
   switch (r.outcome->kind) {
     case OutcomeKind::Success:
-      return p.ird ? VerifySimulated(p.ird->GetReport(), p.files, out, err) : EXIT_OK;
+      return p.ird ? VerifySimulated(p.ird->GetReport(), r.loaded, out, err) : EXIT_OK;
     case OutcomeKind::Failed:
       return EXIT_IRD_FAILED;
     case OutcomeKind::NoResponse:
@@ -303,13 +323,23 @@ int Verdict(const SendOptions& options, const Prepared& p, const RunResult& r, s
   return EXIT_INTERNAL;
 }
 
+// The download's verdict, and the trace's: a trace asked for and left incomplete fails an
+// otherwise good run.
+int Verdict(const Prepared& p, const RunResult& r, std::ostream& out, std::ostream& err) {
+  const int code = DownloadVerdict(p, r, out, err);
+  const std::string traceFailure = p.trace ? p.trace->failure() : std::string();
+  if (traceFailure.empty()) return code;
+  Complain(err, "the trace is incomplete", traceFailure);
+  return code == EXIT_OK ? EXIT_INTERNAL : code;
+}
+
 }  // namespace
 
 int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
   Prepared prepared;
   if (const std::optional<int> refused = Prepare(options, prepared, err)) return *refused;
   const RunResult result = RunDownload(options, prepared, out, err);
-  return Verdict(options, prepared, result, out, err);
+  return Verdict(prepared, result, out, err);
 }
 
 }  // namespace irdload::cli

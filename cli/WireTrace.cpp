@@ -7,12 +7,15 @@
 namespace irdload::cli {
 
 bool WireTrace::Open(const std::string& path, std::string* error) {
+  path_ = path;
+  errno = 0;
   out_.open(path, std::ios::out | std::ios::trunc);
+  out_ << "# irdload wire trace: seconds, direction, bytes (hex)\n";
+  out_.flush();
   if (!out_) {
-    if (error) *error = path + ": " + std::strerror(errno);
+    if (error) *error = path + ": " + (errno != 0 ? std::strerror(errno) : "cannot be written");
     return false;
   }
-  out_ << "# irdload wire trace: seconds, direction, bytes (hex)\n";
   start_ = std::chrono::steady_clock::now();
   return true;
 }
@@ -34,8 +37,16 @@ void WireTrace::Record(WireDirection direction, const std::uint8_t* data, std::s
   }
   line += '\n';
   std::lock_guard lk(mu_);
+  if (!failure_.empty()) return;
+  errno = 0;
   out_ << line;
   out_.flush();
+  if (!out_) failure_ = path_ + ": " + (errno != 0 ? std::strerror(errno) : "write failed");
+}
+
+std::string WireTrace::failure() const {
+  std::lock_guard lk(mu_);
+  return failure_;
 }
 
 }  // namespace irdload::cli

@@ -13,14 +13,19 @@ namespace irdload::cli {
 
 class WireTrace {
  public:
-  /// Creates (or truncates) the trace file; false with the reason when it cannot.
+  /// Creates (or truncates) the trace file and writes its first line; false with the reason
+  /// when it cannot.
   bool Open(const std::string& path, std::string* error);
   /// One line per transfer: seconds since the trace began, direction, bytes in hex.
   void Record(WireDirection direction, const std::uint8_t* data, std::size_t length);
+  /// Why the trace lost lines (a full disk, say); empty while every line was written.
+  std::string failure() const;
 
  private:
-  std::mutex mu_;
+  mutable std::mutex mu_;
   std::ofstream out_;
+  std::string path_;
+  std::string failure_;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 

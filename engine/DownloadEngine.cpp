@@ -117,6 +117,12 @@ bool DownloadEngine::StartSteps(bool chained, std::stop_token stop) {
       return Refused(chained, "Open Error!", why);
     }
   }
+  if (!chained) {
+    if (const std::optional<Refusal> refusal = CheckChoice(*file, *path)) {
+      host_->MessageBox(refusal->message, refusal->detail, stop);
+      return Refused(chained, refusal->message, refusal->detail);
+    }
+  }
   ImageKind kind = machine_.state().kind;
   const ImageCheck check = LoadImage(*file, kind, image_);
   file.reset();
@@ -132,6 +138,13 @@ bool DownloadEngine::StartSteps(bool chained, std::stop_token stop) {
     if (!chained) machine_.SetKind(IMAGE_NONE);
     return Refused(chained, check.refusal, *path);
   }
+  if (chained && kind != IMAGE_SECOND) {
+    // Checked at the start, so the file changed since: sending it could chain for ever.
+    image_.payload.reset();
+    host_->MessageBox("Invalid Second file", *path + ": not typed as the second file of a pair",
+                      stop);
+    return Refused(chained, "Invalid Second file", *path);
+  }
   machine_.SetKind(kind);
   Emit(ImageLoaded{*path, image_.payloadSize, image_.sha256});
   // The chained start's connect request begins when the machine takes SecondFileLoaded.
@@ -140,6 +153,25 @@ bool DownloadEngine::StartSteps(bool chained, std::stop_token stop) {
   port_->Close();
   OpenPort(host_->SelectedPortName(), stop);
   return true;
+}
+
+std::optional<Refusal> DownloadEngine::CheckChoice(UpgradeFile& first,
+                                                   const std::string& firstPath) {
+  const ImageCheck seen = InspectImage(first, machine_.state().kind);
+  if (!seen.sized) return std::nullopt;  // the load refuses it with its own message
+  const std::string secondPath = host_->SecondFileName();
+  std::optional<std::uint32_t> secondType;
+  if (!secondPath.empty()) {
+    // A second file that cannot be read now is asked for again when the first has gone, and
+    // its type is checked then.
+    std::string why;
+    if (const std::unique_ptr<UpgradeFile> second = options_.openFile(secondPath, &why)) {
+      const ImageCheck other = InspectImage(*second, IMAGE_FIRST);
+      if (other.sized) secondType = other.typeCode;
+    }
+    if (!secondType && seen.typeCode == kTypeFirstOfPair) return std::nullopt;
+  }
+  return CheckChoiceTypes(firstPath, seen.typeCode, secondPath, secondType);
 }
 
 bool DownloadEngine::Refused(bool chained, std::string message, std::string detail) {
@@ -222,6 +254,15 @@ void DownloadEngine::Pass(std::stop_token stop) {
     FinishSteps(stop);
     return;
   }
+  if (ConnectTimedOut()) {
+    const std::string detail = "the IRD did not answer the connect request within " +
+                               std::to_string(options_.connectTimeout.count()) +
+                               " s: check the cable and the port, and switch the receiver on";
+    machine_.GiveUp(detail);
+    Publish();
+    host_->MessageBox("IRD No response: Retry download.", detail, stop);
+    return;
+  }
   Emit(StateEntered{machine_.state().state, action.status});
   const Input input = Perform(action, stop);
   // A chained start that a stop cut short is the stop's to end, not a failure.
@@ -264,6 +305,16 @@ Input DownloadEngine::Perform(const Action& action, std::stop_token stop) {
       break;
   }
   return Input::Of(Kind::NoReply);
+}
+
+bool DownloadEngine::ConnectTimedOut() {
+  if (!machine_.state().connecting) {
+    connectingSince_.reset();
+    return false;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (!connectingSince_) connectingSince_ = now;
+  return options_.connectTimeout.count() > 0 && now - *connectingSince_ >= options_.connectTimeout;
 }
 
 void DownloadEngine::EmitProgress() {

@@ -31,6 +31,9 @@ struct EngineOptions {
   std::unique_ptr<PortLink> port;
   /// Opens upgrade files; null means the file system.
   std::function<std::unique_ptr<UpgradeFile>(const std::string& path, std::string* error)> openFile;
+  /// How long each file's connect phase (until the IRD asks for the header) may last before
+  /// the download ends with no response; 0: call until stopped.
+  std::chrono::seconds connectTimeout{0};
   /// No worker thread: the caller steps the engine with RunPass() (fuzzers, unit tests).
   bool manualWorker = false;
 };
@@ -80,7 +83,9 @@ class DownloadEngine {
   void Pass(std::stop_token stop);
   Input Perform(const Action& action, std::stop_token stop);
   bool StartSteps(bool chained, std::stop_token stop);
+  std::optional<Refusal> CheckChoice(UpgradeFile& first, const std::string& firstPath);
   bool Refused(bool chained, std::string message, std::string detail);
+  bool ConnectTimedOut();
   bool OpenPort(const std::string& name, std::stop_token stop);
   void FinishSteps(std::stop_token stop);
   void Emit(EngineEvent event) { host_->OnEvent(event); }
@@ -97,6 +102,7 @@ class DownloadEngine {
   ProtocolMachine machine_;
   UpgradeImage image_;
   DataPacket packet_{};
+  std::optional<std::chrono::steady_clock::time_point> connectingSince_;
   std::atomic<DownloadState> state_{STATUS_IDLE};
 
   // Who decides what between the front end's thread and the worker, all under mu_:

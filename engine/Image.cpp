@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <new>
 
+#include "engine/FileChoice.h"
+
 namespace irdload {
 namespace {
 
@@ -37,6 +39,41 @@ std::string FormatMinutesSeconds(std::uint64_t seconds) {
   std::snprintf(buf, sizeof buf, "%02llu:%02llu", static_cast<unsigned long long>(seconds / 60),
                 static_cast<unsigned long long>(seconds % 60));
   return buf;
+}
+
+namespace {
+
+std::string TypeText(std::uint32_t type) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", type);
+  return text;
+}
+
+}  // namespace
+
+std::optional<Refusal> CheckChoiceTypes(const std::string& firstPath, std::uint32_t firstType,
+                                        const std::string& secondPath,
+                                        std::optional<std::uint32_t> secondType) {
+  if (!secondPath.empty()) {
+    if (firstType != kTypeFirstOfPair) {
+      return Refusal{"Invalid File", firstPath + ": the first file of a pair must be typed " +
+                                         TypeText(kTypeFirstOfPair) + ", not " +
+                                         TypeText(firstType)};
+    }
+    if (secondType != kTypeSecondOfPair) {
+      return Refusal{"Invalid Second file",
+                     secondPath + ": the second file of a pair must be typed " +
+                         TypeText(kTypeSecondOfPair) +
+                         (secondType ? ", not " + TypeText(*secondType) : std::string())};
+    }
+    return std::nullopt;
+  }
+  if (firstType == kTypeFirstOfPair && FileExtension(firstPath) != "u01") {
+    return Refusal{"Invalid File", firstPath + " is typed as the first file of a pair (" +
+                                       TypeText(kTypeFirstOfPair) +
+                                       "): choose it as a .u01 together with its .u02"};
+  }
+  return std::nullopt;
 }
 
 ImageCheck InspectImage(UpgradeFile& file, ImageKind kindBefore) {

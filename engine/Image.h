@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/DownloadState.h"
@@ -49,6 +50,20 @@ struct ImageCheck {
   bool loads() const { return refusal.empty(); }
   std::uint32_t packets() const { return lastPacketIndex + 1; }
 };
+
+/// Why a choice of files cannot be sent: the system's message and what is wrong, for the person.
+struct Refusal {
+  std::string message;
+  std::string detail;
+};
+
+/// The type codes a choice of files must have before anything is sent. A pair is a first file
+/// typed 0xFFEEFFAA and a second typed 0xFFEEFFBB: any other pair would end with the second file
+/// never sent, or sent for ever. A file chosen alone must not be the first of a pair, unless it
+/// was chosen as a ".u01", whose second file is asked for when it has gone.
+std::optional<Refusal> CheckChoiceTypes(const std::string& firstPath, std::uint32_t firstType,
+                                        const std::string& secondPath,
+                                        std::optional<std::uint32_t> secondType);
 
 /// The header's checks (magic, size against the file's length, type code after `kindBefore`),
 /// without reading the payload.

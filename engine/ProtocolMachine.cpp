@@ -174,6 +174,7 @@ void ProtocolMachine::Begin(std::uint32_t lastPacketIndex) {
   s_.allPacketsAccepted = false;
   s_.headerRejections = 0;
   s_.packetRejections = 0;
+  s_.connecting = true;
   s_.noResponse = false;
   s_.failure = FailureReason::None;
   s_.failureDetail.clear();
@@ -399,6 +400,7 @@ void ProtocolMachine::CountAnswer(std::uint8_t reply) {
 }
 
 void ProtocolMachine::Succeed(DownloadState next) {
+  if (next == STATUS_SEND_HEADER) s_.connecting = false;
   s_.state = next;
   s_.reportedState = next;
   s_.retryCount = 0;
@@ -417,6 +419,12 @@ void ProtocolMachine::Fail(FailureReason reason, std::string detail) {
   s_.failureDetail = std::move(detail);
 }
 
+void ProtocolMachine::GiveUp(std::string detail) {
+  s_.state = STATUS_ERREND;
+  s_.noResponse = true;
+  s_.failureDetail = std::move(detail);
+}
+
 Outcome ProtocolMachine::Finish() {
   Outcome outcome;
   if (s_.reportedState == STATUS_END) {
@@ -427,7 +435,7 @@ Outcome ProtocolMachine::Finish() {
     outcome = {OutcomeKind::Failed, reason, "Download Fail.", s_.failureDetail};
   } else if (s_.noResponse) {
     outcome = {OutcomeKind::NoResponse, FailureReason::None, "IRD No response: Retry download.",
-               ""};
+               s_.failureDetail};
   }
   // lastPacketSent is the connect request's to clear, not the end's.
   const bool lastPacketSent = s_.lastPacketSent;

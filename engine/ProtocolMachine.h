@@ -86,7 +86,9 @@ struct MachineState {
   int headerRejections = 0;  ///< in a row
   int packetRejections = 0;  ///< of the packet in flight, in a row
 
-  bool noResponse = false;  ///< ended by the retry limit
+  /// The file's connect phase: from its connect request until the IRD asked for the header.
+  bool connecting = false;
+  bool noResponse = false;  ///< ended by the retry limit or the connect timeout
   FailureReason failure = FailureReason::None;
   std::string failureDetail;
 };
@@ -108,6 +110,8 @@ class ProtocolMachine {
   Outcome Finish();
   /// The PC cannot go on: end as "Download Fail." at the next pass, with the reason.
   void Fail(FailureReason reason, std::string detail);
+  /// The IRD did not answer within the time the front end gives it: end with no response.
+  void GiveUp(std::string detail);
 
   void SetKind(ImageKind kind) { s_.kind = kind; }
   const MachineState& state() const { return s_; }

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "cli/Commands.h"
+#include "support/CliRun.h"
 #include "serial/SerialPort.h"
 #include "engine/Image.h"
 #include "engine/ImageWriter.h"
@@ -17,20 +18,8 @@
 namespace irdload::cli {
 namespace {
 
-struct Result {
-  int code;
-  std::string out, err;
-};
-
-Result Cli(std::vector<std::string> args) {
-  args.insert(args.begin(), "irdload-cli");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  std::ostringstream out, err;
-  // The send command masks SIGINT and SIGTERM in this thread while it runs and restores them.
-  const int code = RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {code, out.str(), err.str()};
-}
+using test::Cli;
+using test::Result;
 
 class CliTest : public ::testing::Test {
  protected:
@@ -186,7 +175,7 @@ TEST_F(CliTest, IrdFailuresMapToTheirExitCodes) {
   };
   const Case cases[] = {
       {{"--simulate-fault", "FailTerminate"}, EXIT_IRD_FAILED, "Download Fail."},
-      {{"--simulate-fault", "SilentFrom@4", "--read-pauses", "0"}, EXIT_NO_RESPONSE,
+      {{"--simulate-fault", "SilentFrom@0", "--connect-timeout", "1"}, EXIT_NO_RESPONSE,
        "IRD No response: Retry download."},
       {{"--simulate-fault", "NackPacket@1", "--simulate-fault", "ClearBit20@2"}, EXIT_OK,
        "Download end successfully."},

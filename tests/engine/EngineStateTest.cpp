@@ -505,8 +505,7 @@ TEST_F(EngineStateTest, FirstFileNotTypedAsAPairEndsAfterItself) {
   for (std::uint32_t type : {kTypeSingle, 0x12345678u}) {
     SCOPED_TRACE(type);
     MakeEngine();
-    host_.SetFiles(dir_.WriteBytes("a.u01", ComposeImage(type, PatternPayload(100))),
-                   dir_.WriteBytes("a.u02", ComposeImage(kTypeSecondOfPair, PatternPayload(10))));
+    host_.SetFiles(dir_.WriteBytes("a.u01", ComposeImage(type, PatternPayload(100))));
     ASSERT_EQ(engine_->StartDownload(), 1);
     Handshake();
     Reply({CMD_DATA_REQ, CMD_DATA_ACK, CMD_TERMINATE_OK});
@@ -515,6 +514,42 @@ TEST_F(EngineStateTest, FirstFileNotTypedAsAPairEndsAfterItself) {
     EXPECT_EQ(host_.outcomes().back().kind, OutcomeKind::Success);
     EXPECT_EQ(host_.messageTexts().back(), "Download end successfully.");
   }
+}
+
+// A pair must be typed first and second; anything else is refused at the start, before a byte
+// goes to the IRD, with the message the operator sees.
+TEST_F(EngineStateTest, MistypedPairIsRefusedAtTheStart) {
+  struct Case {
+    const char* label;
+    std::string first, second;
+    std::uint32_t firstType, secondType;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"CC/CC", "a.u01", "a.u02", kTypeSingle, kTypeSingle, "Invalid File"},
+      {"CC/AA", "a.u01", "a.u02", kTypeSingle, kTypeFirstOfPair, "Invalid File"},
+      {"AA/AA", "a.u01", "a.u02", kTypeFirstOfPair, kTypeFirstOfPair, "Invalid Second file"},
+      {"AA/unknown", "a.u01", "a.u02", kTypeFirstOfPair, 0, "Invalid Second file"},
+      {".uuc typed AA", "a.uuc", "", kTypeFirstOfPair, 0, "Invalid File"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    MakeEngine();
+    ClearWritten();
+    const std::string first = dir_.WriteBytes(c.first, ComposeImage(c.firstType, PatternPayload(100)));
+    const std::string second =
+        c.second.empty() ? "" : dir_.WriteBytes(c.second, ComposeImage(c.secondType, PatternPayload(50)));
+    host_.SetFiles(first, second);
+    EXPECT_EQ(engine_->StartDownload(), 0);
+    EXPECT_EQ(host_.messageTexts().back(), c.message);
+    EXPECT_EQ(host_.outcomes().back().kind, OutcomeKind::FileRefused);
+    EXPECT_TRUE(engine_->IsIdle());
+    EXPECT_TRUE(Written().empty());
+  }
+  // A .u01 whose second file is still to be chosen goes: it is asked for when the first is in.
+  MakeEngine();
+  host_.SetFiles(dir_.WriteBytes("b.u01", ComposeImage(kTypeFirstOfPair, PatternPayload(100))));
+  EXPECT_EQ(engine_->StartDownload(), 1);
 }
 
 }  // namespace

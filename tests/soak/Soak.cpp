@@ -34,7 +34,7 @@ Fault Delay(std::uint32_t at, std::uint32_t microseconds) {
   return {FaultKind::DelayReply, at, 0, std::chrono::microseconds{microseconds}};
 }
 
-RunPlan PlanRun(std::mt19937_64& rng) {
+RunPlan PlanRun(std::mt19937_64& rng, int faultsPerRun) {
   RunPlan plan;
   plan.payloadSize = std::uniform_int_distribution<std::size_t>(0, 12 * 1021)(rng);
   const std::uint32_t packets = static_cast<std::uint32_t>(plan.payloadSize / 1021 + 1);
@@ -42,9 +42,11 @@ RunPlan PlanRun(std::mt19937_64& rng) {
   const auto pick = [&](std::uint32_t lo, std::uint32_t hi) {
     return std::uniform_int_distribution<std::uint32_t>(lo, std::max(lo, hi))(rng);
   };
-  const int count = std::uniform_int_distribution<int>(0, 3)(rng);
+  const bool exact = faultsPerRun >= 0;
+  const int count = exact ? faultsPerRun : std::uniform_int_distribution<int>(0, 3)(rng);
+  // With an exact count every draw is a fault; otherwise one kind in 13 may stay silent.
   for (int i = 0; i < count; ++i) {
-    switch (std::uniform_int_distribution<int>(0, 12)(rng)) {
+    switch (std::uniform_int_distribution<int>(0, exact ? 11 : 12)(rng)) {
       case 0: plan.faults.push_back({FaultKind::NackHeader, pick(0, 1)}); break;
       case 1: plan.faults.push_back({FaultKind::NackPacket, pick(0, packets)}); break;
       case 2: plan.faults.push_back({FaultKind::ClearBit20, pick(0, replies)}); break;
@@ -102,7 +104,7 @@ SoakTotals RunSoak(const SoakOptions& options, std::ostream& log) {
   std::mt19937_64 rng(options.seed);
   test::TempDir dir;
   for (int run = 0; run < options.runs; ++run) {
-    const RunPlan plan = PlanRun(rng);
+    const RunPlan plan = PlanRun(rng, options.faultsPerRun);
     if (options.only >= 0 && run != options.only) continue;
     const int forbiddenBefore = totals.forbidden();
     if (options.verbose) {
@@ -196,10 +198,12 @@ SoakTotals RunSoak(const SoakOptions& options, std::ostream& log) {
 }
 
 void PrintTable(const SoakOptions& options, const SoakTotals& t, std::ostream& out) {
-  out << "| runs | seed | successes | clean failures | stopped as designed | wrong image | hang | "
+  out << "| runs | seed | faults per run | successes | clean failures | stopped as designed | wrong image | hang | "
          "leaked payload | silent failure |\n"
-      << "|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n"
-      << "| " << t.runs << " | " << options.seed << " | " << t.successes << " | " << t.cleanFailures
+      << "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n"
+      << "| " << t.runs << " | " << options.seed << " | "
+      << (options.faultsPerRun >= 0 ? std::to_string(options.faultsPerRun) : "0-3") << " | "
+      << t.successes << " | " << t.cleanFailures
       << " | " << t.stoppedAsDesigned << " | " << t.wrongImage << " | " << t.hangs << " | "
       << t.leakedPayload << " | " << t.silentFailures << " |\n\n"
       << "| fault injected | count |\n|---|---:|\n";

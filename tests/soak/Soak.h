@@ -14,6 +14,7 @@ struct SoakOptions {
   std::uint64_t seed = 1;
   bool verbose = false;
   int only = -1;  // run just this one (the earlier plans are still drawn, so it is the same run)
+  int faultsPerRun = -1;  // exactly this many faults in every run; -1: 0 to 3, drawn
 };
 
 struct SoakTotals {
