@@ -48,8 +48,10 @@ struct ModelRun {
   bool hung = false;           ///< the step bound ran out: a bug in the machine
   std::uint64_t bitsFlipped = 0;
   // What the changes hit, for telling a protocol limit from a fault of the PC.
-  std::uint64_t headerBytesChanged = 0;  ///< header bytes changed on the way to the IRD
-  std::uint64_t bytesChangedToIrd = 0;
+  std::uint64_t changedHeadersAccepted = 0;  ///< headers the IRD accepted with a byte changed
+  /// Packets the IRD accepted with two or more bytes changed (one change always shows in the
+  /// sum; two or more may cancel).
+  std::uint64_t changedPacketsAccepted = 0;
   std::uint64_t acceptsSeenAsRejects = 0;  ///< 0xE8 that reached the PC as 0xE9
   std::uint64_t rejectsSeenAsAccepts = 0;  ///< 0xE9 that reached the PC as 0xE8
   sim::Report ird;
@@ -111,8 +113,8 @@ inline WrongImage Compare(const sim::Report& ird, const std::vector<std::uint8_t
 inline bool Explained(WrongImage wrong, const ModelRun& run) {
   switch (wrong) {
     case WrongImage::None: return true;
-    case WrongImage::HeaderChanged: return run.headerBytesChanged > 0;
-    case WrongImage::PacketChanged: return run.bytesChangedToIrd >= 2;
+    case WrongImage::HeaderChanged: return run.changedHeadersAccepted > 0;
+    case WrongImage::PacketChanged: return run.changedPacketsAccepted > 0;
     case WrongImage::PacketMisplaced:
       return run.acceptsSeenAsRejects > 0 && run.rejectsSeenAsAccepts > 0;
   }
@@ -165,8 +167,8 @@ class ModelLine {
       pc.Step(Perform(action, image));
     }
     run.bitsFlipped = flips_;
-    run.headerBytesChanged = headerBytesChanged_;
-    run.bytesChangedToIrd = bytesChangedToIrd_;
+    run.changedHeadersAccepted = changedHeadersAccepted_;
+    run.changedPacketsAccepted = changedPacketsAccepted_;
     run.acceptsSeenAsRejects = acceptsSeenAsRejects_;
     run.rejectsSeenAsAccepts = rejectsSeenAsAccepts_;
     run.ird = store_.Snapshot();
@@ -179,16 +181,17 @@ class ModelLine {
       case Action::Kind::SendCommand:
         ToIrd(&action.byte, 1);
         return Input::Of(Input::Kind::Sent);
-      case Action::Kind::SendHeader: {
-        const std::uint64_t before = bytesChangedToIrd_;
-        ToIrd(image.header.data(), kHeaderSize);
-        headerBytesChanged_ += bytesChangedToIrd_ - before;
+      case Action::Kind::SendHeader:
+        if (ToIrd(image.header.data(), kHeaderSize) > 0 && lastDecision_ == CMD_HEADER_ACK) {
+          ++changedHeadersAccepted_;
+        }
         return Input::Of(Input::Kind::Sent);
-      }
       case Action::Kind::SendPacket:
         BuildDataPacket(packet_, image.payload.get(), image.payloadSize, image.lastPacketIndex,
                         action.packet);
-        ToIrd(packet_.data(), kPacketSize);
+        if (ToIrd(packet_.data(), kPacketSize) > 1 && lastDecision_ == CMD_DATA_ACK) {
+          ++changedPacketsAccepted_;
+        }
         return Input::Of(Input::Kind::Sent);
       case Action::Kind::AwaitReply: {
         if (toPc_.empty()) return Input::Of(Input::Kind::NoReply);
@@ -201,11 +204,15 @@ class ModelLine {
     }
   }
 
-  void ToIrd(const std::uint8_t* data, std::size_t length) {
+  // Feeds the IRD; returns how many of the bytes the line changed.
+  std::size_t ToIrd(const std::uint8_t* data, std::size_t length) {
+    std::size_t changed = 0;
+    lastDecision_ = 0;
     for (std::size_t i = 0; i < length; ++i) {
       const std::uint8_t arrived = OnTheLine(data[i]);
-      if (arrived != data[i]) ++bytesChangedToIrd_;
+      if (arrived != data[i]) ++changed;
       if (const std::optional<std::uint8_t> reply = receiver_.Feed(arrived)) {
+        lastDecision_ = *reply;
         const std::uint8_t heard = OnTheLine(*reply);
         if (*reply == CMD_DATA_ACK && NormaliseReply(heard) == CMD_DATA_NACK) {
           ++acceptsSeenAsRejects_;
@@ -216,6 +223,7 @@ class ModelLine {
         toPc_.push_back(heard);
       }
     }
+    return changed;
   }
 
   // Bytes between flips follow a geometric law: one draw per flip, not one per byte.
@@ -253,8 +261,9 @@ class ModelLine {
   std::uint64_t untilFlip_ = 0;
   std::size_t nextScripted_ = 0;
   std::uint64_t flips_ = 0;
-  std::uint64_t headerBytesChanged_ = 0;
-  std::uint64_t bytesChangedToIrd_ = 0;
+  std::uint8_t lastDecision_ = 0;  // the IRD's answer to the last unit, before the line
+  std::uint64_t changedHeadersAccepted_ = 0;
+  std::uint64_t changedPacketsAccepted_ = 0;
   std::uint64_t acceptsSeenAsRejects_ = 0;
   std::uint64_t rejectsSeenAsAccepts_ = 0;
   std::deque<std::uint8_t> toPc_;
