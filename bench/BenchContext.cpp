@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <fstream>
 #include <iostream>
 
 #include "engine/Image.h"
@@ -41,6 +42,13 @@ std::string BenchContext::PayloadPath(std::size_t bytes, std::string* error) {
 
 void BenchContext::Progress(const std::string& text) const {
   if (progressShown_) std::cerr << "irdload-bench: " << text << std::endl;
+}
+
+std::string LoadNow() {
+  std::ifstream in("/proc/loadavg");
+  std::string one;
+  in >> one;
+  return "load " + (one.empty() ? std::string("unknown") : one);
 }
 
 }  // namespace irdload::bench

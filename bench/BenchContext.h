@@ -14,6 +14,9 @@ namespace irdload::bench {
 
 inline constexpr std::uint32_t kLineBaud = 115200;
 
+// The one-minute load average now, as "load 0.42", to stand beside every figure.
+std::string LoadNow();
+
 class BenchContext {
  public:
   BenchContext(bool quick, std::filesystem::path binaryDir, Workspace& workspace);

@@ -24,7 +24,7 @@ std::chrono::seconds TransferBound(std::chrono::nanoseconds lineTime) {
 
 EngineRun RunEngineDownload(const std::string& imagePath, const std::vector<std::uint8_t>& payload,
                             sim::VirtualIrd::Options irdOptions, std::unique_ptr<PortLink> port,
-                            std::chrono::seconds bound) {
+                            std::chrono::seconds bound, const std::function<void()>& atEnd) {
   EngineRun run;
   irdOptions.recordTiming = true;
   sim::VirtualIrd ird(std::move(irdOptions));
@@ -55,6 +55,7 @@ EngineRun RunEngineDownload(const std::string& imagePath, const std::vector<std:
     // IRD has read it; closing the port purges both directions, and on a pty that purge also
     // drops what the IRD has not read yet. So the port stays open until the IRD has it.
     ird.WaitForTerminatedFiles(1, bound);
+    if (atEnd) atEnd();
   }  // the engine closes its port before the IRD goes
   run.report = ird.GetReport();
   if (run.report.files.size() != 1 || run.report.files[0].payload != payload ||

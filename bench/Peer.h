@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "bench/BenchContext.h"
-#include "bench/LineEfficiency.h"
+#include "bench/Efficiency.h"
 #include "bench/Table.h"
 
 namespace irdload::bench {

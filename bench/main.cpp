@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "bench/BenchContext.h"
-#include "bench/Cost.h"
-#include "bench/LineEfficiency.h"
+#include "bench/Efficiency.h"
+#include "bench/Experiments.h"
 #include "bench/Peer.h"
+#include "bench/PtyDelivery.h"
 #include "bench/Table.h"
-#include "bench/Turnaround.h"
 #include "bench/Workspace.h"
 
 namespace {
@@ -24,7 +24,7 @@ using irdload::bench::Row;
 
 constexpr const char* kUsage =
     "usage: irdload-bench [--quick] [--results FILE]\n"
-    "  --quick           64 KiB only and fewer repetitions (under a minute)\n"
+    "  --quick           64 KiB only and fewer repetitions (about a minute)\n"
     "  --results FILE    also write the table, the date and the core count to FILE\n"
     "Prints the benchmark table (markdown) on standard output. Exits 0 unless a measurement\n"
     "broke; a missed goal is reported in the table, not in the exit status.\n";
@@ -60,12 +60,6 @@ std::string Today() {
   return buf;
 }
 
-std::string LoadAverage() {
-  std::ifstream in("/proc/loadavg");
-  std::string one;
-  in >> one;
-  return one.empty() ? "unknown" : one;
-}
 
 bool WriteResults(const std::string& path, const std::string& table, bool quick,
                   const std::string& loadBefore, std::string* error) {
@@ -73,12 +67,14 @@ bool WriteResults(const std::string& path, const std::string& table, bool quick,
   out << "# irdload benchmark results\n\n"
       << "Latest " << (quick ? "quick" : "full") << " run of `irdload-bench"
       << (quick ? " --quick" : "") << "` (the program `./run bench` runs): " << Today() << ", "
-      << sysconf(_SC_NPROCESSORS_ONLN) << " cores (nproc), load average " << loadBefore
-      << " at the start.\n\n"
+      << sysconf(_SC_NPROCESSORS_ONLN) << " cores (nproc), " << loadBefore
+      << " (one-minute average) at the start; each figure gives the load around it.\n\n"
       << "Ratio to goal is value / goal: at least 1 meets an \"at least\" goal, below 1 meets an "
-         "\"under\" goal. Line times are 10 bit times a byte at 115200 baud. Reply turnaround is "
-         "seen from the virtual IRD: from its write of a reply byte to its read of the PC's "
-         "answer, so it includes the pseudo-terminal's own delivery both ways.\n\n"
+         "\"under\" goal. Line times are 10 bit times a byte at 115200 baud. Medians are the "
+         "middle run, or the mean of the middle two. An answer time is seen from the virtual IRD: "
+         "from its write of a reply byte to its read of the PC's answer, so it includes the "
+         "pseudo-terminal's delivery both ways; a wake is from the IRD's write to the PC "
+         "worker's read of that byte.\n\n"
       << table;
   out.close();
   if (!out) {
@@ -112,14 +108,15 @@ int main(int argc, char** argv) {
     std::cerr << "irdload-bench: " << error << '\n';
     return 1;
   }
-  const std::string loadBefore = LoadAverage();
+  const std::string loadBefore = irdload::bench::LoadNow();
   irdload::bench::BenchContext context(args.quick, self.parent_path(), workspace);
 
   std::vector<Row> rows;
-  const auto ours = irdload::bench::MeasureLineEfficiency(context, rows);
-  irdload::bench::MeasureTurnaround(context, rows);
-  irdload::bench::MeasureCost(context, rows);
+  const auto ours = irdload::bench::MeasureCliEfficiency(context, rows);
   irdload::bench::MeasurePeer(context, ours, rows);
+  irdload::bench::MeasureDialogCost(context, rows);
+  irdload::bench::MeasureWaitExperiments(context, rows);
+  irdload::bench::MeasurePtyDelivery(context, rows);
 
   const std::string table = irdload::bench::RenderTable(rows);
   std::cout << table << std::flush;

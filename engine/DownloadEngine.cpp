@@ -48,10 +48,13 @@ int DownloadEngine::Init(EngineHost& host, std::string portName) {
 
 void DownloadEngine::WorkerMain(std::stop_token quit) {
   workerId_ = std::this_thread::get_id();
+  port_->PrepareIoThread();
   std::unique_lock lk(mu_);
   for (;;) {
     inPass_ = false;
-    cv_.notify_all();
+    // Only a start or a finish from outside waits for a pass to end; waking nobody every pass
+    // keeps the front end's thread asleep while packets go.
+    if (passWaiters_ > 0) cv_.notify_all();
     // Parked between passes, never inside one: a stop never finds the worker holding the
     // payload or half-way through a transfer.
     if (!cv_.wait(lk, quit, [&] { return running_ && !runStop_.stop_requested(); })) return;
@@ -78,7 +81,7 @@ int DownloadEngine::StartDownload() {
   {
     std::unique_lock lk(mu_);
     if (running_) return 0;
-    cv_.wait(lk, [&] { return !inPass_; });
+    WaitForPassEnd(lk);
     runStop_ = std::stop_source();
   }
   if (!StartSteps(false, {})) return 0;
@@ -208,7 +211,7 @@ int DownloadEngine::Finish() {
   {
     std::unique_lock lk(mu_);
     runStop_.request_stop();
-    cv_.wait(lk, [&] { return !inPass_; });
+    WaitForPassEnd(lk);
   }
   FinishSteps({});
   return 1;
@@ -237,9 +240,18 @@ void DownloadEngine::FinishSteps(std::stop_token stop) {
   cv_.notify_all();
 }
 
+void DownloadEngine::WaitForPassEnd(std::unique_lock<std::mutex>& lk) {
+  ++passWaiters_;
+  cv_.wait(lk, [&] { return !inPass_; });
+  --passWaiters_;
+}
+
 bool DownloadEngine::WaitIdle(std::chrono::milliseconds timeout) const {
   std::unique_lock lk(mu_);
-  return cv_.wait_for(lk, timeout, [&] { return !running_ && !inPass_; });
+  ++passWaiters_;
+  const bool idle = cv_.wait_for(lk, timeout, [&] { return !running_ && !inPass_; });
+  --passWaiters_;
+  return idle;
 }
 
 std::optional<Outcome> DownloadEngine::lastOutcome() const {

@@ -85,6 +85,7 @@ class DownloadEngine {
   bool StartSteps(bool chained, std::stop_token stop);
   std::optional<Refusal> CheckChoice(UpgradeFile& first, const std::string& firstPath);
   bool Refused(bool chained, std::string message, std::string detail);
+  void WaitForPassEnd(std::unique_lock<std::mutex>& lk);
   bool ConnectTimedOut();
   bool OpenPort(const std::string& name, std::stop_token stop);
   void FinishSteps(std::stop_token stop);
@@ -115,6 +116,7 @@ class DownloadEngine {
   mutable std::condition_variable_any cv_;
   bool running_ = false;
   bool inPass_ = false;
+  mutable int passWaiters_ = 0;  // threads waiting for a pass to end or the engine to go idle
   std::stop_source runStop_;
   std::optional<Outcome> lastOutcome_;
   std::atomic<std::thread::id> workerId_{};

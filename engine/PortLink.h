@@ -20,13 +20,16 @@ class PortLink {
   virtual OpenFailure LastOpenFailure() const = 0;
   /// True once the open port has reported a hang-up or an I/O error: the adapter is gone.
   virtual bool LineLost() const { return false; }
+  /// Called once on the worker thread before its first transfer.
+  virtual void PrepareIoThread() {}
 };
 
 /// The real thing: a SerialPort.
 class SerialPortLink final : public PortLink {
  public:
-  explicit SerialPortLink(std::chrono::milliseconds replyWait = SerialPort::kDefaultReplyWait)
-      : port_(replyWait) {}
+  explicit SerialPortLink(std::chrono::milliseconds replyWait = SerialPort::kDefaultReplyWait,
+                          ReplyWatch watch = {}, bool realTime = false)
+      : port_(replyWait, watch), realTime_(realTime) {}
   int Open(const std::string& portName, const std::string& mode) override {
     return port_.Open(portName, mode);
   }
@@ -38,12 +41,14 @@ class SerialPortLink final : public PortLink {
   int ReadByte(std::uint8_t& b) override { return port_.ReadByte(b); }
   OpenFailure LastOpenFailure() const override { return port_.lastOpenFailure(); }
   bool LineLost() const override { return port_.lineLost(); }
+  void PrepareIoThread() override { SerialPort::TuneIoThread(realTime_); }
 
   /// For what the engine does not need: a trace tap, the settings read back.
   SerialPort& port() { return port_; }
 
  private:
   SerialPort port_;
+  bool realTime_;
 };
 
 }  // namespace irdload

@@ -6,7 +6,10 @@
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -263,11 +266,6 @@ bool ConfigureRaw(int fd, const LineSettings* line, OsError& err) {
 
 void PurgeBoth(int fd) { ::tcflush(fd, TCIOFLUSH); }
 
-long BytesWaiting(int fd) {
-  int n = 0;
-  if (::ioctl(fd, FIONREAD, &n) != 0) return -1;
-  return n;
-}
 
 bool WriteAllAndDrain(int fd, const std::uint8_t* data, std::size_t len,
                       std::chrono::milliseconds limit, OsError& err) {
@@ -319,11 +317,12 @@ bool WriteAllAndDrain(int fd, const std::uint8_t* data, std::size_t len,
   return true;
 }
 
-std::size_t ReadWaiting(int fd, std::uint8_t* data, std::size_t len) {
+std::size_t ReadAvailable(int fd, std::uint8_t* data, std::size_t len, bool& gone) {
   ssize_t n;
   do {
     n = ::read(fd, data, len);
   } while (n < 0 && errno == EINTR);
+  if (n < 0 && MeansDeviceGone(errno)) gone = true;
   return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
@@ -378,8 +377,22 @@ bool RequestLowLatency(int fd, const std::string& path) {
   return got;
 }
 
+void TuneIoThread(bool realTime) {
+  ::prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
+  if (!realTime) return;
+  sched_param param{};
+  param.sched_priority = ::sched_get_priority_min(SCHED_FIFO);
+  ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &param);
+}
+
 void CloseFd(int fd) {
   if (fd >= 0) ::close(fd);
+}
+
+std::chrono::nanoseconds ByteTime(const LineSettings& line) {
+  if (line.baud == 0) return std::chrono::nanoseconds(0);
+  const int bits = 1 + line.dataBits + (line.parity == 'N' ? 0 : 1) + line.stopBits;
+  return std::chrono::nanoseconds(std::int64_t{bits} * 1'000'000'000LL / line.baud);
 }
 
 std::chrono::nanoseconds ByteTime(std::uint32_t baud) {

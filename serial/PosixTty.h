@@ -41,16 +41,15 @@ bool ConfigureRaw(int fd, const LineSettings* line, OsError& err);
 /// Discards what the driver holds in both directions.
 void PurgeBoth(int fd);
 
-/// Bytes waiting in the input queue, or -1 on error.
-long BytesWaiting(int fd);
 
 /// Writes all bytes (waiting for room as needed, bounded by `limit`), then drains: returns
 /// only once the bytes have left. False on any failure, with `err` set.
 bool WriteAllAndDrain(int fd, const std::uint8_t* data, std::size_t len,
                       std::chrono::milliseconds limit, OsError& err);
 
-/// Reads up to `len` bytes known to be waiting; returns the count, 0 on error or none.
-std::size_t ReadWaiting(int fd, std::uint8_t* data, std::size_t len);
+/// Reads what is waiting, up to `len` bytes, without waiting (the descriptor is non-blocking);
+/// 0 when nothing is. `gone` is set when the device reported it went away.
+std::size_t ReadAvailable(int fd, std::uint8_t* data, std::size_t len, bool& gone);
 
 enum class WaitResult { Readable, TimedOut, HungUp };
 
@@ -68,7 +67,14 @@ bool RequestLowLatency(int fd, const std::string& path);
 
 void CloseFd(int fd);
 
+/// Best effort, for the thread that does a port's I/O: timer slack of 1 µs (the default 50 µs
+/// blurs the short waits for a reply), and with `realTime`, the lowest real-time priority where
+/// this user may have it (RLIMIT_RTPRIO or the capability); never required.
+void TuneIoThread(bool realTime);
+
 /// Line time of one byte (start, 8 data, stop bits) at a baud rate.
 std::chrono::nanoseconds ByteTime(std::uint32_t baud);
+/// Line time of one byte with these settings: start, data, parity and stop bits.
+std::chrono::nanoseconds ByteTime(const LineSettings& line);
 
 }  // namespace irdload::posix

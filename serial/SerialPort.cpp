@@ -1,5 +1,6 @@
 #include "serial/SerialPort.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -16,8 +17,9 @@ std::chrono::milliseconds WriteLimit(std::uint32_t length) {
 }
 }  // namespace
 
-SerialPort::SerialPort(std::chrono::milliseconds replyWait)
-    : replyWait_(replyWait.count() < 0 ? std::chrono::milliseconds{0} : replyWait) {}
+SerialPort::SerialPort(std::chrono::milliseconds replyWait, ReplyWatch watch)
+    : replyWait_(replyWait.count() < 0 ? std::chrono::milliseconds{0} : replyWait),
+      watch_(watch) {}
 
 SerialPort::~SerialPort() {
   if (handle_ == Handle::Open) Close();
@@ -46,6 +48,8 @@ int SerialPort::Open(std::string portName, std::string mode) {
   const bool parsed = posix::ParseMode(mode, line);
   posix::OsError cfg;
   settingsVerified_ = posix::ConfigureRaw(fd_, parsed ? &line : nullptr, cfg) && parsed;
+  byteTime_ = parsed ? posix::ByteTime(line) : std::chrono::nanoseconds{0};
+  replyDue_.reset();
   lowLatency_ = posix::RequestLowLatency(fd_, devicePath_);
   return 1;
 }
@@ -68,6 +72,7 @@ int SerialPort::Write(const void* buffer, std::uint32_t length) {
     return 1;
   }
   posix::OsError err;
+  const auto started = std::chrono::steady_clock::now();
   if (posix::WriteAllAndDrain(fd_, bytes, length, WriteLimit(length), err)) {
     transferError_.clear();
   } else {
@@ -77,45 +82,67 @@ int SerialPort::Write(const void* buffer, std::uint32_t length) {
   // The bytes went out as far as the caller can tell; a failed transfer shows up as a missing
   // reply, which the engine already handles.
   if (tap_) tap_(WireDirection::ToDevice, bytes, length);
+  // An answer can land no sooner than these bytes' line time and its own after the write began
+  // (a pseudo-terminal takes the bytes at once; a UART's drain has already waited them out).
+  if (byteTime_.count() > 0) {
+    replyDue_ = std::max(std::chrono::steady_clock::now(),
+                         started + byteTime_ * (std::int64_t{length} + 1));
+  }
   return 1;
 }
 
 std::uint32_t SerialPort::Read(void* buffer, std::uint32_t maxLength) {
   if (handle_ != Handle::Open || maxLength == 0) return 0;
-  const long waiting = posix::BytesWaiting(fd_);
-  if (waiting <= 0) return 0;
-  const std::uint32_t n = static_cast<std::uint32_t>(waiting) < maxLength
-                              ? static_cast<std::uint32_t>(waiting)
-                              : maxLength;
   auto* bytes = static_cast<std::uint8_t*>(buffer);
-  const std::size_t got = posix::ReadWaiting(fd_, bytes, n);
+  // The descriptor never blocks: a read takes what is waiting, up to maxLength, and no more.
+  bool gone = false;
+  const std::size_t got = posix::ReadAvailable(fd_, bytes, maxLength, gone);
+  if (gone) lineLost_ = true;
   if (got > 0 && tap_) tap_(WireDirection::FromDevice, bytes, got);
   return static_cast<std::uint32_t>(got);
 }
 
 int SerialPort::ReadByte(std::uint8_t& b) {
   std::uint8_t rx = 0;
-  if (Read(&rx, 1) == 1) {
+  const auto take = [&] {
+    if (Read(&rx, 1) != 1) return false;
     b = rx;
-    return 1;
-  }
+    replyDue_.reset();
+    return true;
+  };
+  if (take()) return 1;
+  if (lineLost_) return 0;
   // The pauses run back to back, so they are waited out as one: a byte ends the wait the moment
   // it lands, and an empty line costs one wake-up instead of one per millisecond. A line that
   // hung up ends it too: no byte can come, and the caller must hear so at once.
-  const auto deadline = std::chrono::steady_clock::now() + replyWait_;
-  while (std::chrono::steady_clock::now() < deadline) {
-    const posix::WaitResult waited = posix::WaitReadableUntil(fd_, deadline);
-    if (Read(&rx, 1) == 1) {
-      b = rx;
-      return 1;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + replyWait_;
+  if (replyDue_ && watch_.after.count() > 0) {
+    const auto open = std::min(*replyDue_ - watch_.before, deadline);
+    const auto close = std::min(*replyDue_ + watch_.after, deadline);
+    replyDue_.reset();  // one window per write
+    if (Clock::now() < open &&
+        posix::WaitReadableUntil(fd_, open) == posix::WaitResult::HungUp) {
+      lineLost_ = true;
+      return 0;
     }
-    if (waited == posix::WaitResult::HungUp) {
+    while (Clock::now() < close) {
+      if (take()) return 1;
+      if (lineLost_) return 0;
+    }
+  }
+  while (Clock::now() < deadline) {
+    const posix::WaitResult waited = posix::WaitReadableUntil(fd_, deadline);
+    if (take()) return 1;
+    if (waited == posix::WaitResult::HungUp || lineLost_) {
       lineLost_ = true;
       return 0;
     }
   }
   return 0;
 }
+
+void SerialPort::TuneIoThread(bool realTime) { posix::TuneIoThread(realTime); }
 
 int SerialPort::WriteByte(int value) {
   const std::uint8_t byte = static_cast<std::uint8_t>(value & 0xFF);

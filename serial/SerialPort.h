@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace irdload {
@@ -18,6 +19,15 @@ struct OpenFailure {
 
 enum class WireDirection { ToDevice, FromDevice };
 
+/// How ReadByte waits where a reply is due. A sleeping thread's wake-up can cost more than the
+/// reply's own line time, so around the moment a reply should land (one line time after the last
+/// write, plus the reply's own) ReadByte looks without sleeping for a short window; elsewhere it
+/// sleeps until a byte lands.
+struct ReplyWatch {
+  std::chrono::microseconds before{50};  ///< how early the window opens
+  std::chrono::microseconds after{200};  ///< how long it stays open; 0: never look busily
+};
+
 class SerialPort {
  public:
   /// Observer of every byte that leaves or arrives, for traces. Called on the I/O thread.
@@ -27,7 +37,8 @@ class SerialPort {
   static constexpr std::chrono::milliseconds kDefaultReplyWait{50};
 
   /// `replyWait` bounds ReadByte: the pauses after its first attempt, in whole milliseconds.
-  explicit SerialPort(std::chrono::milliseconds replyWait = kDefaultReplyWait);
+  explicit SerialPort(std::chrono::milliseconds replyWait = kDefaultReplyWait,
+                      ReplyWatch watch = {});
   virtual ~SerialPort();
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
@@ -65,6 +76,10 @@ class SerialPort {
 
   void SetTap(Tap tap) { tap_ = std::move(tap); }
 
+  /// Tunes the calling thread for this port's I/O (short timer slack; with `realTime`, a
+  /// real-time priority where allowed). Best effort; call from the thread that reads and writes.
+  static void TuneIoThread(bool realTime = false);
+
  private:
   // A port never opened, an open one, and one whose last open failed: only the first counts as
   // "no port" for Write's result.
@@ -73,6 +88,9 @@ class SerialPort {
   Handle handle_ = Handle::None;
   int fd_ = -1;
   std::chrono::milliseconds replyWait_;
+  ReplyWatch watch_;
+  std::chrono::nanoseconds byteTime_{0};  // of the line settings in force; 0 when unknown
+  std::optional<std::chrono::steady_clock::time_point> replyDue_;
   bool lineLost_ = false;
   bool lowLatency_ = false;
   bool settingsVerified_ = false;

@@ -1,17 +1,12 @@
 #include "sim/LineClock.h"
 
+#include <poll.h>
 #include <time.h>
 
 #include <algorithm>
 #include <cerrno>
 
 namespace irdload::sim {
-namespace {
-
-// Long enough not to spin, short enough that a stop is seen at once by a person.
-constexpr std::chrono::milliseconds kStopCheckInterval{5};
-
-}  // namespace
 
 timespec ToTimespec(MonotonicTime t) {
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(t);
@@ -32,14 +27,20 @@ std::chrono::nanoseconds ByteLineTime(std::uint32_t baud) {
   return std::chrono::nanoseconds{(std::int64_t{10} * 1'000'000'000 + baud / 2) / baud};
 }
 
-bool SleepUntil(MonotonicTime deadline, const std::atomic<bool>& stop) {
+bool SleepUntil(MonotonicTime deadline, int wakeFd, const std::atomic<bool>& stop) {
   for (;;) {
     if (stop.load(std::memory_order_acquire)) return false;
     const MonotonicTime now = MonotonicNow();
     if (now >= deadline) return true;
-    const timespec until = ToTimespec(std::min<MonotonicTime>(deadline, now + kStopCheckInterval));
-    // EINTR only means "look again"; the deadline is absolute, so nothing drifts.
-    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
+    if (wakeFd < 0) {
+      const timespec until = ToTimespec(deadline);
+      clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
+      continue;
+    }
+    // EINTR, or a wake that was not a stop, only means "look again": the deadline is absolute.
+    const timespec left = ToTimespec(deadline - now);
+    pollfd wake{wakeFd, POLLIN, 0};
+    ppoll(&wake, 1, &left, nullptr);
   }
 }
 

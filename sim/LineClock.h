@@ -21,8 +21,8 @@ timespec ToTimespec(MonotonicTime t);
 // Line time of one byte: start bit, 8 data bits, stop bit.
 std::chrono::nanoseconds ByteLineTime(std::uint32_t baud);
 
-// Sleeps until `deadline` (TIMER_ABSTIME), waking at least every few milliseconds to look at
-// `stop`. False when it returned early because `stop` was set.
-bool SleepUntil(MonotonicTime deadline, const std::atomic<bool>& stop);
+// Sleeps until `deadline` in one wait, which a write to `wakeFd` (an eventfd; -1 for none) cuts
+// short when `stop` is set. False when it returned early because `stop` was set.
+bool SleepUntil(MonotonicTime deadline, int wakeFd, const std::atomic<bool>& stop);
 
 }  // namespace irdload::sim

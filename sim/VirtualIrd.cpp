@@ -78,7 +78,7 @@ struct VirtualIrd::Impl {
   bool WriteToMaster(std::uint8_t byte);
   void CloseLine();
   void StopThread();
-  void SleepBeforeRetry() { SleepUntil(MonotonicNow() + kNoSlaveRetry, stopRequested); }
+  void SleepBeforeRetry() { SleepUntil(MonotonicNow() + kNoSlaveRetry, wakeFd, stopRequested); }
 
   const Options options;
   ReportStore store;
@@ -213,7 +213,7 @@ bool VirtualIrd::Impl::PutOnLine(std::uint8_t byte, MonotonicTime earliest) {
     txLineFreeAt = std::max(txLineFreeAt, earliest) + byteTime;
     due = txLineFreeAt;
   }
-  if (due.count() > 0 && !SleepUntil(due, stopRequested)) return false;
+  if (due.count() > 0 && !SleepUntil(due, wakeFd, stopRequested)) return false;
   return WriteToMaster(byte);
 }
 
