@@ -146,9 +146,10 @@ std::optional<fs::path> FindUsbDevice(const fs::path& ttyDir, const fs::path& sy
   return std::nullopt;
 }
 
-std::vector<ByIdLink> ReadByIdLinks(const fs::path& devRoot) {
+// The links udev keeps in /dev/serial/<folder> ("by-id", "by-path"), with their targets.
+std::vector<ByIdLink> ReadSerialLinks(const fs::path& devRoot, const char* folder) {
   std::vector<ByIdLink> links;
-  const fs::path byIdDir = devRoot / "serial" / "by-id";
+  const fs::path byIdDir = devRoot / "serial" / folder;
   std::error_code ec;
   fs::directory_iterator it(byIdDir, ec);
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
@@ -167,7 +168,8 @@ std::vector<ByIdLink> ReadByIdLinks(const fs::path& devRoot) {
 }
 
 PortInfo DescribeFromSysfs(const TtyName& tty, const fs::path& ttyDir, const InventoryRoots& roots,
-                           const fs::path& sysRoot, const std::vector<ByIdLink>& byIdLinks) {
+                           const fs::path& sysRoot, const std::vector<ByIdLink>& byIdLinks,
+                           const std::vector<ByIdLink>& byPathLinks) {
   PortInfo port;
   const fs::path node = roots.dev / tty.name;
   port.device = node.string();
@@ -178,6 +180,9 @@ PortInfo DescribeFromSysfs(const TtyName& tty, const fs::path& ttyDir, const Inv
   if (!ec) {
     for (const ByIdLink& link : byIdLinks) {
       if (link.target == nodeResolved) port.byIdLinks.push_back(link.link.string());
+    }
+    for (const ByIdLink& link : byPathLinks) {
+      if (link.target == nodeResolved) port.byPathLinks.push_back(link.link.string());
     }
   }
 
@@ -219,14 +224,15 @@ std::vector<PortInfo> ListSerialPortsOrThrow(const InventoryRoots& roots) {
 
   fs::path sysRoot = fs::weakly_canonical(roots.sys, ec);
   if (ec) sysRoot = roots.sys;
-  const std::vector<ByIdLink> byIdLinks = ReadByIdLinks(roots.dev);
+  const std::vector<ByIdLink> byIdLinks = ReadSerialLinks(roots.dev, "by-id");
+  const std::vector<ByIdLink> byPathLinks = ReadSerialLinks(roots.dev, "by-path");
 
   for (const TtyName& tty : names) {
     const fs::path ttyDir = classTty / tty.name;
     if (tty.family == TtyFamily::kPc && !IsRealPcPort(ttyDir)) continue;
     // One port's odd sysfs entry must not hide the others.
     try {
-      ports.push_back(DescribeFromSysfs(tty, ttyDir, roots, sysRoot, byIdLinks));
+      ports.push_back(DescribeFromSysfs(tty, ttyDir, roots, sysRoot, byIdLinks, byPathLinks));
     } catch (const fs::filesystem_error&) {
     }
   }

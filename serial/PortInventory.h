@@ -17,6 +17,8 @@ struct PortInfo {
   std::string kind;
   /// Full paths of the /dev/serial/by-id links that point at `device`, sorted.
   std::vector<std::string> byIdLinks;
+  /// Full paths of the /dev/serial/by-path links (the socket the adapter is in), sorted.
+  std::vector<std::string> byPathLinks;
   /// USB vendor and product ids as sysfs writes them: four hex digits, e.g. "0403", "6001".
   std::string usbVendorId, usbProductId;
   /// USB descriptor strings and the kernel driver bound to the port's device

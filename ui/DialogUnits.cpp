@@ -1,6 +1,7 @@
 #include "ui/DialogUnits.h"
 
 #include <QFontMetricsF>
+#include <QLabel>
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
@@ -33,6 +34,26 @@ void FitFormToFont(QWidget& form) {
                        Scaled(g.height(), fy));
   }
   form.setFixedSize(Scaled(form.width(), fx), Scaled(form.height(), fy));
+}
+
+void FitFieldToText(QLabel& field, const QString& widest, QWidget* after, QWidget* before) {
+  const QMargins own = field.contentsMargins();
+  // The frame, the label's own margins and a little air each side.
+  const int around = 2 * field.frameWidth() + own.left() + own.right() + 2 * field.margin() +
+                     std::max(0, field.indent()) + 4;
+  const int needed =
+      static_cast<int>(std::ceil(QFontMetricsF(field.font()).horizontalAdvance(widest))) + around;
+  const int extra = needed - field.width();
+  if (extra <= 0) return;
+  QRect g = field.geometry();
+  if (before != nullptr) {
+    g.setLeft(g.left() - extra);
+    before->move(before->x() - extra, before->y());
+  } else {
+    g.setRight(g.right() + extra);
+    if (after != nullptr) after->move(after->x() + extra, after->y());
+  }
+  field.setGeometry(g);
 }
 
 }  // namespace irdload::ui

@@ -4,6 +4,8 @@
 // is clipped.
 #pragma once
 
+class QLabel;
+class QString;
 class QWidget;
 
 namespace irdload::ui {
@@ -11,5 +13,10 @@ namespace irdload::ui {
 /// Scales `form` and each of its direct children by the font's average character size against
 /// 6 x 13 pixels, then fixes the form's size so that it cannot be resized.
 void FitFormToFont(QWidget& form);
+
+/// Widens a framed text field (a QLabel) until `widest` fits inside its frame in the field's
+/// font. It grows to the right, pushing `after` (the label that follows it) along; or, with
+/// `before` given, to the left, pushing `before` (the label in front of it) along.
+void FitFieldToText(QLabel& field, const QString& widest, QWidget* after, QWidget* before);
 
 }  // namespace irdload::ui

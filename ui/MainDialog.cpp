@@ -1,10 +1,15 @@
 #include "ui/MainDialog.h"
 
-#include <QAbstractItemView>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
+#include <QShortcut>
+#include <QUrl>
 #include <QProgressBar>
 #include <QPushButton>
 #include <cstdio>
@@ -62,8 +67,7 @@ MainDialog::MainDialog(Options options, QWidget* parent)
     : QDialog(parent),
       options_(std::move(options)),
       ui_(std::make_unique<Ui::MainDialog>()),
-      dialogThread_(std::this_thread::get_id()),
-      ports_(ListPortChoices(options_.inventory, options_.extraPorts)) {
+      dialogThread_(std::this_thread::get_id()) {
   if (!options_.presenter) options_.presenter = std::make_shared<QtMessagePresenter>();
   if (!options_.chooser) options_.chooser = std::make_shared<QtFileChooser>();
 
@@ -72,6 +76,14 @@ MainDialog::MainDialog(Options options, QWidget* parent)
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   FitFormToFont(*this);
+  // The number fields hold up to ten digits, the times up to four-digit minutes: wide enough
+  // for that in the font in use, their unit labels moved along.
+  FitFieldToText(*ui_->field_1007, QStringLiteral("4294967295"), ui_->label_bytes_sent_unit, {});
+  FitFieldToText(*ui_->field_1014, QStringLiteral("4294967295"), ui_->label_total_unit, {});
+  FitFieldToText(*ui_->field_1011, QStringLiteral("4294967295"), {}, ui_->label_packets);
+  FitFieldToText(*ui_->field_1008, QStringLiteral("9999:59"), {}, {});
+  FitFieldToText(*ui_->field_1016, QStringLiteral("9999:59"), {}, {});
+  setAcceptDrops(true);
   fields_ = {
       {FIELD_FILE_NAMES, ui_->field_1006},    {FIELD_BYTES_SENT, ui_->field_1007},
       {FIELD_ELAPSED, ui_->field_1008},       {FIELD_STATUS, ui_->field_1010},
@@ -87,8 +99,6 @@ MainDialog::MainDialog(Options options, QWidget* parent)
   connect(ui_->button_1009, &QPushButton::clicked, this, &MainDialog::OnCancelClicked);
   connect(ui_->button_1002, &QPushButton::clicked, this, &MainDialog::OnSendClicked);
   connect(ui_->button_1003, &QPushButton::clicked, this, &MainDialog::OnOpenClicked);
-  connect(ui_->combo_1000, &QComboBox::currentIndexChanged, this,
-          [this](int index) { selectedPortIndex_ = index; });
 
   engine_.emplace();
   OnInitDialog();
@@ -110,25 +120,26 @@ void MainDialog::OnInitDialog() {
   QAction* about = windowMenu_->addAction(QStringLiteral("&About Zembrin..."));
   about->setData(kAboutCommandId);
   connect(about, &QAction::triggered, this, [this] { OnSysCommand(kAboutCommandId); });
+  // The keyboard's way to the menu: the Menu key arrives as a context-menu event; Shift+F10 as
+  // a shortcut.
+  auto* menuKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), this);
+  connect(menuKey, &QShortcut::activated, this,
+          [this] { windowMenu_->exec(mapToGlobal(rect().center())); });
 
   setWindowIcon(ProgramIcon());
 
-  for (const PortChoice& port : ports_) ui_->combo_1000->addItem(FromPath(port.label));
-  // Device paths are wider than the box: the open list shows them whole.
-  QAbstractItemView* list = ui_->combo_1000->view();
-  list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth());
-  ui_->combo_1000->setCurrentIndex(0);
-  selectedPortIndex_ = ui_->combo_1000->currentIndex();
-  portName_ = ClassicPortName(selectedPortIndex_.load());
+  portList_ = std::make_unique<PortList>(*ui_->combo_1000, options_.inventory, options_.extraPorts);
+  portName_ = ClassicPortName(ui_->combo_1000->currentIndex());
 
   // A failure has been shown by the engine; the dialog runs on either way.
   engine_->Init(*this, portName_);
 }
 
-bool MainDialog::SelectFiles() {
+bool MainDialog::SelectFiles() { return ChooseFiles(std::nullopt, std::nullopt); }
+
+bool MainDialog::ChooseFiles(std::optional<QString> first, std::optional<QString> second) {
   SetFileNames({}, {});
-  const std::optional<QString> first =
-      options_.chooser->Choose(this, {QStringLiteral("Select File"), QString()});
+  if (!first) first = options_.chooser->Choose(this, {QStringLiteral("Select File"), QString()});
   if (!first) return false;
   std::string firstPath = WithDefaultExtension(ToPath(*first));
   std::string secondPath;
@@ -137,8 +148,10 @@ bool MainDialog::SelectFiles() {
   // Extensions compare byte for byte: "MAIN.UUC" is not an upgrade file.
   const std::string extension = FileExtension(firstPath);
   if (extension == "u01") {
-    const std::optional<QString> second =
-        options_.chooser->Choose(this, {QStringLiteral("Select Second File"), FromPath(firstPath)});
+    if (!second) {
+      second = options_.chooser->Choose(
+          this, {QStringLiteral("Select Second File"), FromPath(firstPath)});
+    }
     if (!second) return false;
     secondPath = WithDefaultExtension(ToPath(*second));
     if (FileExtension(secondPath) == "u02") {
@@ -158,8 +171,26 @@ bool MainDialog::SelectFiles() {
   return true;
 }
 
+void MainDialog::ChooseDroppedFiles(const QStringList& paths) {
+  if (paths.isEmpty() || paths.size() > 2) return;
+  std::optional<QString> first = paths[0];
+  std::optional<QString> second;
+  if (paths.size() == 2) {
+    // A pair may be dropped in either order: the ".u01" goes first.
+    const bool swapped = FileExtension(ToPath(paths[1])) == "u01";
+    first = paths[swapped ? 1 : 0];
+    second = paths[swapped ? 0 : 1];
+  }
+  if (!ChooseFiles(first, second)) return;
+  StopAfterNewChoice();
+}
+
 void MainDialog::OnOpenClicked() {
   if (!SelectFiles()) return;
+  StopAfterNewChoice();
+}
+
+void MainDialog::StopAfterNewChoice() {
   if (engine_ && !engine_->IsIdle()) {
     engine_->Finish();
     SetField(FIELD_STATUS, "");
@@ -167,7 +198,19 @@ void MainDialog::OnOpenClicked() {
 }
 
 void MainDialog::OnSendClicked() {
-  if (engine_) engine_->StartDownload();
+  if (!engine_) return;
+  // Calling on a port that did not open: this start tries the port again, as the operator means
+  // by pressing it (the adapter may be in now, or another port chosen).
+  if (!engine_->IsIdle() && portList_->openFailed()) {
+    engine_->Finish();
+    SetField(FIELD_STATUS, "");
+  }
+  // The virtual IRD is switched off and on for every start, as a real receiver would be, so
+  // that a download stopped half-way leaves nothing behind for the next.
+  if (engine_->IsIdle() && portList_->Selected().kind == PortChoice::Kind::kVirtualIrd) {
+    RestartVirtualIrd();
+  }
+  engine_->StartDownload();
 }
 
 void MainDialog::OnCancelClicked() {
@@ -219,6 +262,12 @@ void MainDialog::OnEvent(const EngineEvent& event) {
 void MainDialog::ApplyEvent(const EngineEvent& event) {
   WriteFields(event, *controls_);
   if (const auto* ended = std::get_if<DownloadEnded>(&event)) lastOutcome_ = ended->outcome;
+  // The engine keeps calling on a port that did not open: the list shows why nothing answers.
+  if (const auto* failed = std::get_if<PortOpenFailed>(&event)) {
+    portList_->MarkOpenFailure(QString::fromStdString(failed->message),
+                               QString::fromStdString(failed->detail));
+  }
+  if (std::holds_alternative<PortOpened>(event)) portList_->ClearOpenFailure();
 }
 
 void MainDialog::Supersede(int key) {
@@ -250,20 +299,19 @@ void MainDialog::StopElapsedClock() {
   controls_->StopElapsedClock();
 }
 
+int MainDialog::SelectedPortIndex() const { return ui_->combo_1000->currentIndex(); }
+
 std::string MainDialog::SelectedPortName() {
-  const int index = selectedPortIndex_.load();
-  if (index >= 0 && static_cast<std::size_t>(index) < ports_.size()) {
-    const PortChoice& port = ports_[static_cast<std::size_t>(index)];
-    switch (port.kind) {
-      case PortChoice::Kind::kFoundPort:
-        return port.label;
-      case PortChoice::Kind::kVirtualIrd:
-        return VirtualIrdLine();
-      case PortChoice::Kind::kClassicCom:
-        break;
-    }
+  const PortChoice port = portList_->Selected();
+  switch (port.kind) {
+    case PortChoice::Kind::kFoundPort:
+      return port.label;
+    case PortChoice::Kind::kVirtualIrd:
+      return VirtualIrdLine();
+    case PortChoice::Kind::kClassicCom:
+      break;
   }
-  return ClassicPortName(index);
+  return port.label.empty() ? ClassicPortName(-1) : port.label;
 }
 
 std::string MainDialog::FirstFileName() {
@@ -302,6 +350,42 @@ void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
   windowMenu_->exec(event->globalPos());
 }
 
+void MainDialog::keyPressEvent(QKeyEvent* event) {
+  // The Menu key reaches the menu whichever control has the focus (none of them has a menu).
+  if (event->key() == Qt::Key_Menu) {
+    QWidget* at = focusWidget() != nullptr ? focusWidget() : this;
+    windowMenu_->exec(at->mapToGlobal(at->rect().center()));
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+namespace {
+
+// The local files a drop carries, when it carries one or two and nothing else.
+QStringList DroppedFiles(const QMimeData* mime) {
+  QStringList paths;
+  if (mime == nullptr || !mime->hasUrls()) return paths;
+  for (const QUrl& url : mime->urls()) {
+    if (!url.isLocalFile()) return {};
+    paths << url.toLocalFile();
+  }
+  return paths.size() <= 2 ? paths : QStringList();
+}
+
+}  // namespace
+
+void MainDialog::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainDialog::dropEvent(QDropEvent* event) {
+  const QStringList paths = DroppedFiles(event->mimeData());
+  if (paths.isEmpty()) return;
+  event->acceptProposedAction();
+  ChooseDroppedFiles(paths);
+}
+
 void MainDialog::ShowMessage(const std::string& text, const std::string& detail) {
   options_.presenter->Show(this, {ApplicationTitle(), QString::fromStdString(text),
                                   QString::fromStdString(detail), QMessageBox::Warning});
@@ -323,6 +407,11 @@ std::string MainDialog::VirtualIrdLine() {
     virtualIrd_ = std::move(ird);
   }
   return virtualIrd_->SlavePath();
+}
+
+void MainDialog::RestartVirtualIrd() {
+  std::lock_guard lk(virtualIrdMu_);
+  virtualIrd_.reset();  // the next start makes a new one on a new line
 }
 
 void MainDialog::EndEngine() {

@@ -26,6 +26,7 @@
 #include "ui/DialogThreadCalls.h"
 #include "ui/OperatorPrompts.h"
 #include "ui/PortChoices.h"
+#include "ui/PortList.h"
 
 class QLabel;
 class QMenu;
@@ -91,7 +92,11 @@ class MainDialog final : public QDialog, public EngineHost, public FieldWriter {
   /// Selects the port list entry that reads `label`; false when there is none.
   bool SelectPort(const QString& label);
   /// The port list's selected index, -1 when none.
-  int SelectedPortIndex() const { return selectedPortIndex_.load(); }
+  int SelectedPortIndex() const;
+  /// The port list, kept up to date with the adapters plugged in and out.
+  PortList& ports() { return *portList_; }
+  /// Takes dropped files as the file dialog's answers: a ".uuc", or a ".u01" and its ".u02".
+  void ChooseDroppedFiles(const QStringList& paths);
   /// How the last download ended, once one has.
   std::optional<Outcome> LastOutcome() const;
 
@@ -120,11 +125,19 @@ class MainDialog final : public QDialog, public EngineHost, public FieldWriter {
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   class Controls;
 
   void OnInitDialog();
+  // The file choice with answers already given (dropped files) asked for only where missing.
+  bool ChooseFiles(std::optional<QString> first, std::optional<QString> second);
+  // After files were chosen: a running download stops, as the file choice says.
+  void StopAfterNewChoice();
+  void RestartVirtualIrd();
   bool OnDialogThread() const { return std::this_thread::get_id() == dialogThread_; }
   // An engine event, on the dialog's thread.
   void ApplyEvent(const EngineEvent& event);
@@ -137,7 +150,6 @@ class MainDialog final : public QDialog, public EngineHost, public FieldWriter {
   Options options_;
   std::unique_ptr<Ui::MainDialog> ui_;
   const std::thread::id dialogThread_;
-  const std::vector<PortChoice> ports_;
   std::map<int, QLabel*> fields_;
   std::unique_ptr<Controls> controls_;
   QMenu* windowMenu_ = nullptr;
@@ -148,8 +160,8 @@ class MainDialog final : public QDialog, public EngineHost, public FieldWriter {
   std::int32_t elapsedMinutes_ = 0;
   std::int32_t elapsedSeconds_ = 0;
 
+  std::unique_ptr<PortList> portList_;
   // Copies that the worker reads.
-  std::atomic<int> selectedPortIndex_{-1};
   mutable std::mutex namesMu_;
   std::string firstFileName_;
   std::string secondFileName_;

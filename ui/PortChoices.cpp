@@ -3,24 +3,52 @@
 #include "serial/PortName.h"
 
 namespace irdload::ui {
+namespace {
+
+// The name that stays the same for an adapter: by-id names the adapter, by-path its socket.
+std::string StableName(const PortInfo& port) {
+  if (!port.byIdLinks.empty()) return port.byIdLinks.front();
+  if (!port.byPathLinks.empty()) return port.byPathLinks.front();
+  return port.device;
+}
+
+std::string Details(const PortInfo& port) {
+  std::string text = port.device;
+  const auto add = [&](const std::string& label, const std::string& value) {
+    if (!value.empty()) text += "\n" + label + ": " + value;
+  };
+  add("Maker", port.manufacturer);
+  add("Product", port.product);
+  add("Serial number", port.serialNumber);
+  add("Driver", port.driver);
+  if (port.latencyTimerMs) {
+    add("Low-latency reception",
+        *port.latencyTimerMs <= 1 ? "on (latency timer 1 ms)"
+                                  : "off (latency timer " + std::to_string(*port.latencyTimerMs) +
+                                        " ms; the loader asks for 1 ms when it opens the port)");
+  }
+  return text;
+}
+
+}  // namespace
 
 std::vector<PortChoice> ListPortChoices(const InventoryRoots& roots,
                                         const std::vector<std::string>& extraPorts) {
   std::vector<PortChoice> choices;
   for (int index = 0; index < kClassicPortCount; ++index) {
-    choices.push_back({PortChoice::Kind::kClassicCom, ClassicPortName(index)});
+    choices.push_back({PortChoice::Kind::kClassicCom, ClassicPortName(index), {}});
   }
   for (const PortInfo& port : ListSerialPorts(roots)) {
     bool classic = false;
     for (int index = 0; index < kClassicPortCount; ++index) {
       classic = classic || DevicePathForPortName(ClassicPortName(index)) == port.device;
     }
-    if (!classic) choices.push_back({PortChoice::Kind::kFoundPort, port.device});
+    if (!classic) choices.push_back({PortChoice::Kind::kFoundPort, StableName(port), Details(port)});
   }
   for (const std::string& path : extraPorts) {
-    choices.push_back({PortChoice::Kind::kFoundPort, path});
+    choices.push_back({PortChoice::Kind::kFoundPort, path, path});
   }
-  choices.push_back({PortChoice::Kind::kVirtualIrd, kVirtualIrdLabel});
+  choices.push_back({PortChoice::Kind::kVirtualIrd, kVirtualIrdLabel, {}});
   return choices;
 }
 

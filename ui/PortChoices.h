@@ -14,13 +14,16 @@ inline constexpr const char* kVirtualIrdLabel = "Virtual IRD";
 struct PortChoice {
   enum class Kind { kClassicCom, kFoundPort, kVirtualIrd };
   Kind kind;
-  /// What the list shows: "COM1".."COM4", the device path, or "Virtual IRD".
+  /// What the list shows and a start opens: "COM1".."COM4", a found port's stable name (its
+  /// /dev/serial/by-id link, else its by-path link, else its device node), or "Virtual IRD".
   std::string label;
+  /// A found port's details for its tooltip: maker, product, serial, driver, latency timer.
+  std::string details;
 };
 
 /// "COM1".."COM4" first (they keep their places whatever else is found), then every port
-/// ListSerialPorts() finds under `roots` by its device path, in its order (less /dev/ttyS0..3,
-/// which COM1..COM4 already name), then `extraPorts`, then "Virtual IRD".
+/// ListSerialPorts() finds under `roots`, in its order (less those COM1..COM4 already name), then
+/// `extraPorts`, then "Virtual IRD".
 std::vector<PortChoice> ListPortChoices(const InventoryRoots& roots,
                                         const std::vector<std::string>& extraPorts = {});
 

@@ -8,13 +8,11 @@ QStringList NameFiltersFromWindowsFilter(const QString& filter) {
   const QStringList parts = filter.split(u'|', Qt::SkipEmptyParts);
   QStringList filters;
   for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-    QString description = parts[i];
-    // The description repeats the patterns in its own notation; Qt reads patterns from the
-    // parentheses, so those must hold the real list.
-    const qsizetype open = description.lastIndexOf(u'(');
-    if (open >= 0 && description.endsWith(u')')) description.truncate(open);
-    const QStringList patterns = parts[i + 1].split(u';', Qt::SkipEmptyParts);
-    filters << description + u'(' + patterns.join(u' ') + u')';
+    QStringList patterns = parts[i + 1].split(u';', Qt::SkipEmptyParts);
+    for (QString& pattern : patterns) {
+      if (pattern == QStringLiteral("*.*")) pattern = QStringLiteral("*");
+    }
+    filters << parts[i] + QStringLiteral(" (") + patterns.join(u' ') + u')';
   }
   return filters;
 }
@@ -27,8 +25,17 @@ std::unique_ptr<QFileDialog> QtFileChooser::MakeDialog(QWidget* parent,
   dialog->setFileMode(QFileDialog::AnyFile);
   dialog->setDefaultSuffix(QStringLiteral("uuc"));
   const QStringList filters = NameFiltersFromWindowsFilter(QString::fromLatin1(kWindowsFilter));
+  dialog->setOption(QFileDialog::HideNameFilterDetails);
   dialog->setNameFilters(filters);
-  dialog->selectNameFilter(lastNameFilter_.isEmpty() ? filters.first() : lastNameFilter_);
+  // With the patterns hidden the dialog names a filter by what it shows, which each full filter
+  // starts with.
+  QString again = filters.first();
+  for (const QString& filter : filters) {
+    if (!lastNameFilter_.isEmpty() && filter.startsWith(lastNameFilter_ + QStringLiteral(" ("))) {
+      again = filter;
+    }
+  }
+  dialog->selectNameFilter(again);
   if (!question.startPath.isEmpty()) {
     const QFileInfo start(question.startPath);
     dialog->setDirectory(start.absolutePath());

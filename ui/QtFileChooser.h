@@ -9,8 +9,11 @@
 
 namespace irdload::ui {
 
-/// Turns a Windows-style filter ("Text(*.txt)|*.txt;*.log|All(*.*)|*.*|") into Qt name filters
-/// whose parentheses hold the real patterns, space-separated ("Text(*.txt *.log)").
+/// Turns a Windows-style filter ("Text(*.txt,*.log)|*.txt;*.log|All(*.*)|*.*|") into Qt name
+/// filters that show each description as it stands and filter by its patterns: Qt reads the
+/// patterns from the last parentheses, space-separated, and with HideNameFilterDetails shows what
+/// comes before them ("Text(*.txt,*.log) (*.txt *.log)" shows "Text(*.txt,*.log)"). "*.*" is
+/// every file, dotted or not, as it is on Windows.
 QStringList NameFiltersFromWindowsFilter(const QString& filter);
 
 class QtFileChooser final : public FileChooser {

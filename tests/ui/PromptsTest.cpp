@@ -2,6 +2,8 @@
 // that captions every box.
 #include <QApplication>
 #include <QLineEdit>
+#include <QComboBox>
+#include <QListView>
 #include <QTest>
 
 #include "harness/DialogHarness.h"
@@ -64,9 +66,44 @@ class PromptsTest : public QObject {
     QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptOpen);
     QCOMPARE(dialog->fileMode(), QFileDialog::AnyFile);
     QCOMPARE(dialog->defaultSuffix(), QStringLiteral("uuc"));
-    QCOMPARE(dialog->nameFilters(),
-             QStringList({"ZB upg file(*.u01 *.u02 *.uuc)", "All files(*.*)"}));
-    QCOMPARE(dialog->selectedNameFilter(), QStringLiteral("ZB upg file(*.u01 *.u02 *.uuc)"));
+    // The operator reads the filters as the tool has always written them.
+    auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    QVERIFY(types != nullptr);
+    QStringList shown;
+    for (int i = 0; i < types->count(); ++i) shown << types->itemText(i);
+    QCOMPARE(shown, QStringList({"ZB upg file(*.u01,*.u02,*.uuc)", "All files(*.*)"}));
+    QCOMPARE(types->currentIndex(), 0);
+  }
+
+  // The first filter lists upgrade files only; "All files" lists every file, also one without a
+  // dot in its name.
+  void fileDialogFiltersByThePatterns() {
+    irdload::test::TempDir dir;
+    for (const char* name : {"fw.uuc", "fw.u01", "fw.u02", "notes.txt", "README"}) {
+      dir.WriteBytes(name, {1});
+    }
+    QtFileChooser chooser;
+    const auto dialog = chooser.MakeDialog(nullptr, {QStringLiteral("Select File"), QString()});
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setDirectory(QString::fromStdString(dir.path().string()));
+    auto* list = dialog->findChild<QListView*>(QStringLiteral("listView"));
+    QVERIFY(list != nullptr);
+    const auto listed = [&] {
+      QStringList names;
+      QAbstractItemModel* model = list->model();
+      const QModelIndex root = list->rootIndex();
+      for (int row = 0; row < model->rowCount(root); ++row) {
+        names << model->index(row, 0, root).data().toString();
+      }
+      names.sort();
+      return names;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(listed(), QStringList({"fw.u01", "fw.u02", "fw.uuc"}), kWaitMs);
+    dialog->selectNameFilter(NameFiltersFromWindowsFilter(
+        QString::fromLatin1(QtFileChooser::kWindowsFilter))[1]);
+    QTRY_COMPARE_WITH_TIMEOUT(listed(),
+                              QStringList({"README", "fw.u01", "fw.u02", "fw.uuc", "notes.txt"}),
+                              kWaitMs);
   }
 
   // The second question opens at the first file, with the filter the operator used for it, and a
@@ -82,7 +119,7 @@ class PromptsTest : public QObject {
                 auto* dialog = qobject_cast<QFileDialog*>(shown);
                 if (dialog == nullptr) return;
                 dialog->setDirectory(folder);
-                dialog->selectNameFilter(QStringLiteral("All files(*.*)"));
+                dialog->selectNameFilter(QStringLiteral("All files(*.*) (*)"));
                 dialog->selectFile(QStringLiteral("firmware"));
                 static_cast<QDialog*>(dialog)->accept();  // QFileDialog hides it
               });
