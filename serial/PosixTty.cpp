@@ -266,6 +266,8 @@ bool ConfigureRaw(int fd, const LineSettings* line, OsError& err) {
 
 void PurgeBoth(int fd) { ::tcflush(fd, TCIOFLUSH); }
 
+void PurgeInput(int fd) { ::tcflush(fd, TCIFLUSH); }
+
 
 bool WriteAllAndDrain(int fd, const std::uint8_t* data, std::size_t len,
                       std::chrono::milliseconds limit, OsError& err) {

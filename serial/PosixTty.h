@@ -40,6 +40,8 @@ bool ConfigureRaw(int fd, const LineSettings* line, OsError& err);
 
 /// Discards what the driver holds in both directions.
 void PurgeBoth(int fd);
+/// Discards what has arrived and not been read.
+void PurgeInput(int fd);
 
 
 /// Writes all bytes (waiting for room as needed, bounded by `limit`), then drains: returns

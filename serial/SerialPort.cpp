@@ -56,7 +56,14 @@ int SerialPort::Open(std::string portName, std::string mode) {
 
 void SerialPort::Close() {
   if (handle_ != Handle::Open) return;
-  posix::PurgeBoth(fd_);
+  // Every write has drained, so the output holds nothing a purge should abandon, unless the
+  // last one got stuck; on a pseudo-terminal a purge would even take the last bytes back from
+  // the other end before it read them.
+  if (transferError_.empty()) {
+    posix::PurgeInput(fd_);
+  } else {
+    posix::PurgeBoth(fd_);
+  }
   posix::CloseFd(fd_);
   fd_ = -1;
   // The object keeps a "port" (like a stale handle) so that Write still reports 1.

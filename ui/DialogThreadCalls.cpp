@@ -5,10 +5,19 @@
 namespace irdload::ui {
 
 void DialogThreadCalls::Post(int key, std::function<void()> call) {
+  PostEntry({key, std::move(call), false});
+}
+
+void DialogThreadCalls::PostEntry(Entry entry) {
   // Posting under the lock makes the queue's mutex order this thread's writes before the run.
   std::lock_guard lk(mu_);
-  pending_.push_back({key, std::move(call)});
-  QMetaObject::invokeMethod(this, "RunOldest", Qt::QueuedConnection);
+  pending_.push_back(std::move(entry));
+  if (!scheduled_) ScheduleLocked();
+}
+
+void DialogThreadCalls::ScheduleLocked() {
+  scheduled_ = true;
+  QMetaObject::invokeMethod(this, "RunPending", Qt::QueuedConnection);
 }
 
 void DialogThreadCalls::DropPending(int key) {
@@ -21,16 +30,28 @@ std::size_t DialogThreadCalls::pending() const {
   return pending_.size();
 }
 
-void DialogThreadCalls::RunOldest() {
-  std::function<void()> call;
-  {
-    std::lock_guard lk(mu_);
-    if (pending_.empty()) return;  // dropped by a newer direct write
-    call = std::move(pending_.front().call);
-    pending_.pop_front();
+void DialogThreadCalls::RunPending() {
+  for (;;) {
+    Entry entry;
+    {
+      std::lock_guard lk(mu_);
+      if (pending_.empty()) {
+        scheduled_ = false;
+        return;
+      }
+      entry = std::move(pending_.front());
+      pending_.pop_front();
+      // A question may open a box whose event loop must go on running the calls that come
+      // while it is open: they get a run of their own.
+      if (entry.asks) {
+        scheduled_ = false;
+        if (!pending_.empty()) ScheduleLocked();
+      }
+    }
+    // Not under the lock: a call may open a modal box.
+    entry.call();
+    if (entry.asks) return;
   }
-  // Not under the lock: a call may open a modal box whose event loop runs later calls.
-  call();
 }
 
 }  // namespace irdload::ui

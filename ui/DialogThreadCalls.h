@@ -26,6 +26,8 @@ class DialogThreadCalls final : public QObject {
 
   /// Any thread: runs `call` later on this object's thread, after every call posted before it.
   /// `key` names what the call writes, so that a newer direct write can drop it (DropPending).
+  /// Calls posted while others wait run in the same turn of the event loop: one wake-up of the
+  /// dialog's thread for a burst, not one each.
   void Post(int key, std::function<void()> call);
 
   /// This object's thread: forgets queued calls with `key`, because a write made right now
@@ -45,14 +47,18 @@ class DialogThreadCalls final : public QObject {
   struct Entry {
     int key;
     std::function<void()> call;
+    bool asks = false;  // a question: it may open a box and run a nested event loop
   };
 
-  // One queued invocation per posted call, each running the oldest call left. Invoked by name so
-  // that nothing of the call itself travels inside Qt's event; the queue's mutex orders it all.
-  Q_INVOKABLE void RunOldest();
+  void PostEntry(Entry entry);
+  void ScheduleLocked();
+  // Runs what is queued, oldest first. Invoked by name so that nothing of the calls travels
+  // inside Qt's event; the queue's mutex orders it all.
+  Q_INVOKABLE void RunPending();
 
   mutable std::mutex mu_;
   std::deque<Entry> pending_;
+  bool scheduled_ = false;  // a RunPending is queued or running and will see new calls
 };
 
 template <class Result>
@@ -66,7 +72,7 @@ std::optional<Result> DialogThreadCalls::CallAndWait(std::stop_token stop,
   };
   if (stop.stop_requested()) return std::nullopt;
   auto reply = std::make_shared<Reply>();
-  Post(kUnkeyed, [reply, stop, call = std::move(call)] {
+  PostEntry({kUnkeyed, [reply, stop, call = std::move(call)] {
     if (stop.stop_requested()) return;
     Result value = call();
     {
@@ -74,7 +80,7 @@ std::optional<Result> DialogThreadCalls::CallAndWait(std::stop_token stop,
       reply->value = std::move(value);
     }
     reply->cv.notify_all();
-  });
+  }, true});
   std::unique_lock lk(reply->mu);
   reply->cv.wait(lk, stop, [&] { return reply->value.has_value(); });
   return reply->value;

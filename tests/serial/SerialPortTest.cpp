@@ -239,6 +239,18 @@ TEST_F(SerialPortTest, CloseThenOpenMovesToTheOtherPortAndReleasesTheFirst) {
   EXPECT_EQ(again.Open(pty_.slavePath(), kMode), 1) << again.lastOpenFailure().detail;
 }
 
+// The last bytes written are on their way when the port closes right after: the close must not
+// take them back (a pseudo-terminal's purge would, before the other end read them).
+TEST_F(SerialPortTest, CloseRightAfterAWriteKeepsWhatWasSent) {
+  for (int i = 0; i < 20; ++i) {
+    SerialPort port;
+    ASSERT_EQ(port.Open(pty_.slavePath(), kMode), 1);
+    ASSERT_EQ(port.WriteByte(0xED), 1);
+    port.Close();
+    EXPECT_EQ(pty_.Receive(1), (std::vector<std::uint8_t>{0xED})) << "close number " << i;
+  }
+}
+
 TEST_F(SerialPortTest, UnpluggedLineReadsNothingAndWritesStillReportOne) {
   SerialPort port(60000ms);
   ASSERT_EQ(port.Open(pty_.slavePath(), kMode), 1);

@@ -1,5 +1,6 @@
 // Calls from a worker thread to the dialog's thread: order, superseded writes, questions that wait
 // for an answer, and stops that release them.
+#include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QTest>
 #include <atomic>
@@ -111,6 +112,32 @@ class DialogThreadCallsTest : public QObject {
     QCoreApplication::sendPostedEvents();
     QVERIFY(!asked);
     QVERIFY(!answer.has_value());
+  }
+
+  // A question's box runs an event loop of its own: calls posted while it is open still run in
+  // it, not only once it has closed.
+  void callsPostedWhileAQuestionIsOpenStillRun() {
+    DialogThreadCalls calls;
+    std::stop_source stop;
+    bool laterRan = false;  // touched on this thread only
+    std::optional<bool> answer;
+    std::atomic<bool> answered{false};
+    std::jthread worker([&] {
+      answer = calls.CallAndWait<bool>(stop.get_token(), [&] {
+        std::jthread([&] { calls.Post(7, [&] { laterRan = true; }); }).join();
+        QElapsedTimer open;
+        open.start();
+        while (!laterRan && open.elapsed() < kWaitMs) {
+          QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+        return laterRan;
+      });
+      answered = true;
+    });
+    const auto release = qScopeGuard([&] { stop.request_stop(); });
+    QTRY_VERIFY_WITH_TIMEOUT(answered.load(), kWaitMs);
+    worker.join();
+    QCOMPARE(answer, std::optional<bool>(true));
   }
 
   // A box already open when the stop comes: the worker goes on at once, the box stays until the
