@@ -4,6 +4,12 @@
 
 namespace irdload::ui {
 
+DialogThreadCalls::DialogThreadCalls() {
+  batch_.setSingleShot(true);
+  batch_.setInterval(kBatchWindow);
+  connect(&batch_, &QTimer::timeout, this, &DialogThreadCalls::RunPending);
+}
+
 void DialogThreadCalls::Post(int key, std::function<void()> call) {
   PostEntry({key, std::move(call), false});
 }
@@ -17,7 +23,8 @@ void DialogThreadCalls::PostEntry(Entry entry) {
 
 void DialogThreadCalls::ScheduleLocked() {
   scheduled_ = true;
-  QMetaObject::invokeMethod(this, "RunPending", Qt::QueuedConnection);
+  // A timer starts only on its own thread, whichever thread posts.
+  QMetaObject::invokeMethod(&batch_, qOverload<>(&QTimer::start), Qt::QueuedConnection);
 }
 
 void DialogThreadCalls::DropPending(int key) {
@@ -37,7 +44,7 @@ void DialogThreadCalls::RunPending() {
       std::lock_guard lk(mu_);
       if (pending_.empty()) {
         scheduled_ = false;
-        return;
+        break;
       }
       entry = std::move(pending_.front());
       pending_.pop_front();
@@ -48,10 +55,17 @@ void DialogThreadCalls::RunPending() {
         if (!pending_.empty()) ScheduleLocked();
       }
     }
+    if (entry.asks) {
+      // What the batch wrote shows before the box opens, and a write the operator makes while
+      // it is open is not overwritten by it afterwards.
+      if (afterBatch_) afterBatch_();
+      entry.call();
+      return;
+    }
     // Not under the lock: a call may open a modal box.
     entry.call();
-    if (entry.asks) return;
   }
+  if (afterBatch_) afterBatch_();
 }
 
 }  // namespace irdload::ui

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QObject>
+#include <QTimer>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -22,13 +24,21 @@ class DialogThreadCalls final : public QObject {
   /// Key of calls that nothing supersedes (questions to the operator).
   static constexpr int kUnkeyed = -1;
 
-  DialogThreadCalls() = default;
+  DialogThreadCalls();
+
+  /// Calls posted within this long of the first that waits run together, in one turn of the
+  /// event loop: the worker's passes come in bursts of microseconds, and painting each state of
+  /// each pass cost the dialog more than a percent of a core; ten pictures a second are as many
+  /// as a person reads changing figures at.
+  static constexpr std::chrono::milliseconds kBatchWindow{100};
 
   /// Any thread: runs `call` later on this object's thread, after every call posted before it.
   /// `key` names what the call writes, so that a newer direct write can drop it (DropPending).
-  /// Calls posted while others wait run in the same turn of the event loop: one wake-up of the
-  /// dialog's thread for a burst, not one each.
   void Post(int key, std::function<void()> call);
+
+  /// This object's thread: runs once after each turn that ran posted calls (to show, at once,
+  /// what they wrote).
+  void SetAfterBatch(std::function<void()> afterBatch) { afterBatch_ = std::move(afterBatch); }
 
   /// This object's thread: forgets queued calls with `key`, because a write made right now
   /// supersedes them and they must not overwrite it when they run later.
@@ -52,13 +62,14 @@ class DialogThreadCalls final : public QObject {
 
   void PostEntry(Entry entry);
   void ScheduleLocked();
-  // Runs what is queued, oldest first. Invoked by name so that nothing of the calls travels
-  // inside Qt's event; the queue's mutex orders it all.
-  Q_INVOKABLE void RunPending();
+  // Runs what is queued, oldest first; the queue's mutex orders it all.
+  void RunPending();
 
   mutable std::mutex mu_;
   std::deque<Entry> pending_;
   bool scheduled_ = false;  // a RunPending is queued or running and will see new calls
+  QTimer batch_;            // lives on this object's thread; started there by a queued call
+  std::function<void()> afterBatch_;
 };
 
 template <class Result>

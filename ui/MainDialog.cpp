@@ -63,6 +63,29 @@ class MainDialog::Controls final : public FieldWriter {
   MainDialog& d_;
 };
 
+// The worker's text writes of one batch: each field takes only its last text, so that a status
+// that went round the data loop and back within the batch is not painted at all. The progress
+// bar takes every position, in order (Qt paints it once a batch anyway).
+class MainDialog::LastWrites final : public FieldWriter {
+ public:
+  explicit LastWrites(Controls& controls) : controls_(controls) {}
+
+  void SetField(int id, const std::string& text) override { fields_[id] = text; }
+  void SetProgressRange(int lower, int upper) override { controls_.SetProgressRange(lower, upper); }
+  void SetProgressPos(int pos) override { controls_.SetProgressPos(pos); }
+  void StartElapsedClock() override { controls_.StartElapsedClock(); }
+  void StopElapsedClock() override { controls_.StopElapsedClock(); }
+
+  void Flush() {
+    for (const auto& [id, text] : fields_) controls_.SetField(id, text);
+    fields_.clear();
+  }
+
+ private:
+  Controls& controls_;
+  std::map<int, std::string> fields_;
+};
+
 MainDialog::MainDialog(Options options, QWidget* parent)
     : QDialog(parent),
       options_(std::move(options)),
@@ -92,6 +115,8 @@ MainDialog::MainDialog(Options options, QWidget* parent)
       {FIELD_ESTIMATE, ui_->field_1016},
   };
   controls_ = std::make_unique<Controls>(*this);
+  lastWrites_ = std::make_unique<LastWrites>(*controls_);
+  calls_.SetAfterBatch([this] { lastWrites_->Flush(); });
 
   elapsedTimer_.setInterval(kElapsedTickPeriod);
   connect(&elapsedTimer_, &QTimer::timeout, this, [this] { OnTimer(kElapsedTimerId); });
@@ -253,14 +278,18 @@ std::optional<Outcome> MainDialog::LastOutcome() const { return lastOutcome_; }
 void MainDialog::OnEvent(const EngineEvent& event) {
   if (OnDialogThread()) {
     Supersede(DisplayKey(event));
-    ApplyEvent(event);
+    ApplyEvent(event, false);
     return;
   }
-  calls_.Post(DisplayKey(event), [this, event] { ApplyEvent(event); });
+  calls_.Post(DisplayKey(event), [this, event] { ApplyEvent(event, true); });
 }
 
-void MainDialog::ApplyEvent(const EngineEvent& event) {
-  WriteFields(event, *controls_);
+void MainDialog::ApplyEvent(const EngineEvent& event, bool queued) {
+  if (queued) {
+    WriteFields(event, *lastWrites_);
+  } else {
+    WriteFields(event, *controls_);
+  }
   if (const auto* ended = std::get_if<DownloadEnded>(&event)) lastOutcome_ = ended->outcome;
   // The engine keeps calling on a port that did not open: the list shows why nothing answers.
   if (const auto* failed = std::get_if<PortOpenFailed>(&event)) {

@@ -131,6 +131,7 @@ class MainDialog final : public QDialog, public EngineHost, public FieldWriter {
 
  private:
   class Controls;
+  class LastWrites;
 
   void OnInitDialog();
   // The file choice with answers already given (dropped files) asked for only where missing.
@@ -140,7 +141,8 @@ class MainDialog final : public QDialog, public EngineHost, public FieldWriter {
   void RestartVirtualIrd();
   bool OnDialogThread() const { return std::this_thread::get_id() == dialogThread_; }
   // An engine event, on the dialog's thread.
-  void ApplyEvent(const EngineEvent& event);
+  // `queued`: from the worker, written at the end of the batch it came in.
+  void ApplyEvent(const EngineEvent& event, bool queued);
   void Supersede(int key);
   void ShowMessage(const std::string& text, const std::string& detail);
   void SetFileNames(std::string first, std::string second);
@@ -152,6 +154,7 @@ class MainDialog final : public QDialog, public EngineHost, public FieldWriter {
   const std::thread::id dialogThread_;
   std::map<int, QLabel*> fields_;
   std::unique_ptr<Controls> controls_;
+  std::unique_ptr<LastWrites> lastWrites_;
   QMenu* windowMenu_ = nullptr;
   DialogThreadCalls calls_;
 

@@ -63,8 +63,19 @@ class DialogThreadCallsTest : public QObject {
     worker.join();
     calls.DropPending(1);
     QCOMPARE(calls.pending(), std::size_t{1});
-    QCoreApplication::sendPostedEvents();
+    QTRY_COMPARE_WITH_TIMEOUT(calls.pending(), std::size_t{0}, kWaitMs);
     QCOMPARE(ran, std::vector<int>({2}));
+  }
+
+  // A burst of calls runs in one go, in order.
+  void burstRunsTogether() {
+    DialogThreadCalls calls;
+    std::vector<int> ran;
+    std::jthread([&] {
+      for (int i = 0; i < 5; ++i) calls.Post(i, [&, i] { ran.push_back(i); });
+    }).join();
+    QTRY_COMPARE_WITH_TIMEOUT(ran.size(), std::size_t{5}, kWaitMs);
+    QCOMPARE(ran, std::vector<int>({0, 1, 2, 3, 4}));
   }
 
   void questionWaitsForItsAnswer() {
