@@ -2,13 +2,14 @@
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "irdload/BuildInfo.h"
 
 namespace irdload::cli {
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   CLI::App app{"irdload-cli: loads a firmware upgrade into an IRD over a serial line.",
                "irdload-cli"};
-  app.set_version_flag("--version", "irdload-cli 1.0.0");
+  app.set_version_flag("--version", std::string("irdload-cli ") + build::kVersion);
   app.require_subcommand(1);
   app.footer(
       "Exit codes: 0 success; 1 internal failure; 2 usage error or an upgrade file that cannot "
@@ -69,7 +70,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     out << app.help();
     return EXIT_OK;
   } catch (const CLI::CallForVersion&) {
-    out << "irdload-cli 1.0.0\n";
+    out << "irdload-cli " << build::kVersion << "\n";
     return EXIT_OK;
   } catch (const CLI::ParseError& e) {
     Complain(err, e.what(), "Run with --help for usage.");
