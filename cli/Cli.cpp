@@ -2,6 +2,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/Doctor.h"
 #include "irdload/BuildInfo.h"
 
 namespace irdload::cli {
@@ -57,6 +58,16 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
   CLI::App* portsCmd = app.add_subcommand("ports", "List the serial ports on this machine");
 
+  DoctorOptions doctor;
+  CLI::App* doctorCmd = app.add_subcommand(
+      "doctor",
+      "Check what stops a download on this machine (port permission, ModemManager, brltty, "
+      "programs holding the port, FTDI latency, stable names), each problem with the command "
+      "that fixes it. Exit 0 all pass, 1 warnings, 2 failures");
+  doctorCmd->add_option("port", doctor.port,
+                        "COM1..COM4 or a device path; every port found when left out");
+  doctorCmd->add_flag("--json", doctor.json, "Write one JSON object for scripts");
+
   SampleOptions sample;
   CLI::App* sampleCmd = app.add_subcommand("make-sample", "Write a sample upgrade file (for trying the tool)");
   sampleCmd->add_option("--size", sample.size, "Payload bytes")->capture_default_str();
@@ -84,6 +95,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   if (*inspectCmd) return RunInspect(inspectFile, out, err);
   if (*portsCmd) return RunPorts({}, out);
   if (*sampleCmd) return RunMakeSample(sample, out, err);
+  if (*doctorCmd) return RunDoctor(doctor, {{}, InstalledUdevRuleTemplate()}, out);
   return EXIT_REFUSED;
 }
 

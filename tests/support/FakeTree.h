@@ -27,7 +27,7 @@ struct UsbAttributes {
 // A throwaway sysfs, /dev, /proc, /etc and /run laid out the way Linux does it: class and bus
 // entries are relative symlinks into /sys/devices, `device` and `driver` are relative symlinks too.
 class FakeTreeTest : public ::testing::Test {
- protected:
+ public:  // tables of cases arrange the tree from outside the fixture
   void SetUp() override {
     std::string pattern = (fs::temp_directory_path() / "irdload-ports-XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr) << "mkdtemp: " << std::strerror(errno);
