@@ -61,12 +61,13 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   DoctorOptions doctor;
   CLI::App* doctorCmd = app.add_subcommand(
       "doctor",
-      "Check what stops a download on this machine (port permission, ModemManager, brltty, "
-      "programs holding the port, FTDI latency, stable names), each problem with the command "
-      "that fixes it. Exit 0 all pass, 1 warnings, 2 failures");
+      "Check this machine for what stops a download, each problem with the command that "
+      "fixes it (exit 0 all pass, 1 warnings, 2 failures)");
   doctorCmd->add_option("port", doctor.port,
                         "COM1..COM4 or a device path; every port found when left out");
   doctorCmd->add_flag("--json", doctor.json, "Write one JSON object for scripts");
+  doctorCmd->footer("Exit codes: 0 every check passed; 1 warnings; 2 failures. The optional udev "
+                    "rule that the fixes install: " + InstalledUdevRuleTemplate());
 
   SampleOptions sample;
   CLI::App* sampleCmd = app.add_subcommand("make-sample", "Write a sample upgrade file (for trying the tool)");
