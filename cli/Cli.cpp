@@ -2,13 +2,15 @@
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/Doctor.h"
+#include "irdload/BuildInfo.h"
 
 namespace irdload::cli {
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   CLI::App app{"irdload-cli: loads a firmware upgrade into an IRD over a serial line.",
                "irdload-cli"};
-  app.set_version_flag("--version", "irdload-cli 1.0.0");
+  app.set_version_flag("--version", std::string("irdload-cli ") + build::kVersion);
   app.require_subcommand(1);
   app.footer(
       "Exit codes: 0 success; 1 internal failure; 2 usage error or an upgrade file that cannot "
@@ -56,6 +58,17 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
   CLI::App* portsCmd = app.add_subcommand("ports", "List the serial ports on this machine");
 
+  DoctorOptions doctor;
+  CLI::App* doctorCmd = app.add_subcommand(
+      "doctor",
+      "Check this machine for what stops a download, each problem with the command that "
+      "fixes it (exit 0 all pass, 1 warnings, 2 failures)");
+  doctorCmd->add_option("port", doctor.port,
+                        "COM1..COM4 or a device path; every port found when left out");
+  doctorCmd->add_flag("--json", doctor.json, "Write one JSON object for scripts");
+  doctorCmd->footer("Exit codes: 0 every check passed; 1 warnings; 2 failures. The optional udev "
+                    "rule that the fixes install: " + InstalledUdevRuleTemplate());
+
   SampleOptions sample;
   CLI::App* sampleCmd = app.add_subcommand("make-sample", "Write a sample upgrade file (for trying the tool)");
   sampleCmd->add_option("--size", sample.size, "Payload bytes")->capture_default_str();
@@ -69,7 +82,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     out << app.help();
     return EXIT_OK;
   } catch (const CLI::CallForVersion&) {
-    out << "irdload-cli 1.0.0\n";
+    out << "irdload-cli " << build::kVersion << "\n";
     return EXIT_OK;
   } catch (const CLI::ParseError& e) {
     Complain(err, e.what(), "Run with --help for usage.");
@@ -83,6 +96,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   if (*inspectCmd) return RunInspect(inspectFile, out, err);
   if (*portsCmd) return RunPorts({}, out);
   if (*sampleCmd) return RunMakeSample(sample, out, err);
+  if (*doctorCmd) return RunDoctor(doctor, {{}, InstalledUdevRuleTemplate()}, out);
   return EXIT_REFUSED;
 }
 

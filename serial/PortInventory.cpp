@@ -1,16 +1,13 @@
 #include "serial/PortInventory.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <string_view>
 #include <system_error>
 #include <tuple>
 #include <utility>
+
+#include "serial/SysFiles.h"
 
 namespace irdload {
 namespace {
@@ -60,60 +57,20 @@ const char* KindOf(TtyFamily family) {
   return "";
 }
 
-// Reads a small sysfs attribute; any failure (missing, a directory, no permission) gives "".
-// Non-regular files are refused so that a FIFO or device node planted in the tree cannot block.
-std::string ReadAttribute(const fs::path& path) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return {};
+using sysfiles::EntryExists;
 
-  std::string text;
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    // sysfs hands out at most one page per attribute.
-    constexpr std::size_t kMaxAttributeBytes = 4096;
-    char buffer[kMaxAttributeBytes];
-    std::size_t filled = 0;
-    bool failed = false;
-    while (filled < sizeof buffer) {
-      const ssize_t n = ::read(fd, buffer + filled, sizeof buffer - filled);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        failed = true;
-        break;
-      }
-      if (n == 0) break;
-      filled += static_cast<std::size_t>(n);
-    }
-    if (!failed) text.assign(buffer, filled);
-  }
-  ::close(fd);
-
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text;
-}
+// Attributes that cannot be read (missing, a directory, no permission) read as "".
+std::string ReadAttribute(const fs::path& path) { return sysfiles::ReadSmallFile(path); }
 
 std::optional<int> ParseMilliseconds(const std::string& text) {
-  int value = 0;
-  const char* last = text.data() + text.size();
-  const auto [end, ec] = std::from_chars(text.data(), last, value);
-  if (text.empty() || ec != std::errc{} || end != last || value < 0) return std::nullopt;
-  return value;
-}
-
-bool EntryExists(const fs::path& path) {
-  std::error_code ec;
-  return fs::exists(fs::symlink_status(path, ec));
+  const auto value = sysfiles::ParseUnsigned(text);
+  if (!value || *value > 1'000'000) return std::nullopt;
+  return static_cast<int>(*value);
 }
 
 // The driver link's own name is the driver; its target need not be followed.
 std::string DriverName(const fs::path& deviceLink) {
-  std::error_code ec;
-  const fs::path target = fs::read_symlink(deviceLink / "driver", ec);
-  if (ec) return {};
-  return target.filename().string();
+  return sysfiles::LinkTargetName(deviceLink / "driver");
 }
 
 // Placeholder ports that serial8250 registers for every possible legacy slot have no UART behind

@@ -32,10 +32,14 @@ struct PortInfo {
   std::string latencyTimerPath;
 };
 
-/// Where sysfs and the device nodes are; tests point these at a fake tree.
+/// Where sysfs, the device nodes, processes, accounts and udev's database are; tests point these
+/// at a fake tree.
 struct InventoryRoots {
   std::filesystem::path sys = "/sys";
   std::filesystem::path dev = "/dev";
+  std::filesystem::path proc = "/proc";
+  std::filesystem::path etc = "/etc";
+  std::filesystem::path run = "/run";
 };
 
 /// Lists ttyS ports backed by a real UART, then every ttyUSB, then every ttyACM, each group in

@@ -1,8 +1,6 @@
 #include "serial/PosixTty.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -10,7 +8,6 @@
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -18,7 +15,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -67,70 +63,6 @@ std::string Trim(std::string s) {
   return s;
 }
 
-// The processes that hold `path` open, as "name (pid N)", from /proc. Best effort: other users'
-// processes are only visible to root.
-std::string HoldersOf(const std::string& path) {
-  char resolved[PATH_MAX];
-  const std::string target = ::realpath(path.c_str(), resolved) ? resolved : path;
-  std::vector<std::string> holders;
-  DIR* proc = ::opendir("/proc");
-  if (!proc) return {};
-  while (dirent* pe = ::readdir(proc)) {
-    const char* name = pe->d_name;
-    if (!std::all_of(name, name + std::strlen(name), ::isdigit)) continue;
-    const std::string fdDir = std::string("/proc/") + name + "/fd";
-    DIR* fds = ::opendir(fdDir.c_str());
-    if (!fds) continue;
-    bool holds = false;
-    while (dirent* fe = ::readdir(fds)) {
-      if (fe->d_name[0] == '.') continue;
-      char link[PATH_MAX];
-      const std::string fdPath = fdDir + "/" + fe->d_name;
-      const ssize_t n = ::readlink(fdPath.c_str(), link, sizeof link - 1);
-      if (n > 0 && target == std::string(link, static_cast<std::size_t>(n))) {
-        holds = true;
-        break;
-      }
-    }
-    ::closedir(fds);
-    if (!holds) continue;
-    std::ifstream comm(std::string("/proc/") + name + "/comm");
-    std::string command;
-    std::getline(comm, command);
-    const bool self = std::atol(name) == ::getpid();
-    holders.push_back((command.empty() ? std::string("?") : command) + " (pid " + name +
-                      (self ? ", this program" : "") + ")");
-  }
-  ::closedir(proc);
-  std::string out;
-  for (const auto& h : holders) out += (out.empty() ? "" : ", ") + h;
-  return out;
-}
-
-OsError BusyError(const std::string& path) {
-  const std::string holders = HoldersOf(path);
-  std::string text = "the port " + path + " is busy: another program holds it";
-  if (!holders.empty()) text += " (" + holders + ")";
-  text += ". Close that program and try again.";
-  return {EBUSY, text};
-}
-
-OsError PermissionError(const std::string& path, int code) {
-  std::string group = "dialout";
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) {
-    struct group gr {};
-    struct group* found = nullptr;
-    char buf[1024];
-    if (::getgrgid_r(st.st_gid, &gr, buf, sizeof buf, &found) == 0 && found) {
-      group = found->gr_name;
-    }
-  }
-  return {code, "permission denied: this user may not open " + path +
-                    ". Add the user to the '" + group + "' group (sudo usermod -aG " + group +
-                    " $USER), then log out and in again."};
-}
-
 }  // namespace
 
 bool ParseMode(const std::string& mode, LineSettings& out) {
@@ -170,22 +102,7 @@ int OpenExclusive(const std::string& path, OsError& err) {
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     const int code = errno;
-    switch (code) {
-      case ENOENT:
-      case ENXIO:
-      case ENODEV:
-        err = {code, "no such device: " + path + " does not exist (is the adapter plugged in?)"};
-        break;
-      case EBUSY:
-        err = BusyError(path);
-        break;
-      case EACCES:
-      case EPERM:
-        err = PermissionError(path, code);
-        break;
-      default:
-        err = {code, path + ": " + ErrnoText(code)};
-    }
+    err = {code, path + ": " + ErrnoText(code)};
     return -1;
   }
   if (!::isatty(fd)) {
@@ -198,7 +115,8 @@ int OpenExclusive(const std::string& path, OsError& err) {
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int code = errno;
     ::close(fd);
-    err = code == EWOULDBLOCK ? BusyError(path) : OsError{code, path + ": " + ErrnoText(code)};
+    err = code == EWOULDBLOCK ? OsError{EBUSY, path + ": locked by another program"}
+                              : OsError{code, path + ": " + ErrnoText(code)};
     return -1;
   }
   ::ioctl(fd, TIOCEXCL);
@@ -358,25 +276,11 @@ WaitResult WaitReadableUntil(int fd, Clock::time_point deadline) {
 
 bool MeansDeviceGone(int code) { return code == EIO || code == ENXIO || code == ENODEV; }
 
-bool RequestLowLatency(int fd, const std::string& path) {
-  bool got = false;
+bool RequestAsyncLowLatency(int fd) {
   serial_struct ss{};
-  if (::ioctl(fd, TIOCGSERIAL, &ss) == 0) {
-    ss.flags |= ASYNC_LOW_LATENCY;
-    got = ::ioctl(fd, TIOCSSERIAL, &ss) == 0;
-  }
-  char resolved[PATH_MAX];
-  if (::realpath(path.c_str(), resolved)) {
-    const std::string base = std::string(resolved).substr(std::string(resolved).rfind('/') + 1);
-    const std::string timer = "/sys/class/tty/" + base + "/device/latency_timer";
-    if (::access(timer.c_str(), W_OK) == 0) {
-      std::ofstream out(timer);
-      out << "1\n";
-      out.flush();
-      got = got || static_cast<bool>(out);
-    }
-  }
-  return got;
+  if (::ioctl(fd, TIOCGSERIAL, &ss) != 0) return false;
+  ss.flags |= ASYNC_LOW_LATENCY;
+  return ::ioctl(fd, TIOCSSERIAL, &ss) == 0;
 }
 
 void TuneIoThread(bool realTime) {

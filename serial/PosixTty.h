@@ -1,6 +1,7 @@
 // The POSIX platform layer under SerialPort: one terminal device opened by path, with the
-// operations the port logic needs and nothing more. Every failing call reports errno and its
-// text; nothing here prints.
+// operations the port logic needs and nothing more: the descriptor and its termios. Every
+// failing call reports errno and its text; nothing here prints. Explaining a failure to the
+// operator (who holds the port, which group may open it) is PortDiagnostics' work.
 #pragma once
 
 #include <termios.h>
@@ -30,7 +31,8 @@ struct LineSettings {
 bool ParseMode(const std::string& mode, LineSettings& out);
 
 /// Opens a terminal exclusively for reading and writing: O_NOCTTY | O_NONBLOCK | O_CLOEXEC,
-/// an advisory lock (flock) and TIOCEXCL. Returns the descriptor or -1 with `err` set.
+/// an advisory lock (flock) and TIOCEXCL. Returns the descriptor or -1 with `err` set; a port
+/// that another program has locked fails with EBUSY.
 int OpenExclusive(const std::string& path, OsError& err);
 
 /// Raw binary mode, software flow control off both ways, modem lines ignored for reading,
@@ -63,9 +65,9 @@ WaitResult WaitReadableUntil(int fd, std::chrono::steady_clock::time_point deadl
 /// True for the errno values a device that went away gives (EIO, ENXIO, ENODEV).
 bool MeansDeviceGone(int code);
 
-/// Best effort: ASYNC_LOW_LATENCY through TIOCSSERIAL, and a 1 ms FTDI latency timer in sysfs
-/// where it is writable. True when either took effect.
-bool RequestLowLatency(int fd, const std::string& path);
+/// Best effort: ASYNC_LOW_LATENCY through TIOCSSERIAL. True when the driver took it; a
+/// pseudo-terminal answers ENOTTY, which is not a failure.
+bool RequestAsyncLowLatency(int fd);
 
 void CloseFd(int fd);
 

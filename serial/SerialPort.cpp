@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "serial/PortDiagnostics.h"
 #include "serial/PortName.h"
 #include "serial/PosixTty.h"
 
@@ -38,7 +39,8 @@ int SerialPort::Open(std::string portName, std::string mode) {
   if (fd < 0) {
     handle_ = Handle::Failed;
     fd_ = -1;
-    openFailure_ = {portName + " Open Error!", err.text};
+    std::string detail = devicePath_.empty() ? "" : ExplainOpenFailure(devicePath_, err.code);
+    openFailure_ = {portName + " Open Error!", detail.empty() ? err.text : detail};
     return 0;
   }
   fd_ = fd;
@@ -50,7 +52,9 @@ int SerialPort::Open(std::string portName, std::string mode) {
   settingsVerified_ = posix::ConfigureRaw(fd_, parsed ? &line : nullptr, cfg) && parsed;
   byteTime_ = parsed ? posix::ByteTime(line) : std::chrono::nanoseconds{0};
   replyDue_.reset();
-  lowLatency_ = posix::RequestLowLatency(fd_, devicePath_);
+  // Both ways, whatever the first gives: drivers differ in which one they honour.
+  const bool asyncLowLatency = posix::RequestAsyncLowLatency(fd_);
+  lowLatency_ = LowerFtdiLatencyTimer(devicePath_) || asyncLowLatency;
   return 1;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "serial/PortInventory.h"
+#include "support/FakeTree.h"
 
 namespace irdload {
 namespace {
@@ -21,143 +22,8 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-struct UsbAttributes {
-  std::string vendor, product, serial, manufacturer, productName;
-};
-
-// A throwaway sysfs and /dev laid out the way Linux does it: class entries are relative symlinks
-// into /sys/devices, `device` and `driver` are relative symlinks too.
-class FakeTreeTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "irdload-ports-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr) << "mkdtemp: " << std::strerror(errno);
-    root_ = pattern;
-    sys_ = root_ / "sys";
-    dev_ = root_ / "dev";
-    fs::create_directories(sys_ / "class" / "tty");
-    fs::create_directories(dev_);
-  }
-
-  void TearDown() override {
-    if (root_.empty()) return;
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-
-  InventoryRoots Roots() const { return {sys_, dev_}; }
-  std::string Dev(const std::string& name) const { return (dev_ / name).string(); }
-  fs::path UsbBus() const { return sys_ / "devices" / "pci0000:00" / "0000:00:14.0" / "usb1"; }
-
-  static void WriteFile(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << text;
-  }
-
-  static void RelativeSymlink(const fs::path& link, const fs::path& target) {
-    fs::create_directories(link.parent_path());
-    fs::create_symlink(target.lexically_relative(link.parent_path()), link);
-  }
-
-  void BindDriver(const fs::path& deviceDir, const std::string& bus, const std::string& driver) {
-    const fs::path driverDir = sys_ / "bus" / bus / "drivers" / driver;
-    fs::create_directories(driverDir);
-    if (!fs::exists(fs::symlink_status(deviceDir / "driver"))) {
-      RelativeSymlink(deviceDir / "driver", driverDir);
-    }
-  }
-
-  // Creates <deviceDir>/tty/<name> with its `device` link and the /sys/class/tty entry.
-  fs::path AddTty(const std::string& name, const fs::path& deviceDir) {
-    const fs::path ttyDir = deviceDir / "tty" / name;
-    fs::create_directories(ttyDir);
-    WriteFile(ttyDir / "dev", "188:0\n");
-    RelativeSymlink(ttyDir / "device", deviceDir);
-    RelativeSymlink(sys_ / "class" / "tty" / name, ttyDir);
-    return ttyDir;
-  }
-
-  // A tty known to sysfs but with no device behind it, as /sys/devices/virtual has them.
-  fs::path AddVirtualTty(const std::string& name) {
-    const fs::path ttyDir = sys_ / "devices" / "virtual" / "tty" / name;
-    fs::create_directories(ttyDir);
-    RelativeSymlink(sys_ / "class" / "tty" / name, ttyDir);
-    return ttyDir;
-  }
-
-  fs::path AddUsbDevice(const std::string& busPort, const UsbAttributes& attributes) {
-    const fs::path usbDir = UsbBus() / busPort;
-    fs::create_directories(usbDir);
-    const std::pair<const char*, const std::string*> files[] = {
-        {"idVendor", &attributes.vendor},
-        {"idProduct", &attributes.product},
-        {"serial", &attributes.serial},
-        {"manufacturer", &attributes.manufacturer},
-        {"product", &attributes.productName}};
-    for (const auto& [file, value] : files) {
-      if (!value->empty()) WriteFile(usbDir / file, *value + "\n");
-    }
-    return usbDir;
-  }
-
-  // ftdi_sio: interface 1-1:1.0, usb-serial device 1-1:1.0/ttyUSBn holding latency_timer.
-  // Returns the usb-serial device directory.
-  fs::path AddFtdiPort(int number, const fs::path& usbDir,
-                       std::optional<std::string> latencyContent = "16\n") {
-    const fs::path interfaceDir = usbDir / (usbDir.filename().string() + ":1.0");
-    fs::create_directories(interfaceDir);
-    BindDriver(interfaceDir, "usb", "ftdi_sio");
-    const std::string name = "ttyUSB" + std::to_string(number);
-    const fs::path serialDir = interfaceDir / name;
-    fs::create_directories(serialDir);
-    BindDriver(serialDir, "usb-serial", "ftdi_sio");
-    if (latencyContent) WriteFile(serialDir / "latency_timer", *latencyContent);
-    AddTty(name, serialDir);
-    return serialDir;
-  }
-
-  void AddAcmPort(int number, const fs::path& usbDir) {
-    const fs::path interfaceDir = usbDir / (usbDir.filename().string() + ":1.0");
-    fs::create_directories(interfaceDir);
-    BindDriver(interfaceDir, "usb", "cdc_acm");
-    AddTty("ttyACM" + std::to_string(number), interfaceDir);
-  }
-
-  // bus "platform": the shared serial8250 platform device of kernels before 6.5;
-  // "serial-base": the per-port device of newer kernels; "pnp": an ACPI-described UART;
-  // "" : no device at all. An empty driver leaves the device unbound.
-  void AddPcPort(int number, const std::string& bus, const std::string& driver,
-                 const std::optional<std::string>& type) {
-    const std::string name = "ttyS" + std::to_string(number);
-    fs::path ttyDir;
-    if (bus.empty()) {
-      ttyDir = AddVirtualTty(name);
-    } else {
-      fs::path deviceDir = sys_ / "devices" / "platform" / "serial8250";
-      if (bus == "serial-base") {
-        deviceDir = deviceDir / "serial8250:0" / ("serial8250:0." + std::to_string(number));
-      } else if (bus == "pnp") {
-        deviceDir = sys_ / "devices" / "pnp0" / ("00:0" + std::to_string(number));
-      }
-      fs::create_directories(deviceDir);
-      if (!driver.empty()) BindDriver(deviceDir, bus, driver);
-      ttyDir = AddTty(name, deviceDir);
-    }
-    if (type) WriteFile(ttyDir / "type", *type + "\n");
-  }
-
-  void AddFtdiAdapter(const std::string& busPort, int number) {
-    AddFtdiPort(number, AddUsbDevice(busPort, {"0403", "6001", "S" + busPort, "FTDI", "FT232R"}));
-  }
-
-  static std::vector<std::string> Devices(const std::vector<PortInfo>& ports) {
-    std::vector<std::string> devices;
-    for (const PortInfo& port : ports) devices.push_back(port.device);
-    return devices;
-  }
-
-  fs::path root_, sys_, dev_;
-};
+using test::FakeTreeTest;
+using test::UsbAttributes;
 
 using PortInventoryTest = FakeTreeTest;
 
@@ -310,6 +176,9 @@ TEST_F(PortInventoryTest, ByIdLinksAreMatchedByResolvedTarget) {
   EXPECT_THAT(ports[1].byIdLinks, ElementsAre((byId / "usb-Prolific_B").string(),
                                               (byId / "usb-Roundabout_B").string()));
   EXPECT_THAT(ports[2].byIdLinks, ElementsAre((byId / "usb-FTDI_C").string()));
+  EXPECT_THAT(ports[0].byPathLinks,
+              ElementsAre((byPath / "pci-0000:00:14.0-usb-0:1:1.0-port0").string()));
+  EXPECT_THAT(ports[1].byPathLinks, IsEmpty());
 }
 
 TEST_F(PortInventoryTest, MissingClassTtyGivesNoPorts) {
