@@ -12,68 +12,24 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/ConsoleHost.h"
-#include "cli/WireTrace.h"
+#include "station/WireTrace.h"
 #include "engine/DownloadEngine.h"
 #include "engine/FileChoice.h"
 #include "engine/Image.h"
 #include "sim/VirtualIrd.h"
+#include "station/UnitFiles.h"
 
 namespace irdload::cli {
 namespace {
 
 using namespace std::chrono_literals;
 
-struct CheckedFile {
-  std::string path;
-  ImageCheck seen;
-};
+using station::CheckedFile;
 
-// The file choice checked before any port is touched: the dialog's extension rules, then
-// every check the engine's load makes. Prints the refusal and returns false.
+// Prints the refusal and returns false.
 bool CheckFiles(const std::vector<std::string>& files, std::vector<CheckedFile>& checked,
                 std::ostream& err) {
-  if (files.empty() || files.size() > 2) {
-    Complain(err, "give one upgrade file (.uuc), or a pair (.u01 then .u02)");
-    return false;
-  }
-  const std::string ext = ChosenExtension(files[0]);
-  if (ext != "uuc" && ext != "u01") {
-    Complain(err, "Invalid File", files[0] + ": the first file must end in .uuc or .u01");
-    return false;
-  }
-  if (ext == "uuc" && files.size() == 2) {
-    Complain(err, "a single-file upgrade (.uuc) takes no second file");
-    return false;
-  }
-  if (ext == "u01" && files.size() == 1) {
-    Complain(err, "the first file of a pair (.u01) needs its second file (.u02)");
-    return false;
-  }
-  if (files.size() == 2 && ChosenExtension(files[1]) != "u02") {
-    Complain(err, "Invalid Second File", files[1] + ": the second file must end in .u02");
-    return false;
-  }
-  ImageKind kind = IMAGE_NONE;
-  for (const auto& path : files) {
-    ImageFile file;
-    std::string why;
-    if (!file.Open(path, &why)) {
-      Complain(err, "Open Error!", why);
-      return false;
-    }
-    CheckedFile c{path, InspectImage(file, kind)};
-    if (!c.seen.loads()) {
-      Complain(err, c.seen.refusal, path);
-      return false;
-    }
-    kind = c.seen.kindAfterLoad;
-    checked.push_back(std::move(c));
-  }
-  const std::optional<std::uint32_t> secondType =
-      checked.size() > 1 ? std::optional(checked[1].seen.typeCode) : std::nullopt;
-  if (const std::optional<Refusal> refusal =
-          CheckChoiceTypes(checked[0].path, checked[0].seen.typeCode,
-                           checked.size() > 1 ? checked[1].path : "", secondType)) {
+  if (const std::optional<Refusal> refusal = station::CheckUnitFiles(files, checked)) {
     Complain(err, refusal->message, refusal->detail);
     return false;
   }
@@ -193,7 +149,7 @@ struct Prepared {
   std::vector<CheckedFile> files;
   std::unique_ptr<sim::VirtualIrd> ird;  // with --simulate
   std::string port;
-  std::unique_ptr<WireTrace> trace;
+  std::unique_ptr<station::WireTrace> trace;
 };
 
 // Checks the files and options and makes the virtual IRD and the trace; an exit code when
@@ -227,7 +183,7 @@ std::optional<int> Prepare(const SendOptions& options, Prepared& p, std::ostream
                options.tracePath + " is " + input + ": give the trace another name");
       return EXIT_REFUSED;
     }
-    p.trace = std::make_unique<WireTrace>();
+    p.trace = std::make_unique<station::WireTrace>();
     std::string why;
     if (!p.trace->Open(options.tracePath, &why)) {
       Complain(err, "cannot write the trace", why);
