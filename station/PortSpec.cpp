@@ -1,6 +1,7 @@
 #include "station/PortSpec.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
 
 #include "serial/PortName.h"
@@ -37,6 +38,10 @@ std::optional<PortSpec> ParsePortSpec(const std::string& text, std::string* erro
   if (spec.label.find_first_of(" \t") != std::string::npos) {
     *error = "\"" + spec.label + "\": a label takes no spaces (it prefixes every log line)";
     return std::nullopt;
+  }
+  // A relative path (with a '/') is taken from the current folder: links made for a test bench.
+  if (!where.empty() && where[0] != '/' && where.find('/') != std::string::npos) {
+    where = std::filesystem::absolute(where).lexically_normal().string();
   }
   spec.path = DevicePathForPortName(where);
   if (spec.path.empty()) {

@@ -27,36 +27,6 @@ std::string AttemptSummary(const Outcome& outcome) {
   return text;
 }
 
-// "<UTC start>-<label>-unit<n>", safe as a file name and sorted by time.
-std::string RecordName(const UnitRecord& r) {
-  std::string time = UtcTimestamp(r.started);
-  for (char& c : time) {
-    if (c == ':') c = '-';
-  }
-  return time + "-" + FileSafe(r.portLabel) + "-unit" + std::to_string(r.unit);
-}
-
-void FillFromAttempt(UnitRecord& r, const AttemptStats& s) {
-  r.files = s.files;
-  r.packetsSent = s.packetsSent;
-  r.retries = s.retries;
-  r.nacks = s.nacks;
-  r.outcome = s.outcome.value_or(Outcome{});
-  r.exitCode = UnitExitCode(r.outcome.kind);
-  r.durationSeconds = 0;
-  r.lineEfficiency.reset();
-  if (s.clockStarted) {
-    const std::chrono::duration<double> took = s.endedAt - *s.clockStarted;
-    r.durationSeconds = took.count();
-    std::vector<std::uint32_t> sizes;
-    for (const FileRecord& f : s.files) sizes.push_back(f.payloadSize);
-    const std::chrono::duration<double> limit = ProtocolLineTime(sizes);
-    if (r.outcome.kind == OutcomeKind::Success && took.count() > 0) {
-      r.lineEfficiency = limit.count() / took.count();
-    }
-  }
-}
-
 }  // namespace
 
 PortRunner::UnitResult PortRunner::RunUnit(std::uint32_t unit, const std::string& unitId) {
@@ -157,7 +127,7 @@ PortRunner::UnitResult PortRunner::RunUnit(std::uint32_t unit, const std::string
     bool halt = false;
     if (slot) {
       std::string why;
-      if (!plan_.report->Commit(*slot, RecordName(record), RecordJson(record), CsvLine(record),
+      if (!plan_.report->Commit(*slot, RecordFileName(record), RecordJson(record), CsvLine(record),
                                 &path, &why)) {
         Post(MessageShown{"the unit's record could not be written: no unit is started", why});
         release();

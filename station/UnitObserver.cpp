@@ -1,6 +1,8 @@
 #include "station/UnitObserver.h"
 
 #include "engine/Link.h"
+#include "station/Json.h"
+#include "station/PortSpec.h"
 
 namespace irdload::station {
 namespace {
@@ -115,6 +117,36 @@ void UnitObserver::MessageBox(const std::string& text, const std::string& detail
 AttemptStats UnitObserver::stats() const {
   std::lock_guard lk(mu_);
   return stats_;
+}
+
+// "<UTC start>-<label>-unit<n>", safe as a file name and sorted by time.
+std::string RecordFileName(const UnitRecord& r) {
+  std::string time = UtcTimestamp(r.started);
+  for (char& c : time) {
+    if (c == ':') c = '-';
+  }
+  return time + "-" + FileSafe(r.portLabel) + "-unit" + std::to_string(r.unit);
+}
+
+void FillFromAttempt(UnitRecord& r, const AttemptStats& s) {
+  r.files = s.files;
+  r.packetsSent = s.packetsSent;
+  r.retries = s.retries;
+  r.nacks = s.nacks;
+  r.outcome = s.outcome.value_or(Outcome{});
+  r.exitCode = UnitExitCode(r.outcome.kind);
+  r.durationSeconds = 0;
+  r.lineEfficiency.reset();
+  if (s.clockStarted) {
+    const std::chrono::duration<double> took = s.endedAt - *s.clockStarted;
+    r.durationSeconds = took.count();
+    std::vector<std::uint32_t> sizes;
+    for (const FileRecord& f : s.files) sizes.push_back(f.payloadSize);
+    const std::chrono::duration<double> limit = ProtocolLineTime(sizes);
+    if (r.outcome.kind == OutcomeKind::Success && took.count() > 0) {
+      r.lineEfficiency = limit.count() / took.count();
+    }
+  }
 }
 
 }  // namespace irdload::station

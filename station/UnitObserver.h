@@ -73,4 +73,9 @@ class UnitObserver : public EngineHost {
   PortPhase phase_ = PortPhase::Calling;
 };
 
+/// The record's numbers and outcome from an attempt's.
+void FillFromAttempt(UnitRecord& record, const AttemptStats& stats);
+/// "<UTC start>-<label>-unit<n>": a record's file name without ".json", sorted by time.
+std::string RecordFileName(const UnitRecord& record);
+
 }  // namespace irdload::station
