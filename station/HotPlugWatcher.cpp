@@ -16,10 +16,12 @@ namespace {
 constexpr std::uint32_t kFolderEvents = IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM |
                                         IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
-// stat follows links: a by-path link whose device has gone is absent.
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
+// What the path is now: nothing (stat follows links, so a by-path link whose device has gone is
+// absent), or the link and the device it leads to, which a replug renews even under one name.
+HotPlugWatcher::Identity Look(const std::string& path) {
+  struct stat target {}, link {};
+  if (::stat(path.c_str(), &target) != 0 || ::lstat(path.c_str(), &link) != 0) return {};
+  return {true, target.st_dev, target.st_ino, link.st_ino};
 }
 
 bool IsFolder(const std::string& path) {
@@ -67,8 +69,8 @@ bool HotPlugWatcher::Start(std::string* error) {
       *error = "cannot watch the folder of " + e.path + ": " + std::strerror(errno);
       return false;
     }
-    e.present = Exists(e.path);
-    e.listener(e.present, false);
+    e.seen = Look(e.path);
+    e.listener(e.seen.present, false);
   }
   thread_ = std::jthread([this] { Run(); });
   return true;
@@ -101,7 +103,7 @@ void HotPlugWatcher::Run() {
 }
 
 void HotPlugWatcher::HandleEvents(const char* buffer, long length) {
-  std::vector<bool> touched(entries_.size(), false), replaced(entries_.size(), false);
+  std::vector<bool> touched(entries_.size(), false);
   bool rewatch = false;
   for (long at = 0; at < length;) {
     const auto* ev = reinterpret_cast<const inotify_event*>(buffer + at);
@@ -123,7 +125,6 @@ void HotPlugWatcher::HandleEvents(const char* buffer, long length) {
         touched[i] = true;
       } else if (name == e.name || name.empty()) {
         touched[i] = true;
-        if ((ev->mask & (IN_CREATE | IN_MOVED_TO)) != 0) replaced[i] = true;
       }
     }
   }
@@ -137,10 +138,10 @@ void HotPlugWatcher::HandleEvents(const char* buffer, long length) {
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     if (!touched[i]) continue;
     Entry& e = entries_[i];
-    const bool now = Exists(e.path);
-    const bool arrived = now && (!e.present || replaced[i]);
-    e.present = now;
-    e.listener(now, arrived);
+    const Identity now = Look(e.path);
+    const bool arrived = now.present && !(now == e.seen);
+    e.seen = now;
+    e.listener(now.present, arrived);
   }
 }
 

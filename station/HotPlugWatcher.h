@@ -26,6 +26,13 @@ class HotPlugWatcher {
   HotPlugWatcher(const HotPlugWatcher&) = delete;
   HotPlugWatcher& operator=(const HotPlugWatcher&) = delete;
 
+  /// What a path leads to: compared to tell a replug from nothing new.
+  struct Identity {
+    bool present = false;
+    std::uint64_t device = 0, inode = 0, linkInode = 0;
+    bool operator==(const Identity&) const = default;
+  };
+
   /// Before Start only.
   void Add(std::string path, Listener listener);
   /// False with the call and its errno text in `error`.
@@ -36,7 +43,7 @@ class HotPlugWatcher {
   struct Entry {
     std::string path, folder, name;
     Listener listener;
-    bool present = false;
+    Identity seen;
     int wd = -1;               // the watch this entry listens on
     bool onOwnFolder = false;  // false while only a parent folder exists
   };
