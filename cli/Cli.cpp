@@ -63,7 +63,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   stationCmd->add_option("--port,-p", station.ports,
                          "A port: a device path, a /dev/serial/by-path or by-id link, COMn, or "
                          "LABEL=PATH; once per port")
-      ->required();
+      ->required()
+      ->allow_extra_args(false);
   std::uint32_t units = 0;
   CLI::Option* unitsOpt = stationCmd->add_option(
       "--units", units, "Units per port, loaded or failed (default: until Ctrl-C)");
@@ -109,7 +110,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                       "Folder for the links ird1, ird2, ... (standing for /dev/serial/by-path)");
   farmCmd->add_option("--baud", farm.baud, "Line speed (0: as fast as possible)")
       ->capture_default_str();
-  farmCmd->add_option("--fault", farm.faults, "A fault for every IRD, as Kind[@at[:value]]");
+  farmCmd->add_option("--fault", farm.faults, "A fault for every IRD, as Kind[@at[:value]]")
+      ->allow_extra_args(false);
   farmCmd->add_option("--seed", farm.seed, "Seed of the faults' details")->capture_default_str();
   farmCmd->add_flag("--timing", farm.timing, "Report each IRD's line time (for benchmarks)");
 

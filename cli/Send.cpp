@@ -161,7 +161,7 @@ struct RunResult {
   std::vector<ImageLoaded> loaded;
   bool portOpenFailed = false;
   bool stopped = false;
-  bool refused = false;  // the report folder takes no record
+  std::string refused;  // why the report folder takes no record
 };
 
 RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out,
@@ -179,7 +179,7 @@ RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out
   if (!events->Prepare(&why)) {
     Complain(err, why);
     RunResult refused;
-    refused.refused = true;
+    refused.refused = why;
     return refused;
   }
   ConsoleHost& host = console;
@@ -234,7 +234,7 @@ RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out
 }
 
 int DownloadVerdict(const Prepared& p, const RunResult& r, std::ostream& out, std::ostream& err) {
-  if (r.refused) return EXIT_REFUSED;
+  if (!r.refused.empty()) return EXIT_REFUSED;
   if (r.portOpenFailed) return EXIT_PORT;
   if (r.stopped) {
     Complain(err, "stopped");
@@ -295,8 +295,8 @@ int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
   std::optional<SendEvents> events;
   const RunResult result = RunDownload(options, prepared, human, err, events, json);
   const int code = Verdict(prepared, result, human, err);
-  if (result.refused) {
-    events->Refused(code, "the report folder takes no record", options.reportDir);
+  if (!result.refused.empty()) {
+    events->Refused(code, result.refused, "");
   } else {
     events->Finished(code, result.portOpenFailed, result.stopped);
   }

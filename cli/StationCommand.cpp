@@ -182,11 +182,8 @@ int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream
     if ((fds[2].revents & (POLLIN | POLLHUP)) != 0) lines.Read();
     for (const station::PortEvent& e : st.TakeEvents()) {
       if (const auto* p = std::get_if<station::PhaseChanged>(&e.body)) lines.Phase(e.port, *p, prompt);
-      if (options.json) {
-        json.Write(e);
-      } else {
-        view.Add(e);
-      }
+      if (options.json) json.Write(e);
+      view.Add(e);
     }
     if (!lines.open() && lines.anyoneAsking() && !toldInputClosed) {
       view.Note("standard input is closed: the ports waiting for the operator wait until Ctrl-C");
