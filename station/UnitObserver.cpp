@@ -1,5 +1,7 @@
 #include "station/UnitObserver.h"
 
+#include <filesystem>
+
 #include "engine/Link.h"
 #include "station/Json.h"
 #include "station/PortSpec.h"
@@ -35,7 +37,9 @@ struct UnitObserver::Apply {
   void operator()(const ImageSized&) {}
   void operator()(const ImageAccepted& e) {
     FileRecord f;
-    f.path = e.path;
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(e.path, ec);
+    f.path = ec ? e.path : absolute.lexically_normal().string();
     f.typeCode = e.typeCode;
     f.payloadSize = e.payloadSize;
     f.packets = e.packets;
