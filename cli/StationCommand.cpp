@@ -138,7 +138,7 @@ int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream
   std::string error;
   // Before any thread starts, so that every thread leaves the signals to this loop.
   SignalFd signals(options.handleSignals);
-  if (!Translate(options, so, &error)) {
+  const auto refuse = [&] {
     Complain(err, error);
     if (options.json) {
       station::JsonEventWriter json(out, {});
@@ -146,17 +146,10 @@ int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream
       json.Summary(0, 0, false, EXIT_REFUSED);
     }
     return EXIT_REFUSED;
-  }
+  };
+  if (!Translate(options, so, &error)) return refuse();
   station::Station st(so);
-  if (!st.Start(&error)) {
-    Complain(err, error);
-    if (options.json) {
-      station::JsonEventWriter json(out, {});
-      json.Error(EXIT_REFUSED, error, "");
-      json.Summary(0, 0, false, EXIT_REFUSED);
-    }
-    return EXIT_REFUSED;
-  }
+  if (!st.Start(&error)) return refuse();
   std::vector<std::string> labels;
   for (std::size_t i = 0; i < st.portCount(); ++i) labels.push_back(st.port(i).label);
   station::JsonEventWriter json(out, labels);

@@ -66,19 +66,8 @@ bool Station::Start(std::string* error) {
       return false;
     }
   }
-  plan_.files = options_.files;
-  plan_.units = options_.units;
-  plan_.retries = options_.retries;
-  plan_.nextUnit = options_.nextUnit;
-  plan_.quiet = options_.quiet;
-  plan_.askUnitId = options_.askUnitId;
+  plan_ = options_;
   plan_.report = report_.get();
-  plan_.traceDir = options_.traceDir;
-  plan_.connectTimeout = options_.connectTimeout;
-  plan_.replyWait = options_.replyWait;
-  plan_.limits = options_.limits;
-  plan_.roots = options_.roots;
-  plan_.toolVersion = options_.toolVersion;
   plan_.host = HostName();
 
   wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);

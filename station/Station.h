@@ -19,21 +19,11 @@
 
 namespace irdload::station {
 
-struct StationOptions {
+/// The plan every port shares (files, units, what arms the next unit, ...) and the ports.
+/// `report` and `host` are filled in by Start.
+struct StationOptions : StationPlan {
   std::vector<PortSpec> ports;
-  std::vector<std::string> files;  ///< FILE, or FILE and SECOND
-  std::optional<std::uint32_t> units;
-  int retries = 0;
-  NextUnit nextUnit = NextUnit::Replug;
-  std::chrono::seconds quiet{5};
-  bool askUnitId = false;
   std::string reportDir;  ///< empty: no records
-  std::string traceDir;   ///< empty: no traces
-  std::chrono::seconds connectTimeout{0};
-  std::chrono::milliseconds replyWait = SerialPort::kDefaultReplyWait;
-  MachineLimits limits;
-  InventoryRoots roots;
-  std::string toolVersion = "irdload 1.0.0";
 };
 
 struct StationSummary {

@@ -36,7 +36,7 @@ struct StationPlan {
   std::chrono::milliseconds replyWait = SerialPort::kDefaultReplyWait;
   MachineLimits limits;
   InventoryRoots roots;
-  std::string toolVersion;
+  std::string toolVersion = "irdload 1.0.0";
   std::string host;
 };
 

@@ -254,6 +254,29 @@ TEST_F(StationCliTest, RefusalsAreJsonOnStandardOutputAndTextOnStandardError) {
   }
 }
 
+// A barcode scanner types one line per unit: each arms the next unit and names it.
+TEST_F(StationCliTest, ScannedIdsArmAndNameTheUnits) {
+  const std::string image = Image(2000);
+  test::IrdFarm farm(Links(), 1);
+  ASSERT_TRUE(farm.started());
+  test::Process station;
+  ASSERT_TRUE(station.Start(IRDLOAD_CLI, {"station", "--json", "--port", "A=" + farm.Link(1),
+                                          "--next-unit", "prompt", "--ask-unit-id", "--units",
+                                          "2", "--report", Out(), image}));
+  ASSERT_TRUE(station.Write("SN-1\r\nSN-2\n"));
+  const auto code = station.Wait(kBound);
+  ASSERT_TRUE(code);
+  EXPECT_EQ(*code, EXIT_OK) << station.err();
+  const auto ends = Of(Events(station.out()), "end");
+  ASSERT_EQ(ends.size(), 2u);
+  EXPECT_EQ(ends[0]["unitId"].text, "SN-1");
+  EXPECT_EQ(ends[1]["unitId"].text, "SN-2");
+  std::ifstream csv(Out() + "/units.csv");
+  std::size_t lines = 0;
+  for (std::string l; std::getline(csv, l);) lines += l.find("SN-") != std::string::npos;
+  EXPECT_EQ(lines, 2u);
+}
+
 TEST_F(StationCliTest, SendWritesTheSameEventsAndARecordWithTheUnitId) {
   const std::string image = Image(3000);
   const test::Result r = test::Cli({"send", "--simulate", "--baud", "0", "--json", "--report",

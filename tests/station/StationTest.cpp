@@ -69,6 +69,7 @@ TEST_F(StationTest, FailingUnitIsRetriedOnTheSameIrdThenRecordedAsFailed) {
   StationOptions o = Options({farm.Link(1)}, image);
   o.units = 1;
   o.retries = 1;
+  o.traceDir = (dir_.path() / "traces").string();
   StationDriver d(o);
   ASSERT_TRUE(d.Start());
   ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); }));
@@ -83,6 +84,11 @@ TEST_F(StationTest, FailingUnitIsRetriedOnTheSameIrdThenRecordedAsFailed) {
   EXPECT_FALSE(records[0]["loaded"].boolean);
   EXPECT_EQ(records[0]["attempts"].Int(), 2);
   EXPECT_EQ(records[0]["earlierAttempts"].items.size(), 1u);
+  // One trace per attempt; the record names the last.
+  EXPECT_EQ(records[0]["trace"].text, (dir_.path() / "traces" / "P1-unit1-attempt2.trace").string());
+  for (const char* name : {"P1-unit1.trace", "P1-unit1-attempt2.trace"}) {
+    EXPECT_GT(std::filesystem::file_size(dir_.path() / "traces" / name), 0u) << name;
+  }
   EXPECT_EQ(farm.Report().at({1, 1}).files, 2u) << "both attempts went to the same IRD";
 }
 
