@@ -142,11 +142,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     return EXIT_OK;
   } catch (const CLI::ParseError& e) {
     Complain(err, e.what(), "Run with --help for usage.");
-    if (json) {
-      station::JsonEventWriter events(out, {});
-      events.Error(EXIT_REFUSED, e.what(), "Run with --help for usage.");
-      events.Summary(0, 0, false, EXIT_REFUSED);
-    }
+    if (json) station::JsonEventWriter(out, {}).Refused(EXIT_REFUSED, e.what(), "Run with --help for usage.");
     return EXIT_REFUSED;
   }
   if (*sendCmd) {

@@ -279,16 +279,16 @@ int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
   if (const std::optional<int> refused = Prepare(options, prepared, refusal)) {
     err << refusal.str();
     if (json) {
-      std::optional<SendEvents> events;
-      ConsoleHost none("", "", "", err, err, false);
-      events.emplace(none, options.port, options.port, options.files, json, "", options.unitId);
       // The complaint's first line is the message, the indented rest its detail.
       std::istringstream lines(refusal.str());
       std::string message, detail, line;
       std::getline(lines, message);
       if (message.rfind("irdload-cli: ", 0) == 0) message.erase(0, 13);
-      while (std::getline(lines, line)) detail += (detail.empty() ? "" : " ") + line.substr(line.find_first_not_of(' ') == std::string::npos ? 0 : line.find_first_not_of(' '));
-      events->Refused(*refused, message, detail);
+      while (std::getline(lines, line)) {
+        const auto text = line.find_first_not_of(' ');
+        if (text != std::string::npos) detail += (detail.empty() ? "" : " ") + line.substr(text);
+      }
+      station::JsonEventWriter(*json, {}).Refused(*refused, message, detail);
     }
     return *refused;
   }
@@ -296,7 +296,7 @@ int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
   const RunResult result = RunDownload(options, prepared, human, err, events, json);
   const int code = Verdict(prepared, result, human, err);
   if (!result.refused.empty()) {
-    events->Refused(code, result.refused, "");
+    if (json) station::JsonEventWriter(*json, {}).Refused(code, result.refused, "");
   } else {
     events->Finished(code, result.portOpenFailed, result.stopped);
   }

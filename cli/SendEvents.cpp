@@ -81,12 +81,6 @@ void SendEvents::Finished(int exitCode, bool portOpenFailed, bool stopped) {
   }
 }
 
-void SendEvents::Refused(int exitCode, const std::string& message, const std::string& detail) {
-  if (!json_) return;
-  json_->Error(exitCode, message, detail);
-  json_->Summary(0, 0, false, exitCode);
-}
-
 void SendEvents::OnEvent(const EngineEvent& event) {
   console_.OnEvent(event);
   observer_.OnEvent(event);

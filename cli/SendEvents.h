@@ -31,8 +31,6 @@ class SendEvents : public EngineHost {
   void Tick();
   /// The end: the record (when the unit happened), the end event and the summary.
   void Finished(int exitCode, bool portOpenFailed, bool stopped);
-  /// A run that was refused before it started.
-  void Refused(int exitCode, const std::string& message, const std::string& detail);
 
   void OnEvent(const EngineEvent& event) override;
   std::string SelectedPortName() override { return console_.SelectedPortName(); }

@@ -140,11 +140,7 @@ int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream
   SignalFd signals(options.handleSignals);
   const auto refuse = [&] {
     Complain(err, error);
-    if (options.json) {
-      station::JsonEventWriter json(out, {});
-      json.Error(EXIT_REFUSED, error, "");
-      json.Summary(0, 0, false, EXIT_REFUSED);
-    }
+    if (options.json) station::JsonEventWriter(out, {}).Refused(EXIT_REFUSED, error, "");
     return EXIT_REFUSED;
   };
   if (!Translate(options, so, &error)) return refuse();

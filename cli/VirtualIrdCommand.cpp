@@ -136,10 +136,13 @@ class Farm {
       return true;
     }
     for (std::string f; words >> f;) faults.push_back(f);
+    if (verb != "plug" && verb != "swap" && verb != "unplug") {
+      Complain(err_, "unknown command \"" + verb + "\"", kHelp);
+      return true;
+    }
+    if (verb != "plug") Unplug(n);
     std::string error;
-    if (verb == "unplug" || verb == "swap") Unplug(n);
-    if ((verb == "plug" || verb == "swap") && !Plug(n, faults, &error)) Complain(err_, error);
-    if (verb != "plug" && verb != "swap" && verb != "unplug") Complain(err_, "unknown command \"" + verb + "\"", kHelp);
+    if (verb != "unplug" && !Plug(n, faults, &error)) Complain(err_, error);
     return true;
   }
 

@@ -44,12 +44,22 @@ void HotPlugWatcher::Add(std::string path, Listener listener) {
 }
 
 void HotPlugWatcher::Rewatch(Entry& e) {
-  std::filesystem::path folder = e.folder;
-  while (!IsFolder(folder.string()) && folder.has_parent_path() && folder != folder.root_path()) {
-    folder = folder.parent_path();
+  const std::filesystem::path target = e.folder;
+  for (;;) {
+    std::filesystem::path folder = target;
+    while (!IsFolder(folder.string()) && folder.has_parent_path() &&
+           folder != folder.root_path()) {
+      folder = folder.parent_path();
+    }
+    e.wd = inotify_add_watch(fd_, folder.c_str(), kFolderEvents);
+    e.onOwnFolder = e.wd >= 0 && folder == target;
+    if (e.wd < 0 || e.onOwnFolder) return;
+    // A folder on the way made between the look and the watch sent its event to nobody: look
+    // again now that the watch is there.
+    std::filesystem::path next = target;
+    while (next.parent_path() != folder) next = next.parent_path();
+    if (!IsFolder(next.string())) return;
   }
-  e.wd = inotify_add_watch(fd_, folder.c_str(), kFolderEvents);
-  e.onOwnFolder = e.wd >= 0 && folder == std::filesystem::path(e.folder);
 }
 
 bool HotPlugWatcher::Start(std::string* error) {

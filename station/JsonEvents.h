@@ -30,6 +30,11 @@ class JsonEventWriter {
   void Error(int exitCode, const std::string& message, const std::string& detail);
   /// The last line of every run.
   void Summary(std::uint32_t ok, std::uint32_t failed, bool stopped, int exitCode);
+  /// Error and summary: all a run that never started writes.
+  void Refused(int exitCode, const std::string& message, const std::string& detail) {
+    Error(exitCode, message, detail);
+    Summary(0, 0, false, exitCode);
+  }
 
  private:
   struct PortState {
