@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -71,6 +72,7 @@ class PortRunner {
   UnitObserver observer_;
   std::unique_ptr<DownloadEngine> engine_;
   bool engineInited_ = false;
+  std::chrono::steady_clock::time_point lastEnd_{};  // of the last attempt on the engine
 
   // The inbox.
   mutable std::mutex mu_;

@@ -12,6 +12,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// The engine purges the line when it reopens the port for the next attempt. The previous
+// attempt's last answer (0xED) may still be on its way (in an adapter's buffer, or a
+// pseudo-terminal's): purged, it never reaches an IRD that then ignores every connect request.
+constexpr auto kLineSettle = 500ms;
+
 // A failure worth another attempt on the same IRD. A vanished adapter is not: whatever comes
 // back may be another receiver.
 bool Retryable(const Outcome& outcome) {
@@ -76,6 +81,10 @@ PortRunner::UnitResult PortRunner::RunUnit(std::uint32_t unit, const std::string
       engine_->Init(observer_, spec_.path);
       engineInited_ = true;
     }
+    {
+      std::unique_lock lk(mu_);
+      cv_.wait_until(lk, lastEnd_ + kLineSettle, [&] { return stopNow_; });
+    }
     observer_.ClearOpenFailure();
     const bool started = engine_->StartDownload() == 1;
     if (started && observer_.openFailed()) engine_->Finish();
@@ -89,6 +98,7 @@ PortRunner::UnitResult PortRunner::RunUnit(std::uint32_t unit, const std::string
     }
     while (!engine_->WaitIdle(1s)) {
     }
+    lastEnd_ = std::chrono::steady_clock::now();
     link_->port().SetTap({});
     const AttemptStats stats = observer_.stats();
     const Outcome outcome = stats.outcome.value_or(Outcome{});

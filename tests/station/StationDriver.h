@@ -71,6 +71,29 @@ class StationDriver {
     }
     return n;
   }
+  /// Every event so far, one line each, for a failure's message.
+  std::string Story() const {
+    std::string text;
+    for (const auto& e : events_) {
+      text += "port " + std::to_string(e.port) + ": ";
+      if (const auto* p = std::get_if<station::PhaseChanged>(&e.body)) {
+        text += std::string(station::PhaseName(p->phase)) + " " + p->status + " " + p->detail;
+      } else if (const auto* u = std::get_if<station::UnitStarted>(&e.body)) {
+        text += "start unit " + std::to_string(u->unit) + " attempt " + std::to_string(u->attempt);
+      } else if (const auto* m = std::get_if<station::MessageShown>(&e.body)) {
+        text += "message " + m->text + " " + m->detail;
+      } else if (const auto* end = std::get_if<station::UnitEnded>(&e.body)) {
+        text += "end unit " + std::to_string(end->unit) + " " +
+                std::string(OutcomeName(end->outcome.kind)) + " " + end->outcome.detail;
+      } else if (const auto* g = std::get_if<station::ProgressShown>(&e.body)) {
+        text += "progress " + std::to_string(g->packetsDone) + "/" + std::to_string(g->packets);
+      } else {
+        text += "finished";
+      }
+      text += "\n";
+    }
+    return text;
+  }
   bool InPhase(std::size_t port, station::PortPhase phase) const {
     for (auto it = events_.rbegin(); it != events_.rend(); ++it) {
       const auto* p = std::get_if<station::PhaseChanged>(&it->body);

@@ -48,7 +48,7 @@ TEST_F(StationTest, AdapterThatAppearsLaterIsLoadedOnceItDoes) {
   ASSERT_TRUE(farm.Plug(1));
   std::filesystem::create_directories(byPath);
   std::filesystem::create_symlink(farm.Link(1), port);
-  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); }));
+  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
   d.Drain();
   ASSERT_EQ(d.Units(0).size(), 1u);
   EXPECT_EQ(d.Units(0)[0].outcome.kind, OutcomeKind::Success);
@@ -72,7 +72,7 @@ TEST_F(StationTest, FailingUnitIsRetriedOnTheSameIrdThenRecordedAsFailed) {
   o.traceDir = (dir_.path() / "traces").string();
   StationDriver d(o);
   ASSERT_TRUE(d.Start());
-  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); }));
+  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
   d.Drain();
   EXPECT_EQ(d.Count<UnitStarted>(0), 2u);
   ASSERT_EQ(d.Units(0).size(), 1u);
@@ -105,7 +105,7 @@ TEST_F(StationTest, NextUnitWaitsForTheReplugAndGoesToTheNewIrd) {
   // Given time to go wrong, it does not call the same receiver again.
   EXPECT_FALSE(d.WaitFor([&] { return d.Count<UnitStarted>(0) > 1; }, 1500ms));
   ASSERT_TRUE(farm.Swap(1));
-  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); }));
+  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
   d.Drain();
   const auto irds = farm.Report();
   ASSERT_EQ(irds.size(), 2u);
@@ -131,7 +131,7 @@ TEST_F(StationTest, AdapterPulledOutMidTransferFailsTheUnitAndTheNextWaitsForIt)
   EXPECT_EQ(d.Units(0)[0].outcome.reason, FailureReason::AdapterDisconnected);
   ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForAdapter); }));
   ASSERT_TRUE(farm.Plug(1));
-  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); }));
+  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
   d.Drain();
   ASSERT_EQ(d.Units(0).size(), 2u);
   EXPECT_EQ(d.Units(0)[1].outcome.kind, OutcomeKind::Success);
@@ -158,7 +158,7 @@ TEST_F(StationTest, QuietLineArmsTheNextUnit) {
   ASSERT_TRUE(d.WaitFor([&] { return d.Count<ProgressShown>(0) > 0; }));
   // The cable moves to the next receiver while the first is loading.
   ASSERT_TRUE(farm.Plug(1));
-  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); }));
+  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
   d.Drain();
   const auto irds = farm.Report();
   EXPECT_EQ(irds.at({1, 1}).loaded, std::vector<bool>{true});
@@ -181,7 +181,7 @@ TEST_F(StationTest, PromptedUnitsCarryTheOperatorsIds) {
   d.station().Arm(0, "SN-0001");
   ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForNextUnit); }));
   d.station().Arm(0, "SN-0002");
-  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); }));
+  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
   d.Drain();
   ASSERT_EQ(d.Units(0).size(), 2u);
   EXPECT_EQ(d.Units(0)[0].unitId, "SN-0001");
