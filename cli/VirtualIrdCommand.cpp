@@ -15,6 +15,8 @@
 #include "cli/FaultText.h"
 #include "cli/SignalFd.h"
 #include "engine/Sha256.h"
+#include "engine/Link.h"
+#include "sim/LineClock.h"
 #include "sim/VirtualIrd.h"
 
 namespace irdload::cli {
@@ -96,27 +98,41 @@ class Farm {
     for (const auto& [n, s] : sockets_) {
       for (std::size_t k = 0; k < s.irds.size(); ++k) {
         const sim::Report r = s.irds[k]->GetReport();
-        std::string shas, ok;
+        std::string shas, ok, answered;
         for (const auto& f : r.files) {
           Sha256 sha;
           sha.Update(f.header.data(), f.header.size());
           sha.Update(f.payload.data(), f.payload.size());
           shas += (shas.empty() ? "" : ",") + ToHex(sha.Final());
-          ok += (ok.empty() ? "" : ",") +
-                std::string(f.terminated && f.successTerminate ? "1" : "0");
+          // Loaded: the IRD holds the whole file and sent its success terminate request.
+          ok += (ok.empty() ? "" : ",") + std::string(f.successTerminate ? "1" : "0");
+          answered += (answered.empty() ? "" : ",") + std::string(f.terminated ? "1" : "0");
         }
-        const auto& t = r.timing;
-        const long long lineNs =
-            t.firstConnectRequestAt.count() > 0 && t.lastTerminateAnswerAt.count() > 0
-                ? (t.lastTerminateAnswerAt - t.firstConnectRequestAt).count()
-                : 0;
+        const long long lineNs = LineNs(r.timing);
         out_ << "ird " << n << ' ' << k + 1 << " slave=" << s.irds[k]->SlavePath()
              << " files=" << r.files.size() << " loaded=" << (ok.empty() ? "-" : ok)
+             << " answered=" << (answered.empty() ? "-" : answered)
              << " sha256=" << (shas.empty() ? "-" : shas) << " lineGone=" << r.lineGone
              << " lineNs=" << lineNs << '\n';
       }
     }
     out_ << "end-of-report" << std::endl;
+  }
+
+  // From the first connect request to the terminate answer's end; 0 when unknown. A PC that
+  // purges its port as it closes may discard its terminate answer before the IRD reads it:
+  // then the line's end is the success terminate request's end and one byte more.
+  long long LineNs(const sim::LineTiming& t) const {
+    if (t.firstConnectRequestAt.count() == 0) return 0;
+    if (t.lastTerminateAnswerAt.count() > 0) {
+      return (t.lastTerminateAnswerAt - t.firstConnectRequestAt).count();
+    }
+    for (auto it = t.replies.rbegin(); it != t.replies.rend(); ++it) {
+      if (it->byte == CMD_TERMINATE_OK) {
+        return (it->writtenAt + sim::ByteLineTime(options_.baud) - t.firstConnectRequestAt).count();
+      }
+    }
+    return 0;
   }
 
   // One command line; false for quit.

@@ -138,6 +138,11 @@ void PortRunner::Main() {
     armed = false;
     unitId.reset();
   }
+  // Closing purges the line: the last unit's answer must have reached its IRD first.
+  {
+    std::unique_lock lk(mu_);
+    cv_.wait_until(lk, lastEnd_ + kLineSettle, [&] { return stopNow_; });
+  }
   link_->Close();
   Post(PhaseChanged{halted ? PortPhase::Halted : PortPhase::Done, {}, {}});
   Post(PortFinished{ok_.load(), failed_.load(), halted});

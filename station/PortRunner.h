@@ -22,6 +22,12 @@
 
 namespace irdload::station {
 
+/// The engine purges the line when it closes or reopens the port. The last answer of an
+/// attempt (0xED) may still be on its way (in an adapter's buffer, or a pseudo-terminal's):
+/// purged, it never reaches an IRD that then ignores every connect request. A port waits this
+/// long after an attempt before it closes or reopens.
+inline constexpr std::chrono::milliseconds kLineSettle{500};
+
 class PortRunner {
  public:
   /// `halt` is called (from this port's thread) when the port cannot go on and no port should

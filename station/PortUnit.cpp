@@ -12,11 +12,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The engine purges the line when it reopens the port for the next attempt. The previous
-// attempt's last answer (0xED) may still be on its way (in an adapter's buffer, or a
-// pseudo-terminal's): purged, it never reaches an IRD that then ignores every connect request.
-constexpr auto kLineSettle = 500ms;
-
 // A failure worth another attempt on the same IRD. A vanished adapter is not: whatever comes
 // back may be another receiver.
 bool Retryable(const Outcome& outcome) {

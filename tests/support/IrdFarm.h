@@ -24,7 +24,8 @@ namespace irdload::test {
 struct FarmIrd {
   std::string slave;
   std::size_t files = 0;
-  std::vector<bool> loaded;  ///< per file: the success terminate was sent and answered
+  std::vector<bool> loaded;    ///< per file: whole, and the success terminate request sent
+  std::vector<bool> answered;  ///< per file: the PC answered its terminate request
   std::vector<std::string> sha256;
   bool lineGone = false;
   long long lineNs = 0;
@@ -77,10 +78,11 @@ class IrdFarm {
         if (key == "files") ird.files = std::stoul(value);
         if (key == "lineGone") ird.lineGone = value == "1";
         if (key == "lineNs") ird.lineNs = std::stoll(value);
-        if ((key == "loaded" || key == "sha256") && value != "-") {
+        if ((key == "loaded" || key == "answered" || key == "sha256") && value != "-") {
           std::istringstream parts(value);
           for (std::string p; std::getline(parts, p, ',');) {
             if (key == "loaded") ird.loaded.push_back(p == "1");
+            if (key == "answered") ird.answered.push_back(p == "1");
             if (key == "sha256") ird.sha256.push_back(p);
           }
         }
