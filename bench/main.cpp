@@ -15,6 +15,7 @@
 #include "bench/Experiments.h"
 #include "bench/Peer.h"
 #include "bench/PtyDelivery.h"
+#include "bench/StationBench.h"
 #include "bench/Table.h"
 #include "bench/Workspace.h"
 
@@ -23,8 +24,9 @@ namespace {
 using irdload::bench::Row;
 
 constexpr const char* kUsage =
-    "usage: irdload-bench [--quick] [--results FILE]\n"
-    "  --quick           64 KiB only and fewer repetitions (about a minute)\n"
+    "usage: irdload-bench [--quick] [--only station] [--results FILE]\n"
+    "  --quick           64 KiB only and fewer repetitions (a few minutes)\n"
+    "  --only station    only the station figure (many ports at once)\n"
     "  --results FILE    also write the table, the date and the core count to FILE\n"
     "Prints the benchmark table (markdown) on standard output. Exits 0 unless a measurement\n"
     "broke; a missed goal is reported in the table, not in the exit status.\n";
@@ -32,6 +34,7 @@ constexpr const char* kUsage =
 struct Arguments {
   bool help = false;
   bool quick = false;
+  bool stationOnly = false;
   std::string resultsPath;
 };
 
@@ -42,6 +45,9 @@ bool Parse(int argc, char** argv, Arguments& out) {
       out.help = true;
     } else if (arg == "--quick") {
       out.quick = true;
+    } else if (arg == "--only" && i + 1 < argc && std::string(argv[i + 1]) == "station") {
+      out.stationOnly = true;
+      ++i;
     } else if (arg == "--results" && i + 1 < argc) {
       out.resultsPath = argv[++i];
     } else {
@@ -112,11 +118,14 @@ int main(int argc, char** argv) {
   irdload::bench::BenchContext context(args.quick, self.parent_path(), workspace);
 
   std::vector<Row> rows;
-  const auto ours = irdload::bench::MeasureCliEfficiency(context, rows);
-  irdload::bench::MeasurePeer(context, ours, rows);
-  irdload::bench::MeasureDialogCost(context, rows);
-  irdload::bench::MeasureWaitExperiments(context, rows);
-  irdload::bench::MeasurePtyDelivery(context, rows);
+  if (!args.stationOnly) {
+    const auto ours = irdload::bench::MeasureCliEfficiency(context, rows);
+    irdload::bench::MeasurePeer(context, ours, rows);
+    irdload::bench::MeasureDialogCost(context, rows);
+    irdload::bench::MeasureWaitExperiments(context, rows);
+    irdload::bench::MeasurePtyDelivery(context, rows);
+  }
+  irdload::bench::MeasureStation(context, rows);
 
   const std::string table = irdload::bench::RenderTable(rows);
   std::cout << table << std::flush;

@@ -4,6 +4,7 @@
 #include "cli/Console.h"
 #include "cli/Doctor.h"
 #include "irdload/BuildInfo.h"
+#include "station/JsonEvents.h"
 
 namespace irdload::cli {
 
@@ -50,7 +51,71 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                       "the first connect request of a file (0: call until stopped)")
       ->capture_default_str()
       ->check(CLI::NonNegativeNumber);
+  sendCmd->add_flag("--json", send.json,
+                    "JSON Lines on standard output (see docs/json-events.md); the person's text "
+                    "goes to standard error");
+  sendCmd->add_option("--report", send.reportDir,
+                      "Write the unit's record (JSON) into this folder and a line in its units.csv");
+  sendCmd->add_option("--unit-id", send.unitId, "The receiver's id, for its record");
   sendCmd->add_option("files", send.files, "FILE [SECOND]")->required()->expected(1, 2);
+
+  StationCliOptions station;
+  CLI::App* stationCmd = app.add_subcommand(
+      "station", "Load FILE [SECOND] into unit after unit on several ports at once");
+  stationCmd->add_option("--port,-p", station.ports,
+                         "A port: a device path, a /dev/serial/by-path or by-id link, COMn, or "
+                         "LABEL=PATH; once per port")
+      ->required()
+      ->allow_extra_args(false);
+  std::uint32_t units = 0;
+  CLI::Option* unitsOpt = stationCmd->add_option(
+      "--units", units, "Units per port, loaded or failed (default: until Ctrl-C)");
+  unitsOpt->check(CLI::PositiveNumber);
+  stationCmd->add_option("--retries", station.retries,
+                         "Whole-unit retries on the same IRD before the unit counts as failed")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 100));
+  stationCmd->add_option("--next-unit", station.nextUnit,
+                         "What arms a port's next unit: prompt (Enter, or the unit id; the "
+                         "default when standard input is a terminal), replug (the adapter "
+                         "vanished and came back; the default otherwise) or quiet:SECONDS (the "
+                         "IRD left connect requests unanswered that long)");
+  stationCmd->add_flag("--ask-unit-id", station.askUnitId,
+                       "Read each unit's id from standard input (one line per unit, as a "
+                       "barcode scanner types it) before loading it");
+  stationCmd->add_flag("--json", station.json,
+                       "JSON Lines on standard output (see docs/json-events.md)");
+  stationCmd->add_option("--report", station.reportDir,
+                         "One JSON record per unit in this folder, and a line per unit in its "
+                         "units.csv");
+  stationCmd->add_option("--trace-dir", station.traceDir, "One wire trace per unit in this folder");
+  int stationConnectTimeout = 0;
+  stationCmd->add_option("--connect-timeout", stationConnectTimeout,
+                         "Count a unit as failed when its IRD has not asked for the header this "
+                         "many seconds after the first connect request (0: call until it answers)")
+      ->capture_default_str()
+      ->check(CLI::NonNegativeNumber);
+  int stationReadPauses = 50;
+  stationCmd->add_option("--read-pauses", stationReadPauses,
+                         "As for send: how many 1 ms pauses a reply may take to start arriving")
+      ->capture_default_str()
+      ->check(CLI::Range(10, 10000));
+  stationCmd->add_option("files", station.files, "FILE [SECOND]")->required()->expected(1, 2);
+
+  VirtualIrdOptions farm;
+  CLI::App* farmCmd = app.add_subcommand(
+      "virtual-ird", "Run virtual IRDs on pseudo-terminals, for trying the station without receivers");
+  farmCmd->add_option("--count", farm.count, "IRDs plugged in at the start")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 999));
+  farmCmd->add_option("--links", farm.linkDir,
+                      "Folder for the links ird1, ird2, ... (standing for /dev/serial/by-path)");
+  farmCmd->add_option("--baud", farm.baud, "Line speed (0: as fast as possible)")
+      ->capture_default_str();
+  farmCmd->add_option("--fault", farm.faults, "A fault for every IRD, as Kind[@at[:value]]")
+      ->allow_extra_args(false);
+  farmCmd->add_option("--seed", farm.seed, "Seed of the faults' details")->capture_default_str();
+  farmCmd->add_flag("--timing", farm.timing, "Report each IRD's line time (for benchmarks)");
 
   std::string inspectFile;
   CLI::App* inspectCmd = app.add_subcommand("inspect", "Show an upgrade file's header and whether it would load");
@@ -76,16 +141,21 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   sampleCmd->add_option("--seed", sample.seed, "Payload pattern seed")->capture_default_str();
   sampleCmd->add_option("path", sample.path, "Where to write it")->required();
 
+  // Under --json standard output carries JSON only, even for a mistake in the options.
+  bool json = false;
+  for (int i = 1; i < argc; ++i) json = json || std::string(argv[i]) == "--json";
+  std::ostream& text = json ? err : out;
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    out << app.help();
+    text << app.help();
     return EXIT_OK;
   } catch (const CLI::CallForVersion&) {
-    out << "irdload-cli " << build::kVersion << "\n";
+    text << "irdload-cli " << build::kVersion << "\n";
     return EXIT_OK;
   } catch (const CLI::ParseError& e) {
     Complain(err, e.what(), "Run with --help for usage.");
+    if (json) station::JsonEventWriter(out, {}).Refused(EXIT_REFUSED, e.what(), "Run with --help for usage.");
     return EXIT_REFUSED;
   }
   if (*sendCmd) {
@@ -93,6 +163,13 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     send.replyWait = std::chrono::milliseconds(readPauses);
     return RunSend(send, out, err);
   }
+  if (*stationCmd) {
+    if (*unitsOpt) station.units = units;
+    station.connectTimeout = std::chrono::seconds(stationConnectTimeout);
+    station.replyWait = std::chrono::milliseconds(stationReadPauses);
+    return RunStation(station, out, err);
+  }
+  if (*farmCmd) return RunVirtualIrd(farm, out, err);
   if (*inspectCmd) return RunInspect(inspectFile, out, err);
   if (*portsCmd) return RunPorts({}, out);
   if (*sampleCmd) return RunMakeSample(sample, out, err);

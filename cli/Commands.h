@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -35,9 +36,40 @@ struct SendOptions {
   /// How long a reply may take to start arriving (ReadByte's bound).
   std::chrono::milliseconds replyWait{50};
   bool handleSignals = true;  // tests run the command without touching the process's signals
+  bool json = false;          // JSON Lines on `out`, the person's text on `err`
+  std::string reportDir;      // one record for the unit
+  std::string unitId;
+};
+
+struct StationCliOptions {
+  std::vector<std::string> ports;  // as typed: PATH or LABEL=PATH
+  std::vector<std::string> files;
+  std::optional<std::uint32_t> units;
+  int retries = 0;
+  std::string nextUnit;  // prompt, replug or quiet:SECONDS; empty: prompt on a terminal
+  bool askUnitId = false;
+  bool json = false;
+  std::string reportDir, traceDir;
+  std::chrono::seconds connectTimeout{0};
+  std::chrono::milliseconds replyWait{50};
+  bool handleSignals = true;
+  int inputFd = 0;  // where Enter and unit ids come from
+  InventoryRoots roots;
+};
+
+struct VirtualIrdOptions {
+  int count = 1;
+  std::uint32_t baud = 115200;
+  std::string linkDir;              // links ird1, ird2, ... standing for /dev/serial/by-path
+  std::vector<std::string> faults;  // for every IRD, as "Kind[@at[:value]]"
+  std::uint64_t seed = 1;
+  bool timing = false;  // each IRD keeps the line timing its report line shows
+  bool handleSignals = true;
 };
 
 int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err);
+int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream& err);
+int RunVirtualIrd(const VirtualIrdOptions& options, std::ostream& out, std::ostream& err);
 int RunInspect(const std::string& file, std::ostream& out, std::ostream& err);
 int RunPorts(const InventoryRoots& roots, std::ostream& out);
 

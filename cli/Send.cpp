@@ -8,72 +8,31 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/ConsoleHost.h"
-#include "cli/WireTrace.h"
+#include "cli/FaultText.h"
+#include "cli/SendEvents.h"
+#include "station/WireTrace.h"
 #include "engine/DownloadEngine.h"
 #include "engine/FileChoice.h"
 #include "engine/Image.h"
 #include "sim/VirtualIrd.h"
+#include "station/UnitFiles.h"
 
 namespace irdload::cli {
 namespace {
 
 using namespace std::chrono_literals;
 
-struct CheckedFile {
-  std::string path;
-  ImageCheck seen;
-};
+using station::CheckedFile;
 
-// The file choice checked before any port is touched: the dialog's extension rules, then
-// every check the engine's load makes. Prints the refusal and returns false.
+// Prints the refusal and returns false.
 bool CheckFiles(const std::vector<std::string>& files, std::vector<CheckedFile>& checked,
                 std::ostream& err) {
-  if (files.empty() || files.size() > 2) {
-    Complain(err, "give one upgrade file (.uuc), or a pair (.u01 then .u02)");
-    return false;
-  }
-  const std::string ext = ChosenExtension(files[0]);
-  if (ext != "uuc" && ext != "u01") {
-    Complain(err, "Invalid File", files[0] + ": the first file must end in .uuc or .u01");
-    return false;
-  }
-  if (ext == "uuc" && files.size() == 2) {
-    Complain(err, "a single-file upgrade (.uuc) takes no second file");
-    return false;
-  }
-  if (ext == "u01" && files.size() == 1) {
-    Complain(err, "the first file of a pair (.u01) needs its second file (.u02)");
-    return false;
-  }
-  if (files.size() == 2 && ChosenExtension(files[1]) != "u02") {
-    Complain(err, "Invalid Second File", files[1] + ": the second file must end in .u02");
-    return false;
-  }
-  ImageKind kind = IMAGE_NONE;
-  for (const auto& path : files) {
-    ImageFile file;
-    std::string why;
-    if (!file.Open(path, &why)) {
-      Complain(err, "Open Error!", why);
-      return false;
-    }
-    CheckedFile c{path, InspectImage(file, kind)};
-    if (!c.seen.loads()) {
-      Complain(err, c.seen.refusal, path);
-      return false;
-    }
-    kind = c.seen.kindAfterLoad;
-    checked.push_back(std::move(c));
-  }
-  const std::optional<std::uint32_t> secondType =
-      checked.size() > 1 ? std::optional(checked[1].seen.typeCode) : std::nullopt;
-  if (const std::optional<Refusal> refusal =
-          CheckChoiceTypes(checked[0].path, checked[0].seen.typeCode,
-                           checked.size() > 1 ? checked[1].path : "", secondType)) {
+  if (const std::optional<Refusal> refusal = station::CheckUnitFiles(files, checked)) {
     Complain(err, refusal->message, refusal->detail);
     return false;
   }
@@ -122,47 +81,6 @@ int VerifySimulated(const sim::Report& report, const std::vector<ImageLoaded>& l
   return EXIT_OK;
 }
 
-// Decimal digits only, within 32 bits: "-1" or "4294967296" must not wrap into a position.
-bool ParseCount(const std::string& text, std::uint32_t& out) {
-  if (text.empty() || text.size() > 10 ||
-      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    return false;
-  }
-  const unsigned long long n = std::stoull(text);
-  if (n > 0xFFFFFFFFull) return false;
-  out = static_cast<std::uint32_t>(n);
-  return true;
-}
-
-// "Kind[@at[:value]]" as a fault of the virtual IRD; DelayReply's value is in microseconds.
-bool ParseFault(const std::string& text, sim::Fault& fault) {
-  const auto atPos = text.find('@');
-  const std::string name = text.substr(0, atPos);
-  bool known = false;
-  for (int k = 0; k <= static_cast<int>(sim::FaultKind::HangUpAt); ++k) {
-    if (sim::FaultKindName(static_cast<sim::FaultKind>(k)) == name) {
-      fault.kind = static_cast<sim::FaultKind>(k);
-      known = true;
-    }
-  }
-  if (!known) return false;
-  if (atPos == std::string::npos) return true;
-  const std::string rest = text.substr(atPos + 1);
-  const auto colon = rest.find(':');
-  std::uint32_t at = 0, value = 0;
-  if (!ParseCount(rest.substr(0, colon), at)) return false;
-  fault.at = at;
-  if (colon != std::string::npos) {
-    if (!ParseCount(rest.substr(colon + 1), value)) return false;
-    if (fault.kind == sim::FaultKind::DelayReply) {
-      fault.delay = std::chrono::microseconds{value};
-    } else {
-      fault.value = value;
-    }
-  }
-  return true;
-}
-
 // Blocks SIGINT and SIGTERM in this thread and every thread it starts, so that the command
 // takes them with sigtimedwait at its own pace instead of in a handler.
 class SignalCatcher {
@@ -193,7 +111,7 @@ struct Prepared {
   std::vector<CheckedFile> files;
   std::unique_ptr<sim::VirtualIrd> ird;  // with --simulate
   std::string port;
-  std::unique_ptr<WireTrace> trace;
+  std::unique_ptr<station::WireTrace> trace;
 };
 
 // Checks the files and options and makes the virtual IRD and the trace; an exit code when
@@ -227,7 +145,7 @@ std::optional<int> Prepare(const SendOptions& options, Prepared& p, std::ostream
                options.tracePath + " is " + input + ": give the trace another name");
       return EXIT_REFUSED;
     }
-    p.trace = std::make_unique<WireTrace>();
+    p.trace = std::make_unique<station::WireTrace>();
     std::string why;
     if (!p.trace->Open(options.tracePath, &why)) {
       Complain(err, "cannot write the trace", why);
@@ -243,14 +161,28 @@ struct RunResult {
   std::vector<ImageLoaded> loaded;
   bool portOpenFailed = false;
   bool stopped = false;
+  std::string refused;  // why the report folder takes no record
 };
 
 RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out,
-                      std::ostream& err) {
+                      std::ostream& err, std::optional<SendEvents>& events, std::ostream* json) {
   SignalCatcher signals(options.handleSignals);
   const bool interactive = ::isatty(STDOUT_FILENO) && &out == &std::cout;
-  ConsoleHost host(p.port, p.files[0].path, p.files.size() > 1 ? p.files[1].path : "", out, err,
-                   interactive);
+  ConsoleHost console(p.port, p.files[0].path, p.files.size() > 1 ? p.files[1].path : "", out,
+                      err, interactive);
+  // With --json or --report the unit's events also go to the station's observer.
+  std::vector<std::string> files;
+  for (const auto& f : p.files) files.push_back(f.path);
+  events.emplace(console, p.ird ? "virtual-ird" : options.port, p.port, files, json,
+                 options.reportDir, options.unitId);
+  std::string why;
+  if (!events->Prepare(&why)) {
+    Complain(err, why);
+    RunResult refused;
+    refused.refused = why;
+    return refused;
+  }
+  ConsoleHost& host = console;
   auto port = std::make_unique<SerialPortLink>(options.replyWait);
   if (p.trace) {
     port->port().SetTap([trace = p.trace.get()](WireDirection d, const std::uint8_t* bytes,
@@ -261,7 +193,8 @@ RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out
   engineOptions.connectTimeout = options.connectTimeout;
   auto engine = std::make_unique<DownloadEngine>(std::move(engineOptions));
   RunResult result;
-  if (!engine->Init(host, p.port)) return result;
+  events->Started();
+  if (!engine->Init(*events, p.port)) return result;
   if (host.portOpenFailure()) {
     result.portOpenFailed = true;
     return result;
@@ -287,6 +220,7 @@ RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out
   }
   while (!engine->WaitIdle(100ms)) {
     host.Render(false);
+    events->Tick();
     if (signals.Caught()) {
       result.stopped = true;
       engine->Finish();
@@ -300,6 +234,7 @@ RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out
 }
 
 int DownloadVerdict(const Prepared& p, const RunResult& r, std::ostream& out, std::ostream& err) {
+  if (!r.refused.empty()) return EXIT_REFUSED;
   if (r.portOpenFailed) return EXIT_PORT;
   if (r.stopped) {
     Complain(err, "stopped");
@@ -336,10 +271,36 @@ int Verdict(const Prepared& p, const RunResult& r, std::ostream& out, std::ostre
 }  // namespace
 
 int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
+  // Under --json standard output carries the events only; the person's text goes to err.
+  std::ostream& human = options.json ? err : out;
+  std::ostream* json = options.json ? &out : nullptr;
   Prepared prepared;
-  if (const std::optional<int> refused = Prepare(options, prepared, err)) return *refused;
-  const RunResult result = RunDownload(options, prepared, out, err);
-  return Verdict(prepared, result, out, err);
+  std::ostringstream refusal;
+  if (const std::optional<int> refused = Prepare(options, prepared, refusal)) {
+    err << refusal.str();
+    if (json) {
+      // The complaint's first line is the message, the indented rest its detail.
+      std::istringstream lines(refusal.str());
+      std::string message, detail, line;
+      std::getline(lines, message);
+      if (message.rfind("irdload-cli: ", 0) == 0) message.erase(0, 13);
+      while (std::getline(lines, line)) {
+        const auto text = line.find_first_not_of(' ');
+        if (text != std::string::npos) detail += (detail.empty() ? "" : " ") + line.substr(text);
+      }
+      station::JsonEventWriter(*json, {}).Refused(*refused, message, detail);
+    }
+    return *refused;
+  }
+  std::optional<SendEvents> events;
+  const RunResult result = RunDownload(options, prepared, human, err, events, json);
+  const int code = Verdict(prepared, result, human, err);
+  if (!result.refused.empty()) {
+    if (json) station::JsonEventWriter(*json, {}).Refused(code, result.refused, "");
+  } else {
+    events->Finished(code, result.portOpenFailed, result.stopped);
+  }
+  return code;
 }
 
 }  // namespace irdload::cli

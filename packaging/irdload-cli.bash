@@ -30,14 +30,14 @@ _irdload_cli() {
   COMPREPLY=()
   for ((i = 1; i < COMP_CWORD; i++)); do
     case ${COMP_WORDS[i]} in
-      send | inspect | ports | doctor | make-sample)
+      send | inspect | ports | doctor | make-sample | station | virtual-ird)
         command=${COMP_WORDS[i]}
         break
         ;;
     esac
   done
   if [[ -z $command ]]; then
-    COMPREPLY=($(compgen -W "send inspect ports doctor make-sample --help --version" -- "$cur"))
+    COMPREPLY=($(compgen -W "send inspect ports doctor make-sample station virtual-ird --help --version" -- "$cur"))
     return
   fi
 
@@ -46,11 +46,11 @@ _irdload_cli() {
       _irdload_cli_ports
       return
       ;;
-    --trace)
+    --trace | --report | --trace-dir | --links)
       _irdload_cli_files
       return
       ;;
-    --simulate-fault)
+    --simulate-fault | --fault)
       COMPREPLY=($(compgen -W "NackHeader NackPacket DropReply CorruptReply ClearBit20 Garbage
         SilentFrom FailTerminate CorruptPacketByte DelayReply HangUpAt" -- "$cur"))
       return
@@ -59,7 +59,11 @@ _irdload_cli() {
       COMPREPLY=($(compgen -W "single first second" -- "$cur"))
       return
       ;;
-    --baud | --read-pauses | --connect-timeout | --size | --seed)
+    --next-unit)
+      COMPREPLY=($(compgen -W "prompt replug quiet:" -- "$cur"))
+      return
+      ;;
+    --baud | --read-pauses | --connect-timeout | --size | --seed | --units | --retries | --count | --unit-id)
       return  # a number
       ;;
   esac
@@ -67,7 +71,10 @@ _irdload_cli() {
   local options
   case $command in
     send) options="--port --simulate --baud --simulate-fault --read-pauses --trace
-      --connect-timeout --help" ;;
+      --connect-timeout --json --report --unit-id --help" ;;
+    station) options="--port --units --retries --next-unit --ask-unit-id --json --report
+      --trace-dir --connect-timeout --read-pauses --help" ;;
+    virtual-ird) options="--count --links --baud --fault --seed --timing --help" ;;
     doctor) options="--json --help" ;;
     make-sample) options="--size --type --seed --help" ;;
     *) options="--help" ;;
@@ -77,7 +84,7 @@ _irdload_cli() {
     return
   fi
   case $command in
-    send | inspect) _irdload_cli_upgrade_files ;;
+    send | inspect | station) _irdload_cli_upgrade_files ;;
     doctor) _irdload_cli_ports ;;
     make-sample) _irdload_cli_files ;;
   esac

@@ -41,7 +41,7 @@ sorted() { tr ' ' '\n' | sed '/^$/d' | sort | tr '\n' ' ' | sed 's/ $//'; }
 # The long options of a --help text's Options section.
 help_options() { "$cli" "$@" --help | sed -n 's/^  \(-[a-z],\)\{0,1\}\(--[a-z-]*\).*/\2/p' | sorted; }
 
-check "commands" "--help --version doctor inspect make-sample ports send" ""
+check "commands" "--help --version doctor inspect make-sample ports send station virtual-ird" ""
 check "command prefix" "send" se
 check "upgrade files" "a.uuc b.u01 c.u02 sub" send ""
 check "upgrade file after options" "a.uuc" send --simulate a
@@ -54,11 +54,14 @@ check "number wanted" "" send --baud ""
 check "doctor options" "--help --json" doctor --
 check "doctor port" "COM1 COM2 COM3 COM4" doctor CO
 check "sample path" "notes.txt" make-sample no
+check "station files" "a.uuc b.u01 c.u02 sub" station --port /dev/ttyUSB0 ""
+check "next unit" "prompt quiet: replug" station --next-unit ""
+check "report folder" "sub" send --report su
 
 # Against the program itself.
 commands=$("$cli" --help | sed -n '/^Subcommands:/,/^$/s/^  \([a-z-]*\) .*/\1/p' | sorted)
 check "commands match --help" "--help --version $commands" ""
-for command in send doctor make-sample; do
+for command in send doctor make-sample station virtual-ird; do
   check "$command options match --help" "$(help_options "$command")" "$command" --
 done
 faults=$("$cli" send --help | sed -n 's/.*Kind\[@at\[:value\]\] (\(.*\)).*/\1/p' | tr -d ',' | sorted)

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "cli/Commands.h"
+#include "irdload/BuildInfo.h"
 #include "support/CliRun.h"
 #include "serial/SerialPort.h"
 #include "engine/Image.h"
@@ -258,7 +259,7 @@ TEST_F(CliTest, PortsOnAnEmptySystemSaysSo) {
 TEST_F(CliTest, HelpAndVersion) {
   Result r = Cli({"--version"});
   EXPECT_EQ(r.code, EXIT_OK);
-  EXPECT_EQ(r.out, "irdload-cli 1.0.0\n");
+  EXPECT_EQ(r.out, std::string("irdload-cli ") + build::kVersion + "\n");
   r = Cli({"send", "--help"});
   EXPECT_EQ(r.code, EXIT_OK);
   EXPECT_NE(r.out.find("--simulate"), std::string::npos);

@@ -1,10 +1,10 @@
-#include "cli/WireTrace.h"
+#include "station/WireTrace.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-namespace irdload::cli {
+namespace irdload::station {
 
 bool WireTrace::Open(const std::string& path, std::string* error) {
   path_ = path;
@@ -49,4 +49,4 @@ std::string WireTrace::failure() const {
   return failure_;
 }
 
-}  // namespace irdload::cli
+}  // namespace irdload::station

@@ -1,0 +1,130 @@
+#include "cli/StationView.h"
+
+#include <cstdio>
+
+#include "cli/Console.h"
+
+namespace irdload::cli {
+namespace {
+
+using station::PortPhase;
+
+std::string MinSec(double seconds) {
+  if (seconds < 0) return "--:--";
+  const long long s = static_cast<long long>(seconds);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02lld:%02lld", s / 60, s % 60);
+  return buf;
+}
+
+std::string UnitName(std::uint32_t unit, const std::string& id) {
+  return "unit " + std::to_string(unit) + (id.empty() ? "" : " (" + id + ")");
+}
+
+struct Line {
+  const station::PortEvent& event;
+
+  std::string operator()(const station::PhaseChanged& e) const {
+    switch (e.phase) {
+      case PortPhase::WaitingForAdapter: return "waiting for the adapter at " + e.detail;
+      case PortPhase::WaitingForNextUnit:
+      case PortPhase::WaitingForUnitId: return e.detail;
+      case PortPhase::Calling: return "calling the IRD";
+      case PortPhase::Done: return "done";
+      case PortPhase::Halted: return "halted";
+      default: return e.status.empty() ? std::string(station::PhaseName(e.phase)) : e.status;
+    }
+  }
+  std::string operator()(const station::UnitStarted& e) const {
+    return UnitName(e.unit, e.unitId) + (e.attempt > 1 ? ", attempt " + std::to_string(e.attempt) : "") +
+           " on " + e.device;
+  }
+  std::string operator()(const station::ProgressShown& e) const {
+    return "unit " + std::to_string(e.unit) + ": " + std::to_string(e.packetsDone) + "/" +
+           std::to_string(e.packets) + " packets, " + std::to_string(e.bytesDone) + "/" +
+           std::to_string(e.bytes) + " bytes" +
+           (e.retries > 0 ? ", " + std::to_string(e.retries) + " retries" : "");
+  }
+  std::string operator()(const station::MessageShown& e) const {
+    return e.text + (e.detail.empty() ? "" : ": " + e.detail);
+  }
+  std::string operator()(const station::UnitEnded& e) const {
+    const std::string how = std::string(OutcomeName(e.outcome.kind)) +
+                            (e.outcome.message.empty() ? "" : " (" + e.outcome.message + ")") +
+                            (e.outcome.detail.empty() ? "" : ": " + e.outcome.detail);
+    if (!e.counted) return "the call ended before an IRD answered: " + how;
+    std::string text = UnitName(e.unit, e.unitId) + ": " + how;
+    if (!e.final) return text + "; trying again";
+    return e.record.empty() ? text : text + "; record " + e.record;
+  }
+  std::string operator()(const station::PortFinished& e) const {
+    return "finished: " + std::to_string(e.ok) + " ok, " + std::to_string(e.failed) + " failed";
+  }
+};
+
+}  // namespace
+
+StationView::StationView(std::ostream& out, std::vector<std::string> labels, bool table)
+    : out_(out), labels_(std::move(labels)), table_(table), lastProgress_(labels_.size()) {}
+
+void StationView::Add(const station::PortEvent& event) {
+  if (event.port >= labels_.size()) return;
+  if (const auto* p = std::get_if<station::ProgressShown>(&event.body)) {
+    // The table shows progress as it goes; the log takes a line a second.
+    const auto now = std::chrono::steady_clock::now();
+    if (table_ || (p->packetsDone != p->packets &&
+                   now - lastProgress_[event.port] < std::chrono::seconds(1))) {
+      return;
+    }
+    lastProgress_[event.port] = now;
+  }
+  pending_.push_back(Printable(labels_[event.port] + ": " + std::visit(Line{event}, event.body)));
+}
+
+void StationView::Note(const std::string& text) { pending_.push_back(Printable(text)); }
+
+std::string StationView::Row(const std::string& label, const station::PortSnapshot& r,
+                             std::chrono::steady_clock::time_point now) {
+  const bool moving = r.phase == PortPhase::Transferring || r.phase == PortPhase::SendingHeader ||
+                      r.phase == PortPhase::Terminating;
+  double rate = 0;
+  if (moving && r.transferSince != std::chrono::steady_clock::time_point{}) {
+    const double secs = std::chrono::duration<double>(now - r.transferSince).count();
+    if (secs > 0.5) rate = static_cast<double>(r.bytesDone) / secs;
+  }
+  const double eta = rate > 0 && r.bytes >= r.bytesDone
+                         ? static_cast<double>(r.bytes - r.bytesDone) / rate
+                         : -1;
+  char buf[256];
+  std::snprintf(buf, sizeof buf, "%-12.12s %-22.22s %5u/%-5u %9llu/%-9llu %7.1f KiB/s %6s %5u %6u",
+                label.c_str(), std::string(station::PhaseName(r.phase)).c_str(), r.packetsDone,
+                r.packets, static_cast<unsigned long long>(r.bytesDone),
+                static_cast<unsigned long long>(r.bytes), rate / 1024.0, MinSec(eta).c_str(),
+                r.ok, r.failed);
+  return buf;
+}
+
+void StationView::Draw(const std::vector<station::PortSnapshot>& rows) {
+  if (!table_) {
+    for (const auto& l : pending_) out_ << l << '\n';
+    pending_.clear();
+    out_.flush();
+    return;
+  }
+  // Back to the table's first line and clear down, the new lines, then the table again.
+  if (rowsDrawn_ > 0) out_ << "\x1b[" << rowsDrawn_ << "F\x1b[J";
+  for (const auto& l : pending_) out_ << l << '\n';
+  pending_.clear();
+  char head[160];
+  std::snprintf(head, sizeof head, "%-12s %-22s %11s %19s %13s %6s %5s %6s", "PORT", "STATE",
+                "PACKETS", "BYTES", "RATE", "ETA", "OK", "FAILED");
+  out_ << head << '\n';
+  const auto now = std::chrono::steady_clock::now();
+  for (std::size_t i = 0; i < rows.size() && i < labels_.size(); ++i) {
+    out_ << Printable(Row(labels_[i], rows[i], now)) << '\n';
+  }
+  rowsDrawn_ = rows.size() + 1;
+  out_.flush();
+}
+
+}  // namespace irdload::cli

@@ -1,0 +1,29 @@
+// The ports a station serves, as the operator names them: a device path, a /dev/serial/by-path
+// or /dev/serial/by-id link (the names that stay with a physical socket), "COMn", or any of
+// these as LABEL=PATH with the operator's name for the socket.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace irdload::station {
+
+struct PortSpec {
+  std::string label;  ///< the operator's name, or the path's last part when none was given
+  std::string path;   ///< where the device appears (absolute); it need not exist yet
+};
+
+/// Parses one port; nothing, with the reason in `error`, when it cannot be used. The path does
+/// not have to exist: an adapter may be plugged in later.
+std::optional<PortSpec> ParsePortSpec(const std::string& text, std::string* error);
+
+/// Every label and every path must be distinct: two workers on one device would fight over it,
+/// and records under one label could not be told apart.
+bool CheckDistinct(const std::vector<PortSpec>& ports, std::string* error);
+
+/// The label made safe as part of a file name: letters, digits, '.', '-' and '_' stay, anything
+/// else becomes '_'.
+std::string FileSafe(const std::string& label);
+
+}  // namespace irdload::station

@@ -1,0 +1,81 @@
+// The engine's host for one port: answers the engine's questions (which port, which files;
+// it never prompts), folds one attempt's events into the numbers its record needs, and posts
+// the port's phases, progress and messages to the port's mailbox. Used by the station's ports
+// and by `send`.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/EngineHost.h"
+#include "station/PortEvents.h"
+#include "station/UnitRecord.h"
+
+namespace irdload::station {
+
+/// What one attempt came to, from the engine's events.
+struct AttemptStats {
+  std::vector<FileRecord> files;  ///< each file the engine accepted, with its SHA-256 once loaded
+  std::uint32_t packetsSent = 0;
+  int retries = 0;
+  int nacks = 0;
+  std::optional<std::chrono::steady_clock::time_point> clockStarted;
+  std::chrono::steady_clock::time_point endedAt{};
+  std::optional<Outcome> outcome;
+  std::optional<PortOpenFailed> openFailure;
+};
+
+class UnitObserver : public EngineHost {
+ public:
+  /// `onEnded` runs on the engine's thread after each DownloadEnded, with no lock held.
+  UnitObserver(std::string portPath, std::vector<std::string> files, PortMailbox& mailbox,
+               std::function<void()> onEnded = {});
+
+  /// Starts a new attempt's numbers; the engine must be idle.
+  void BeginAttempt(std::uint32_t unit);
+  /// Forgets a failed open seen before the download started (Init's own open).
+  void ClearOpenFailure();
+
+  void OnEvent(const EngineEvent& event) override;
+  std::string SelectedPortName() override { return portPath_; }
+  std::string FirstFileName() override { return files_.empty() ? "" : files_[0]; }
+  std::string SecondFileName() override { return files_.size() > 1 ? files_[1] : ""; }
+  /// Never prompts: a file question is a cancelled choice.
+  bool SelectFiles(std::stop_token) override { return false; }
+  /// Posted as a message; nobody has to press OK.
+  void MessageBox(const std::string& text, const std::string& detail, std::stop_token) override;
+
+  /// The IRD answered the connect request: a unit is on the line.
+  bool begun() const { return begun_.load(); }
+  bool ended() const { return ended_.load(); }
+  bool openFailed() const { return openFailed_.load(); }
+  AttemptStats stats() const;
+
+ private:
+  struct Apply;
+  void SetPhase(PortPhase phase, std::string_view status);
+
+  const std::string portPath_;
+  const std::vector<std::string> files_;
+  PortMailbox& mailbox_;
+  const std::function<void()> onEnded_;
+
+  std::atomic<bool> begun_{false}, ended_{false}, openFailed_{false};
+  mutable std::mutex mu_;  // the engine's thread and the port's loop; no other port
+  AttemptStats stats_;
+  std::uint32_t unit_ = 0;
+  int lastRetryCount_ = 0;
+  PortPhase phase_ = PortPhase::Calling;
+};
+
+/// The record's numbers and outcome from an attempt's.
+void FillFromAttempt(UnitRecord& record, const AttemptStats& stats);
+/// "<UTC start>-<label>-unit<n>": a record's file name without ".json", sorted by time.
+std::string RecordFileName(const UnitRecord& record);
+
+}  // namespace irdload::station

@@ -1,0 +1,129 @@
+// Ports as the operator writes them, JSON text for any name, and records in both forms.
+#include <gtest/gtest.h>
+
+#include "station/Json.h"
+#include "station/PortSpec.h"
+#include "station/UnitRecord.h"
+#include "support/Json.h"
+
+namespace irdload::station {
+namespace {
+
+TEST(PortSpecTest, LabelsPathsAndRefusals) {
+  struct Case {
+    const char* text;
+    const char* label;  // nullptr: refused
+    const char* path;
+  };
+  const Case cases[] = {
+      {"/dev/ttyUSB0", "ttyUSB0", "/dev/ttyUSB0"},
+      {"A=/dev/ttyUSB0", "A", "/dev/ttyUSB0"},
+      {"bench-3=/dev/serial/by-path/pci-0000:00:14.0-usb-0:3:1.0-port0", "bench-3",
+       "/dev/serial/by-path/pci-0000:00:14.0-usb-0:3:1.0-port0"},
+      {"/dev/odd=name", "odd=name", "/dev/odd=name"},
+      {"COM2", "ttyS1", "/dev/ttyS1"},
+      {"X=COM1", "X", "/dev/ttyS0"},
+      {"=/dev/ttyUSB0", nullptr, ""},
+      {"two words=/dev/ttyUSB0", nullptr, ""},
+      {"ttyUSB0", nullptr, ""},
+      {"A=", nullptr, ""},
+      {"/dev/", nullptr, ""},
+      {"A=/dev/tty\x1b[2J", nullptr, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::string error;
+    const auto spec = ParsePortSpec(c.text, &error);
+    if (c.label == nullptr) {
+      EXPECT_FALSE(spec);
+      EXPECT_FALSE(error.empty());
+      continue;
+    }
+    ASSERT_TRUE(spec) << error;
+    EXPECT_EQ(spec->label, c.label);
+    EXPECT_EQ(spec->path, c.path);
+  }
+  std::string error;
+  EXPECT_FALSE(CheckDistinct({{"A", "/dev/ttyUSB0"}, {"A", "/dev/ttyUSB1"}}, &error));
+  EXPECT_FALSE(CheckDistinct({{"A", "/dev/ttyUSB0"}, {"B", "/dev/ttyUSB0"}}, &error));
+  EXPECT_TRUE(CheckDistinct({{"A", "/dev/ttyUSB0"}, {"B", "/dev/ttyUSB1"}}, &error));
+  EXPECT_EQ(FileSafe("bench 3/é"), "bench_3___");
+  EXPECT_EQ(FileSafe(".."), "_..");
+}
+
+TEST(JsonTest, AnyNameGivesValidJson) {
+  struct Case {
+    std::string in;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"plain", "\"plain\""},
+      {"q\"b\\", "\"q\\\"b\\\\\""},
+      {"line\nbreak\ttab", "\"line\\nbreak\\ttab\""},
+      {"\x1b[2J", "\"\\u001b[2J\""},
+      {"\x7f", "\"\\u007f\""},
+      {"caf\xC3\xA9", "\"caf\xC3\xA9\""},
+      {"bad\xFF", "\"bad\xEF\xBF\xBD\""},
+      {"cut\xE2\x82", "\"cut\xEF\xBF\xBD\xEF\xBF\xBD\""},
+      {"over\xC0\xAF", "\"over\xEF\xBF\xBD\xEF\xBF\xBD\""},
+      {std::string("nul\0x", 5), "\"nul\\u0000x\""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(JsonString(c.in), c.out);
+    EXPECT_TRUE(test::JsonParser(c.out).Parse()) << c.out;
+  }
+  EXPECT_EQ(UtcTimestamp(std::chrono::system_clock::time_point(std::chrono::milliseconds(
+                1796885521123))),
+            "2026-12-10T06:52:01.123Z");
+}
+
+TEST(UnitRecordTest, JsonAndCsvCarryEveryField) {
+  UnitRecord r;
+  r.toolVersion = "irdload-cli 1.0.0";
+  r.host = "bench";
+  r.portLabel = "A";
+  r.portPath = "/dev/serial/by-path/p0";
+  r.adapter = {"/dev/ttyUSB0", "/dev/serial/by-path/p0", "/dev/serial/by-id/usb-x", "1a86",
+               "7523", "", "QinHeng", "USB Serial", "ch341-uart"};
+  r.files = {{"/fw/main,v2.uuc", 3064, std::string(64, 'a'), 0xFFEEFFCC, 3000, 3}};
+  r.unitId = "SN \"7\"";
+  r.unit = 4;
+  r.packetsSent = 4;
+  r.retries = 2;
+  r.nacks = 1;
+  r.durationSeconds = 0.5;
+  r.lineEfficiency = 0.99;
+  r.outcome = {OutcomeKind::Failed, FailureReason::IrdReportedFailure, "Download Fail.",
+               "two\nlines"};
+  r.exitCode = 4;
+  const auto json = test::JsonParser(RecordJson(r)).Parse();
+  ASSERT_TRUE(json);
+  const test::JsonValue& v = *json;
+  EXPECT_EQ(v["schema"].Int(), 1);
+  EXPECT_EQ(v["adapter"]["vendorId"].text, "1a86");
+  EXPECT_EQ(v["adapter"]["driver"].text, "ch341-uart");
+  EXPECT_EQ(v["files"].items[0]["typeCode"].text, "0xffeeffcc");
+  EXPECT_EQ(v["files"].items[0]["payloadSize"].Int(), 3000);
+  EXPECT_EQ(v["unitId"].text, "SN \"7\"");
+  EXPECT_FALSE(v["loaded"].boolean);
+  EXPECT_EQ(v["reason"].text, "ird-reported-failure");
+  EXPECT_EQ(v["exitCode"].Int(), 4);
+  EXPECT_EQ(v["trace"].kind, test::JsonValue::Kind::Null);
+  // One line per unit, with as many fields as the header names.
+  const std::string line = CsvLine(r);
+  EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
+  EXPECT_NE(line.find("\"/fw/main,v2.uuc\""), std::string::npos) << line;
+  EXPECT_NE(line.find("\"SN \"\"7\"\"\""), std::string::npos) << line;
+  EXPECT_NE(line.find("two lines"), std::string::npos) << line;
+  const std::string header = CsvHeader();
+  EXPECT_EQ(std::count(header.begin(), header.end(), ','), 34);
+}
+
+TEST(UnitRecordTest, ProtocolLineTimeCountsEveryByteAtItsBitTime) {
+  // One packet: 69 + 1027 byte times; a chained second file of 1021 bytes: 72 + 2 * 1027.
+  EXPECT_EQ(ProtocolLineTime({0}).count(), 1096LL * 10 * 1'000'000'000 / 115200);
+  EXPECT_EQ(ProtocolLineTime({0, 1021}).count(), (1096LL + 2126) * 10 * 1'000'000'000 / 115200);
+}
+
+}  // namespace
+}  // namespace irdload::station

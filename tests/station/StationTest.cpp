@@ -1,0 +1,195 @@
+// The station's ports against virtual IRDs in a process of their own: adapters that come late,
+// units that fail, units swapped for the next, adapters pulled out mid-transfer, and the three
+// ways a next unit is armed.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "station/StationDriver.h"
+#include "support/IrdFarm.h"
+#include "support/TempDir.h"
+
+namespace irdload::station {
+namespace {
+
+using test::IrdFarm;
+using test::StationDriver;
+using namespace std::chrono_literals;
+
+class StationTest : public ::testing::Test {
+ protected:
+  StationOptions Options(std::vector<std::string> links, const test::TestImage& image) {
+    StationOptions o;
+    for (std::size_t i = 0; i < links.size(); ++i) {
+      o.ports.push_back({"P" + std::to_string(i + 1), links[i]});
+    }
+    o.files = {image.path};
+    o.reportDir = (dir_.path() / "out").string();
+    return o;
+  }
+  std::filesystem::path Links() const { return dir_.path() / "links"; }
+  test::TempDir dir_;
+};
+
+TEST_F(StationTest, AdapterThatAppearsLaterIsLoadedOnceItDoes) {
+  const test::TestImage image = test::WriteImage(dir_.path(), 2000);
+  IrdFarm farm(Links().string(), 0);
+  ASSERT_TRUE(farm.started()) << farm.errors();
+  // Neither the link nor its folder exists yet, as /dev/serial/by-path without an adapter.
+  const std::filesystem::path byPath = dir_.path() / "dev" / "serial" / "by-path";
+  const std::string port = (byPath / "pci-0000:00:14.0-usb-0:2:1.0-port0").string();
+  StationOptions o = Options({port}, image);
+  o.units = 1;
+  o.roots = {dir_.path() / "sys", dir_.path() / "dev"};
+  StationDriver d(o);
+  ASSERT_TRUE(d.Start());
+  ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForAdapter); }));
+  ASSERT_TRUE(farm.Plug(1));
+  std::filesystem::create_directories(byPath);
+  std::filesystem::create_symlink(farm.Link(1), port);
+  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
+  d.Drain();
+  ASSERT_EQ(d.Units(0).size(), 1u);
+  EXPECT_EQ(d.Units(0)[0].outcome.kind, OutcomeKind::Success);
+  const auto records = test::ReadRecords(dir_.path() / "out");
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0]["adapter"]["byPath"].text, port);
+  EXPECT_EQ(records[0]["files"].items[0]["sha256"].text, image.sha256);
+  const auto irds = farm.Report();
+  ASSERT_EQ(irds.size(), 1u);
+  EXPECT_EQ(irds.at({1, 1}).sha256, std::vector<std::string>{image.sha256});
+  EXPECT_EQ(records[0]["adapter"]["device"].text, irds.at({1, 1}).slave);
+}
+
+TEST_F(StationTest, FailingUnitIsRetriedOnTheSameIrdThenRecordedAsFailed) {
+  const test::TestImage image = test::WriteImage(dir_.path(), 2000);
+  IrdFarm farm(Links().string(), 1, 115200, {"--fault", "FailTerminate"});
+  ASSERT_TRUE(farm.started()) << farm.errors();
+  StationOptions o = Options({farm.Link(1)}, image);
+  o.units = 1;
+  o.retries = 1;
+  o.traceDir = (dir_.path() / "traces").string();
+  StationDriver d(o);
+  ASSERT_TRUE(d.Start());
+  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
+  d.Drain();
+  EXPECT_EQ(d.Count<UnitStarted>(0), 2u);
+  ASSERT_EQ(d.Units(0).size(), 1u);
+  EXPECT_EQ(d.Units(0)[0].outcome.reason, FailureReason::IrdReportedFailure);
+  EXPECT_EQ(d.Units(0)[0].exitCode, 4);
+  EXPECT_EQ(d.station().Summary().failed, 1u);
+  const auto records = test::ReadRecords(dir_.path() / "out");
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_FALSE(records[0]["loaded"].boolean);
+  EXPECT_EQ(records[0]["attempts"].Int(), 2);
+  EXPECT_EQ(records[0]["earlierAttempts"].items.size(), 1u);
+  // One trace per attempt; the record names the last.
+  EXPECT_EQ(records[0]["trace"].text, (dir_.path() / "traces" / "P1-unit1-attempt2.trace").string());
+  for (const char* name : {"P1-unit1.trace", "P1-unit1-attempt2.trace"}) {
+    EXPECT_GT(std::filesystem::file_size(dir_.path() / "traces" / name), 0u) << name;
+  }
+  EXPECT_EQ(farm.Report().at({1, 1}).files, 2u) << "both attempts went to the same IRD";
+}
+
+// The IRD answers the connect request again right after its load; only a replug arms the next.
+TEST_F(StationTest, NextUnitWaitsForTheReplugAndGoesToTheNewIrd) {
+  const test::TestImage image = test::WriteImage(dir_.path(), 2000);
+  IrdFarm farm(Links().string(), 1);
+  ASSERT_TRUE(farm.started()) << farm.errors();
+  StationOptions o = Options({farm.Link(1)}, image);
+  o.units = 2;
+  StationDriver d(o);
+  ASSERT_TRUE(d.Start());
+  ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForNextUnit); }));
+  // Given time to go wrong, it does not call the same receiver again.
+  EXPECT_FALSE(d.WaitFor([&] { return d.Count<UnitStarted>(0) > 1; }, 1500ms));
+  ASSERT_TRUE(farm.Swap(1));
+  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
+  d.Drain();
+  const auto irds = farm.Report();
+  ASSERT_EQ(irds.size(), 2u);
+  for (const auto& [key, ird] : irds) {
+    EXPECT_EQ(ird.files, 1u) << "IRD " << key.second;
+    EXPECT_EQ(ird.sha256, std::vector<std::string>{image.sha256});
+  }
+  EXPECT_EQ(d.station().Summary().ok, 2u);
+  EXPECT_EQ(test::CsvLines(dir_.path() / "out"), 3u);
+}
+
+TEST_F(StationTest, AdapterPulledOutMidTransferFailsTheUnitAndTheNextWaitsForIt) {
+  const test::TestImage image = test::WriteImage(dir_.path(), 20000);
+  IrdFarm farm(Links().string(), 1);
+  ASSERT_TRUE(farm.started()) << farm.errors();
+  StationOptions o = Options({farm.Link(1)}, image);
+  o.units = 2;
+  StationDriver d(o);
+  ASSERT_TRUE(d.Start());
+  ASSERT_TRUE(d.WaitFor([&] { return d.Count<ProgressShown>(0) > 0; }));
+  ASSERT_TRUE(farm.Unplug(1));
+  ASSERT_TRUE(d.WaitFor([&] { return d.Units(0).size() == 1; }));
+  EXPECT_EQ(d.Units(0)[0].outcome.reason, FailureReason::AdapterDisconnected);
+  ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForAdapter); }));
+  ASSERT_TRUE(farm.Plug(1));
+  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
+  d.Drain();
+  ASSERT_EQ(d.Units(0).size(), 2u);
+  EXPECT_EQ(d.Units(0)[1].outcome.kind, OutcomeKind::Success);
+  const auto irds = farm.Report();
+  EXPECT_TRUE(irds.at({1, 1}).lineGone);
+  EXPECT_EQ(irds.at({1, 2}).loaded, std::vector<bool>{true});
+  const auto records = test::ReadRecords(dir_.path() / "out");
+  ASSERT_EQ(records.size(), 2u);
+}
+
+// A receiver that rebooted into its new firmware stops answering; the next one on the same
+// adapter is loaded once the line has been quiet long enough.
+TEST_F(StationTest, QuietLineArmsTheNextUnit) {
+  const test::TestImage image = test::WriteImage(dir_.path(), 2000);  // 2 packets: 8 replies
+  IrdFarm farm(Links().string(), 0);
+  ASSERT_TRUE(farm.started()) << farm.errors();
+  ASSERT_TRUE(farm.Plug(1, "SilentFrom@8"));
+  StationOptions o = Options({farm.Link(1)}, image);
+  o.units = 2;
+  o.nextUnit = NextUnit::Quiet;
+  o.quiet = 1s;
+  StationDriver d(o);
+  ASSERT_TRUE(d.Start());
+  ASSERT_TRUE(d.WaitFor([&] { return d.Count<ProgressShown>(0) > 0; }));
+  // The cable moves to the next receiver while the first is loading.
+  ASSERT_TRUE(farm.Plug(1));
+  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
+  d.Drain();
+  const auto irds = farm.Report();
+  EXPECT_EQ(irds.at({1, 1}).loaded, std::vector<bool>{true});
+  EXPECT_EQ(irds.at({1, 2}).loaded, std::vector<bool>{true});
+  EXPECT_EQ(d.station().Summary().ok, 2u);
+}
+
+TEST_F(StationTest, PromptedUnitsCarryTheOperatorsIds) {
+  const test::TestImage image = test::WriteImage(dir_.path(), 2000);
+  IrdFarm farm(Links().string(), 1);
+  ASSERT_TRUE(farm.started()) << farm.errors();
+  StationOptions o = Options({farm.Link(1)}, image);
+  o.units = 2;
+  o.nextUnit = NextUnit::Prompt;
+  o.askUnitId = true;
+  StationDriver d(o);
+  ASSERT_TRUE(d.Start());
+  ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForUnitId); }));
+  EXPECT_EQ(d.Count<UnitStarted>(0), 0u) << "no unit starts before its id";
+  d.station().Arm(0, "SN-0001");
+  ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForNextUnit); }));
+  d.station().Arm(0, "SN-0002");
+  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
+  d.Drain();
+  ASSERT_EQ(d.Units(0).size(), 2u);
+  EXPECT_EQ(d.Units(0)[0].unitId, "SN-0001");
+  EXPECT_EQ(d.Units(0)[1].unitId, "SN-0002");
+  std::set<std::string> ids;
+  for (const auto& r : test::ReadRecords(dir_.path() / "out")) ids.insert(r["unitId"].text);
+  EXPECT_EQ(ids, (std::set<std::string>{"SN-0001", "SN-0002"}));
+}
+
+}  // namespace
+}  // namespace irdload::station
