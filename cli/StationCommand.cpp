@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <deque>
 #include <iostream>
 #include <sstream>
 
@@ -15,6 +14,7 @@
 #include "cli/StationView.h"
 #include "irdload/BuildInfo.h"
 #include "station/JsonEvents.h"
+#include "station/OperatorQueue.h"
 #include "station/Station.h"
 #include "station/UnitRecord.h"
 
@@ -48,10 +48,10 @@ bool ParseNextUnit(const std::string& text, bool terminal, station::NextUnit& mo
   return true;
 }
 
-// The operator's lines, matched in order with the ports that wait for one.
+// The operator's lines from a descriptor (a terminal, a scanner, a pipe), one answer each.
 class OperatorLines {
  public:
-  OperatorLines(station::Station& st, int fd) : station_(st), fd_(fd) {}
+  OperatorLines(station::OperatorQueue& queue, int fd) : queue_(queue), fd_(fd) {}
 
   int fd() const { return open_ ? fd_ : -1; }
   bool open() const { return open_; }
@@ -68,37 +68,15 @@ class OperatorLines {
       std::string line = partial_.substr(0, nl);
       partial_.erase(0, nl + 1);
       if (!line.empty() && line.back() == '\r') line.pop_back();
-      lines_.push_back(std::move(line));
+      queue_.Give(std::move(line));
     }
-    Match();
   }
-
-  // A port's phase changed: it waits for a line, or no longer does.
-  void Phase(std::size_t port, const station::PhaseChanged& e, bool prompt) {
-    const bool asks = e.phase == station::PortPhase::WaitingForUnitId ||
-                      (prompt && e.phase == station::PortPhase::WaitingForNextUnit);
-    std::erase(asking_, port);
-    if (asks) asking_.push_back(port);
-    Match();
-  }
-
-  bool anyoneAsking() const { return !asking_.empty(); }
 
  private:
-  void Match() {
-    while (!asking_.empty() && !lines_.empty()) {
-      station_.Arm(asking_.front(), lines_.front());
-      asking_.pop_front();
-      lines_.pop_front();
-    }
-  }
-
-  station::Station& station_;
+  station::OperatorQueue& queue_;
   const int fd_;
   bool open_ = true;
   std::string partial_;
-  std::deque<std::string> lines_;
-  std::deque<std::size_t> asking_;
 };
 
 // The options as the library takes them; an error sentence when one is refused.
@@ -152,8 +130,10 @@ int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream
   station::JsonEventWriter json(out, labels);
   const bool table = !options.json && &out == &std::cout && ::isatty(STDOUT_FILENO) == 1;
   StationView view(human, labels, table);
-  const bool prompt = so.nextUnit == station::NextUnit::Prompt;
-  OperatorLines lines(st, options.inputFd);
+  station::OperatorQueue answers(
+      so.nextUnit,
+      [&st](std::size_t port, std::optional<std::string> a) { st.Arm(port, std::move(a)); });
+  OperatorLines lines(answers, options.inputFd);
   bool toldInputClosed = false;
   int interrupts = 0;
   auto lastDraw = std::chrono::steady_clock::now() - kTick;
@@ -171,11 +151,12 @@ int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream
     }
     if ((fds[2].revents & (POLLIN | POLLHUP)) != 0) lines.Read();
     for (const station::PortEvent& e : st.TakeEvents()) {
-      if (const auto* p = std::get_if<station::PhaseChanged>(&e.body)) lines.Phase(e.port, *p, prompt);
+      if (const auto* p = std::get_if<station::PhaseChanged>(&e.body))
+        answers.Phase(e.port, p->phase);
       if (options.json) json.Write(e);
       view.Add(e);
     }
-    if (!lines.open() && lines.anyoneAsking() && !toldInputClosed) {
+    if (!lines.open() && answers.anyoneAsking() && !toldInputClosed) {
       view.Note("standard input is closed: the ports waiting for the operator wait until Ctrl-C");
       toldInputClosed = true;
     }

@@ -26,18 +26,24 @@ struct Line {
 
   std::string operator()(const station::PhaseChanged& e) const {
     switch (e.phase) {
-      case PortPhase::WaitingForAdapter: return "waiting for the adapter at " + e.detail;
+      case PortPhase::WaitingForAdapter:
+        return "waiting for the adapter at " + e.detail;
       case PortPhase::WaitingForNextUnit:
-      case PortPhase::WaitingForUnitId: return e.detail;
-      case PortPhase::Calling: return "calling the IRD";
-      case PortPhase::Done: return "done";
-      case PortPhase::Halted: return "halted";
-      default: return e.status.empty() ? std::string(station::PhaseName(e.phase)) : e.status;
+      case PortPhase::WaitingForUnitId:
+        return e.detail;
+      case PortPhase::Calling:
+        return "calling the IRD";
+      case PortPhase::Done:
+        return "done";
+      case PortPhase::Halted:
+        return "halted";
+      default:
+        return e.status.empty() ? std::string(station::PhaseName(e.phase)) : e.status;
     }
   }
   std::string operator()(const station::UnitStarted& e) const {
-    return UnitName(e.unit, e.unitId) + (e.attempt > 1 ? ", attempt " + std::to_string(e.attempt) : "") +
-           " on " + e.device;
+    return UnitName(e.unit, e.unitId) +
+           (e.attempt > 1 ? ", attempt " + std::to_string(e.attempt) : "") + " on " + e.device;
   }
   std::string operator()(const station::ProgressShown& e) const {
     return "unit " + std::to_string(e.unit) + ": " + std::to_string(e.packetsDone) + "/" +
@@ -81,26 +87,19 @@ void StationView::Add(const station::PortEvent& event) {
   pending_.push_back(Printable(labels_[event.port] + ": " + std::visit(Line{event}, event.body)));
 }
 
-void StationView::Note(const std::string& text) { pending_.push_back(Printable(text)); }
+void StationView::Note(const std::string& text) {
+  pending_.push_back(Printable(text));
+}
 
 std::string StationView::Row(const std::string& label, const station::PortSnapshot& r,
                              std::chrono::steady_clock::time_point now) {
-  const bool moving = r.phase == PortPhase::Transferring || r.phase == PortPhase::SendingHeader ||
-                      r.phase == PortPhase::Terminating;
-  double rate = 0;
-  if (moving && r.transferSince != std::chrono::steady_clock::time_point{}) {
-    const double secs = std::chrono::duration<double>(now - r.transferSince).count();
-    if (secs > 0.5) rate = static_cast<double>(r.bytesDone) / secs;
-  }
-  const double eta = rate > 0 && r.bytes >= r.bytesDone
-                         ? static_cast<double>(r.bytes - r.bytesDone) / rate
-                         : -1;
+  const station::TransferPace pace = station::PaceOf(r, now);
   char buf[256];
   std::snprintf(buf, sizeof buf, "%-12.12s %-22.22s %5u/%-5u %9llu/%-9llu %7.1f KiB/s %6s %5u %6u",
                 label.c_str(), std::string(station::PhaseName(r.phase)).c_str(), r.packetsDone,
                 r.packets, static_cast<unsigned long long>(r.bytesDone),
-                static_cast<unsigned long long>(r.bytes), rate / 1024.0, MinSec(eta).c_str(),
-                r.ok, r.failed);
+                static_cast<unsigned long long>(r.bytes), pace.bytesPerSecond / 1024.0,
+                MinSec(pace.secondsLeft).c_str(), r.ok, r.failed);
   return buf;
 }
 

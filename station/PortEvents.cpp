@@ -6,15 +6,24 @@ namespace irdload::station {
 
 std::string_view PhaseName(PortPhase phase) {
   switch (phase) {
-    case PortPhase::WaitingForAdapter: return "waiting-for-adapter";
-    case PortPhase::WaitingForNextUnit: return "waiting-for-next-unit";
-    case PortPhase::WaitingForUnitId: return "waiting-for-unit-id";
-    case PortPhase::Calling: return "calling";
-    case PortPhase::SendingHeader: return "sending-header";
-    case PortPhase::Transferring: return "transferring";
-    case PortPhase::Terminating: return "terminating";
-    case PortPhase::Done: return "done";
-    case PortPhase::Halted: return "halted";
+    case PortPhase::WaitingForAdapter:
+      return "waiting-for-adapter";
+    case PortPhase::WaitingForNextUnit:
+      return "waiting-for-next-unit";
+    case PortPhase::WaitingForUnitId:
+      return "waiting-for-unit-id";
+    case PortPhase::Calling:
+      return "calling";
+    case PortPhase::SendingHeader:
+      return "sending-header";
+    case PortPhase::Transferring:
+      return "transferring";
+    case PortPhase::Terminating:
+      return "terminating";
+    case PortPhase::Done:
+      return "done";
+    case PortPhase::Halted:
+      return "halted";
   }
   return "unknown";
 }
@@ -24,7 +33,8 @@ void PortMailbox::Post(PortEventBody body) {
   {
     std::lock_guard lk(mu_);
     Apply(body);
-    if (progress && !events_.empty() && std::holds_alternative<ProgressShown>(events_.back().body)) {
+    if (progress && !events_.empty() &&
+        std::holds_alternative<ProgressShown>(events_.back().body)) {
       events_.back() = {port_, std::chrono::system_clock::now(), std::move(body)};
     } else {
       events_.push_back({port_, std::chrono::system_clock::now(), std::move(body)});
@@ -77,6 +87,20 @@ void PortMailbox::TakeInto(std::vector<PortEvent>& out) {
 PortSnapshot PortMailbox::Snapshot() const {
   std::lock_guard lk(mu_);
   return snapshot_;
+}
+
+TransferPace PaceOf(const PortSnapshot& r, std::chrono::steady_clock::time_point now) {
+  TransferPace pace;
+  const bool moving = r.phase == PortPhase::Transferring || r.phase == PortPhase::SendingHeader ||
+                      r.phase == PortPhase::Terminating;
+  if (!moving || r.transferSince == std::chrono::steady_clock::time_point{}) return pace;
+  const double secs = std::chrono::duration<double>(now - r.transferSince).count();
+  if (secs <= 0.5) return pace;
+  pace.bytesPerSecond = static_cast<double>(r.bytesDone) / secs;
+  if (pace.bytesPerSecond > 0 && r.bytes >= r.bytesDone) {
+    pace.secondsLeft = static_cast<double>(r.bytes - r.bytesDone) / pace.bytesPerSecond;
+  }
+  return pace;
 }
 
 }  // namespace irdload::station

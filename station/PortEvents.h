@@ -100,6 +100,15 @@ struct PortSnapshot {
   bool finished = false;
 };
 
+/// How fast a port's transfer goes, for tables and tiles: bytes a second since the header phase
+/// began (0 while moving, for the first half second, and while nothing moves), and the time the
+/// file's remaining bytes take at that rate (negative when unknown).
+struct TransferPace {
+  double bytesPerSecond = 0;
+  double secondsLeft = -1;
+};
+TransferPace PaceOf(const PortSnapshot& row, std::chrono::steady_clock::time_point now);
+
 /// One port's outbox. Post is called by that port's threads only; the front end drains.
 class PortMailbox {
  public:

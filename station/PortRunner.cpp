@@ -79,6 +79,15 @@ void PortRunner::Arm(std::optional<std::string> unitId) {
   cv_.notify_all();
 }
 
+void PortRunner::StopUnit() {
+  {
+    std::lock_guard lk(mu_);
+    if (!inUnit_) return;
+    stopUnit_ = true;
+  }
+  cv_.notify_all();
+}
+
 void PortRunner::StopStarting() {
   {
     std::lock_guard lk(mu_);
@@ -103,7 +112,7 @@ void PortRunner::Pause(std::chrono::milliseconds d) {
 
 void PortRunner::Main() {
   std::uint32_t done = 0;
-  bool armed = true;  // the first unit is armed by starting the station
+  bool armed = plan_.armFirst;
   std::optional<std::string> unitId;
   std::uint64_t arrivalsAtStart = 0;
   bool halted = false;
@@ -123,15 +132,30 @@ void PortRunner::Main() {
       std::lock_guard lk(mu_);
       if (!present_) continue;
       arrivalsAtStart = arrivals_;
+      inUnit_ = true;
+      stopUnit_ = false;
+      armRequested_ = false;  // a go given while the unit ran was for this unit
     }
     const UnitResult result = RunUnit(done + 1, unitId.value_or(""));
+    bool stoppedByOperator;
+    {
+      std::lock_guard lk(mu_);
+      stoppedByOperator = stopUnit_;
+      inUnit_ = stopUnit_ = false;
+    }
     if (result == UnitResult::Halt) {
       halted = true;
       halt_();
       break;
     }
     if (result == UnitResult::NotAUnit) {
-      if (observer_.openFailed()) Pause(kReopenPause);
+      // A call the operator stopped waits for the operator's go, not for the IRD to answer.
+      if (stoppedByOperator) {
+        armed = false;
+        unitId.reset();
+      } else if (observer_.openFailed()) {
+        Pause(kReopenPause);
+      }
       continue;
     }
     ++done;
@@ -164,7 +188,10 @@ bool PortRunner::WaitForArming(std::uint64_t arrivalsAtStart) {
   Post(PhaseChanged{PortPhase::WaitingForNextUnit, {}, NextUnitHint(plan_)});
   if (plan_.nextUnit == NextUnit::Quiet) return WaitQuiet();
   std::unique_lock lk(mu_);
-  cv_.wait(lk, [&] { return (present_ && arrivals_ != arrivalsAtStart) || Stopping(); });
+  cv_.wait(lk, [&] {
+    return (present_ && arrivals_ != arrivalsAtStart) || armRequested_ || Stopping();
+  });
+  armRequested_ = false;
   return !Stopping();
 }
 
@@ -178,10 +205,9 @@ bool PortRunner::WaitForOperator(bool wantId, std::optional<std::string>& unitId
   cv_.wait(lk, [&] { return Stopping() || (wantId ? givenId_.has_value() : armRequested_); });
   if (Stopping()) return false;
   armRequested_ = false;
-  if (plan_.askUnitId && givenId_) {
-    unitId = std::move(givenId_);
-    givenId_.reset();
-  }
+  // An id scanned as the go names the unit even when ids are not asked for; a bare go does not.
+  if (givenId_ && (plan_.askUnitId || !givenId_->empty())) unitId = std::move(givenId_);
+  givenId_.reset();
   return true;
 }
 
@@ -192,6 +218,10 @@ bool PortRunner::WaitQuiet() {
     {
       std::lock_guard lk(mu_);
       if (Stopping()) return false;
+      if (armRequested_) {
+        armRequested_ = false;
+        return true;
+      }
     }
     if (!port.isOpen() || port.lineLost()) {
       port.Close();
@@ -213,7 +243,7 @@ bool PortRunner::WaitQuiet() {
     }
     if (std::chrono::steady_clock::now() - lastAnswer >= plan_.quiet) return true;
     std::unique_lock lk(mu_);
-    cv_.wait_for(lk, kProbeInterval, [&] { return Stopping(); });
+    cv_.wait_for(lk, kProbeInterval, [&] { return Stopping() || armRequested_; });
   }
 }
 

@@ -43,8 +43,12 @@ class PortRunner {
 
   /// From the hot-plug watcher.
   void OnPresence(bool present, bool arrived);
-  /// The operator's go for the next unit (prompt mode), with the unit's id when there is one.
+  /// The operator's go for the next unit, with the unit's id when there is one. Besides the
+  /// prompt it answers, it overrides a wait for a replug or a quiet line: the operator knows.
   void Arm(std::optional<std::string> unitId);
+  /// Ends the running unit now (recorded as stopped when its IRD had answered); the port then
+  /// waits for its next unit as after any other. Nothing when no unit runs.
+  void StopUnit();
   /// Running units finish; none starts.
   void StopStarting();
   /// Running units end now.
@@ -89,6 +93,7 @@ class PortRunner {
   bool armRequested_ = false;
   std::optional<std::string> givenId_;
   bool stopStarting_ = false, stopNow_ = false;
+  bool inUnit_ = false, stopUnit_ = false;  // a unit runs; the operator stopped it
 
   std::atomic<bool> finished_{false};
   std::atomic<std::uint32_t> ok_{0}, failed_{0};

@@ -22,7 +22,8 @@ bool Retryable(const Outcome& outcome) {
 
 std::string AttemptSummary(const Outcome& outcome) {
   std::string text(OutcomeName(outcome.kind));
-  if (outcome.reason != FailureReason::None) text += " (" + std::string(FailureReasonName(outcome.reason)) + ")";
+  if (outcome.reason != FailureReason::None)
+    text += " (" + std::string(FailureReasonName(outcome.reason)) + ")";
   if (!outcome.detail.empty()) text += ": " + outcome.detail;
   return text;
 }
@@ -86,7 +87,7 @@ PortRunner::UnitResult PortRunner::RunUnit(std::uint32_t unit, const std::string
     if (started && !observer_.openFailed()) {
       std::unique_lock lk(mu_);
       cv_.wait(lk, [&] {
-        return observer_.ended() || stopNow_ || (stopStarting_ && !observer_.begun());
+        return observer_.ended() || stopNow_ || stopUnit_ || (stopStarting_ && !observer_.begun());
       });
       lk.unlock();
       if (!observer_.ended()) engine_->Finish();
@@ -113,7 +114,7 @@ PortRunner::UnitResult PortRunner::RunUnit(std::uint32_t unit, const std::string
     bool stopping;
     {
       std::lock_guard lk(mu_);
-      stopping = Stopping();
+      stopping = Stopping() || stopUnit_;
     }
     if (outcome.kind != OutcomeKind::Success && attempt <= plan_.retries && !stopping &&
         Retryable(outcome)) {

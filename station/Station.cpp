@@ -93,6 +93,10 @@ void Station::Arm(std::size_t i, std::optional<std::string> unitId) {
   if (i < ports_.size()) ports_[i]->runner.Arm(std::move(unitId));
 }
 
+void Station::StopUnit(std::size_t i) {
+  if (i < ports_.size()) ports_[i]->runner.StopUnit();
+}
+
 void Station::StopStarting() {
   stopped_ = true;
   for (auto& p : ports_) p->runner.StopStarting();

@@ -48,8 +48,11 @@ class Station {
   std::size_t portCount() const { return ports_.size(); }
   const PortSpec& port(std::size_t i) const { return options_.ports[i]; }
 
-  /// The operator's go for port `i`'s next unit (prompt mode), or its unit id (--ask-unit-id).
+  /// The operator's go for port `i`'s next unit, or its unit id (askUnitId). It also cuts short
+  /// a wait for a replug or a quiet line.
   void Arm(std::size_t i, std::optional<std::string> unitId);
+  /// Ends port `i`'s running unit now; the port goes on to wait for its next unit.
+  void StopUnit(std::size_t i);
   /// Running units finish; none starts. Every port ends once its unit has.
   void StopStarting();
   /// Running units end now (recorded as stopped).

@@ -30,6 +30,8 @@ struct StationPlan {
   NextUnit nextUnit = NextUnit::Replug;
   std::chrono::seconds quiet{5};
   bool askUnitId = false;               ///< every unit waits for its id (Station::Arm)
+  /// Starting the station arms every port's first unit; false: the first waits like the next.
+  bool armFirst = true;
   ReportFolder* report = nullptr;       ///< none: no records
   std::string traceDir;                 ///< empty: no traces
   std::chrono::seconds connectTimeout{0};  ///< 0: call until the IRD answers

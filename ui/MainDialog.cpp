@@ -23,6 +23,7 @@
 #include "ui/ProgramIcon.h"
 #include "ui/QtFileChooser.h"
 #include "ui/QtMessagePresenter.h"
+#include "ui/StationWindow.h"
 #include "ui_MainDialog.h"
 
 namespace irdload::ui {
@@ -141,6 +142,9 @@ void MainDialog::OnInitDialog() {
   windowMenu_->setObjectName(QStringLiteral("windowMenu"));
   connect(windowMenu_->addAction(QStringLiteral("&Close")), &QAction::triggered, this,
           &QWidget::close);
+  QAction* station = windowMenu_->addAction(QStringLiteral("&Station..."));
+  station->setObjectName(QStringLiteral("stationAction"));
+  connect(station, &QAction::triggered, this, [this] { OpenStation(); });
   windowMenu_->addSeparator();
   QAction* about = windowMenu_->addAction(QStringLiteral("&About Zembrin..."));
   about->setData(kAboutCommandId);
@@ -371,8 +375,34 @@ void MainDialog::MessageBox(const std::string& text, const std::string& detail,
 }
 
 void MainDialog::done(int result) {
+  // The station window is a child: it goes with the dialog, but units loading on it are the
+  // operator's to give up, so it asks first.
+  if (station_ && !station_->close()) return;
   EndEngine();
   QDialog::done(result);
+}
+
+StationWindow* MainDialog::OpenStation() {
+  if (!station_) {
+    StationWindow::Options o;
+    o.presenter = options_.presenter;
+    o.chooser = options_.chooser;
+    o.confirm = options_.confirm;
+    o.inventory = options_.inventory;
+    o.extraPorts = options_.extraPorts;
+    {
+      std::lock_guard lk(namesMu_);
+      if (!firstFileName_.empty()) o.files.push_back(firstFileName_);
+      if (!secondFileName_.empty()) o.files.push_back(secondFileName_);
+    }
+    // A child window, so that the dialog's modality leaves it usable.
+    station_ = new StationWindow(std::move(o), this);
+    station_->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  station_->show();
+  station_->raise();
+  station_->activateWindow();
+  return station_;
 }
 
 void MainDialog::contextMenuEvent(QContextMenuEvent* event) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -37,6 +38,8 @@ class MainDialog;
 
 namespace irdload::ui {
 
+class StationWindow;
+
 /// What a MainDialog is built with; the defaults are the real program's.
 struct MainDialogOptions {
   /// Null: real message boxes.
@@ -50,6 +53,8 @@ struct MainDialogOptions {
   InventoryRoots inventory;
   /// Device paths listed after the ports found (the benchmark's line, for one).
   std::vector<std::string> extraPorts;
+  /// The station window's yes-or-no questions; null: real question boxes.
+  std::function<bool(QWidget*, const QString&)> confirm;
 };
 
 class MainDialog final : public QDialog, public EngineHost, public FieldWriter {
@@ -83,6 +88,8 @@ class MainDialog final : public QDialog, public EngineHost, public FieldWriter {
 
   /// The menu the right mouse button opens: the window-menu items, ending with the About item.
   QMenu* windowMenu() const { return windowMenu_; }
+  /// Opens the station window (or raises it when open); it lives as long as this dialog.
+  StationWindow* OpenStation();
   bool ElapsedClockRunning() const { return elapsedTimer_.isActive(); }
   /// True while the engine runs a download; false once the dialog has ended.
   bool DownloadRunning() const;
@@ -171,6 +178,8 @@ class MainDialog final : public QDialog, public EngineHost, public FieldWriter {
 
   std::string portName_;
   std::optional<Outcome> lastOutcome_;  // dialog's thread
+
+  QPointer<StationWindow> station_;
 
   std::mutex virtualIrdMu_;
   std::unique_ptr<sim::VirtualIrd> virtualIrd_;

@@ -16,6 +16,8 @@
 #include "ui/HeadlessPrompts.h"
 #include "ui/MainDialog.h"
 #include "ui/PortChoices.h"
+#include "ui/StationTile.h"
+#include "ui/StationWindow.h"
 
 namespace irdload::ui {
 namespace {
@@ -89,6 +91,50 @@ int WriteScreenshots(const QString& folderPath) {
   about.close();
 
   dialog.reject();
+
+  // A port that would not open: the list marks it until a start opens one.
+  {
+    MainDialog::Options failing;
+    failing.presenter = std::make_shared<MessagesToStandardError>();
+    failing.chooser = std::make_shared<FixedChoice>(samplePath);
+    const QString absent = QStringLiteral("/dev/ttyUSB-absent");
+    failing.extraPorts = {absent.toStdString()};
+    MainDialog marked(std::move(failing));
+    marked.show();
+    marked.OnOpenClicked();
+    marked.SelectPort(absent);
+    marked.OnSendClicked();
+    if (!RunEventsUntil([&] { return marked.ports().openFailed(); }, 10s))
+      err << "the absent port did not fail to open" << Qt::endl;
+    ok = Save(marked, folder, QStringLiteral("main-port-failure.png"), err) && ok;
+    marked.reject();
+  }
+
+  // The station window with four virtual IRDs, each a third of the way through its unit.
+  {
+    StationWindow::Options o;
+    o.presenter = std::make_shared<MessagesToStandardError>();
+    o.chooser = std::make_shared<FixedChoice>(samplePath);
+    o.confirm = [](QWidget*, const QString&) { return true; };
+    o.files = {samplePath.toStdString()};
+    StationWindow station(std::move(o));
+    station.SetVirtualIrds(4);
+    station.resize(980, 700);
+    station.show();
+    station.StartAll();
+    const bool going = RunEventsUntil(
+        [&] {
+          for (int i = 0; i < station.tileCount(); ++i) {
+            auto* bar = station.tile(i)->findChild<QProgressBar*>();
+            if (bar == nullptr || bar->value() * 3 < bar->maximum()) return false;
+          }
+          return station.tileCount() == 4;
+        },
+        60s);
+    if (!going) err << "the station's units did not get going" << Qt::endl;
+    ok = Save(station, folder, QStringLiteral("station.png"), err) && ok;
+    station.close();
+  }
   return ok ? 0 : 1;
 }
 

@@ -191,5 +191,66 @@ TEST_F(StationTest, PromptedUnitsCarryTheOperatorsIds) {
   EXPECT_EQ(ids, (std::set<std::string>{"SN-0001", "SN-0002"}));
 }
 
+TEST_F(StationTest, OperatorStopsAUnitAndTheNextWaitsForTheGo) {
+  const test::TestImage image = test::WriteImage(dir_.path(), 20000);
+  IrdFarm farm(Links().string(), 1);
+  ASSERT_TRUE(farm.started()) << farm.errors();
+  StationOptions o = Options({farm.Link(1)}, image);
+  o.units = 2;
+  o.nextUnit = NextUnit::Prompt;
+  o.armFirst = false;
+  StationDriver d(o);
+  ASSERT_TRUE(d.Start());
+  ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForNextUnit); }));
+  EXPECT_FALSE(d.WaitFor([&] { return d.Count<UnitStarted>(0) > 0; }, 500ms))
+      << "no unit starts before the operator's go";
+  d.station().Arm(0, "SN-7");
+  ASSERT_TRUE(d.WaitFor([&] { return d.Count<ProgressShown>(0) > 0; })) << d.Story();
+  d.station().StopUnit(0);
+  ASSERT_TRUE(d.WaitFor([&] { return d.Units(0).size() == 1; })) << d.Story();
+  EXPECT_EQ(d.Units(0)[0].outcome.kind, OutcomeKind::Stopped);
+  EXPECT_EQ(d.Units(0)[0].unitId, "SN-7") << "a scanned go names the unit";
+  ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForNextUnit); }));
+  EXPECT_FALSE(d.station().Finished());
+  // The stopped receiver is taken off and the next one put on before the go.
+  ASSERT_TRUE(farm.Swap(1));
+  d.station().Arm(0, "");
+  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
+  d.Drain();
+  ASSERT_EQ(d.Units(0).size(), 2u);
+  EXPECT_EQ(d.Units(0)[1].outcome.kind, OutcomeKind::Success);
+  EXPECT_EQ(d.Units(0)[1].unitId, "");
+  EXPECT_EQ(farm.Report().at({1, 2}).sha256, std::vector<std::string>{image.sha256});
+  const auto summary = d.station().Summary();
+  EXPECT_EQ(summary.ok, 1u);
+  EXPECT_EQ(summary.failed, 1u);
+  EXPECT_FALSE(summary.stopped) << "stopping one unit is not stopping the station";
+}
+
+TEST_F(StationTest, StoppingACallThatNoIrdAnsweredIsNoUnit) {
+  const test::TestImage image = test::WriteImage(dir_.path(), 2000);
+  IrdFarm farm(Links().string(), 1);
+  ASSERT_TRUE(farm.started()) << farm.errors();
+  StationOptions o = Options({farm.Link(1)}, image);
+  o.units = 1;
+  StationDriver d(o);
+  // An IRD that never answers: the port calls until the operator stops it.
+  ASSERT_TRUE(farm.Swap(1, "SilentFrom@0"));
+  ASSERT_TRUE(d.Start());
+  ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::Calling); }));
+  d.station().StopUnit(0);
+  ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForNextUnit); })) << d.Story();
+  EXPECT_TRUE(d.Units(0).empty());
+  EXPECT_EQ(d.Count<UnitStarted>(0), 1u) << "the port does not call again by itself";
+  // In replug mode the operator's go stands in for the replug.
+  ASSERT_TRUE(farm.Swap(1));
+  d.station().Arm(0, std::nullopt);
+  ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
+  d.Drain();
+  ASSERT_EQ(d.Units(0).size(), 1u);
+  EXPECT_EQ(d.Units(0)[0].outcome.kind, OutcomeKind::Success);
+  EXPECT_EQ(test::ReadRecords(dir_.path() / "out").size(), 1u);
+}
+
 }  // namespace
 }  // namespace irdload::station

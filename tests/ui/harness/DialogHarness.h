@@ -47,6 +47,7 @@ class DialogHarness {
   struct Setup {
     sim::VirtualIrd::Options virtualIrd{};  // unpaced
     std::vector<std::string> foundTtys;     // e.g. "ttyUSB0": listed under the fake sysfs
+    std::function<bool(QWidget*, const QString&)> confirm;  // the station window's questions
   };
 
   DialogHarness() : DialogHarness(Setup{}) {}
@@ -61,6 +62,7 @@ class DialogHarness {
     options.presenter = presenter_;
     options.chooser = chooser_;
     options.virtualIrd = std::move(setup.virtualIrd);
+    options.confirm = std::move(setup.confirm);
     options.inventory = {temp_.path() / "sys", temp_.path() / "dev"};
     dialog_ = std::make_unique<MainDialog>(std::move(options));
   }

@@ -1,0 +1,586 @@
+#include "ui/StationWindow.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSocketNotifier>
+#include <QSpinBox>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "engine/FileChoice.h"
+#include "irdload/BuildInfo.h"
+#include "station/PortRunner.h"
+#include "station/PortSpec.h"
+#include "station/UnitFiles.h"
+#include "ui/ApplicationTitle.h"
+#include "ui/PortChoices.h"
+#include "ui/ProgramIcon.h"
+#include "ui/QtFileChooser.h"
+#include "ui/QtMessagePresenter.h"
+#include "ui/StationTile.h"
+
+namespace irdload::ui {
+namespace {
+
+using namespace std::chrono_literals;
+using station::PortPhase;
+
+// Tiles and figures are redrawn this often at most; events other than progress wake the window
+// at once.
+constexpr auto kTick = 100ms;
+// How long closing waits for the ports to end their units before it gives up waiting.
+constexpr auto kCloseBound = 10s;
+
+QString FromPath(const std::string& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path));
+}
+std::string ToPath(const QString& path) {
+  return QFile::encodeName(path).toStdString();
+}
+
+bool Loading(PortPhase phase) {
+  return phase == PortPhase::Calling || phase == PortPhase::SendingHeader ||
+         phase == PortPhase::Transferring || phase == PortPhase::Terminating;
+}
+
+bool AskQuestion(QWidget* parent, const QString& text) {
+  return QMessageBox::question(parent, ApplicationTitle(), text, QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
+}
+
+}  // namespace
+
+StationWindow::StationWindow(Options options, QWidget* parent)
+    : QWidget(parent, Qt::Window), options_(std::move(options)), rack_(options_.virtualIrd) {
+  if (!options_.presenter) options_.presenter = std::make_shared<QtMessagePresenter>();
+  if (!options_.chooser) options_.chooser = std::make_shared<QtFileChooser>();
+  if (!options_.confirm) options_.confirm = AskQuestion;
+  setWindowTitle(QStringLiteral("irdload station"));
+  setWindowIcon(ProgramIcon());
+  setObjectName(QStringLiteral("stationWindow"));
+
+  // What every unit gets, and where its record goes.
+  files_ = new QLabel(this);
+  files_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  choose_ = new QPushButton(QStringLiteral("Choose..."), this);
+  report_ = new QLineEdit(this);
+  report_->setPlaceholderText(QStringLiteral("no records"));
+  browse_ = new QPushButton(QStringLiteral("Browse..."), this);
+  nextUnit_ = new QComboBox(this);
+  nextUnit_->addItem(QStringLiteral("Start button"), static_cast<int>(station::NextUnit::Prompt));
+  nextUnit_->addItem(QStringLiteral("Adapter replugged"),
+                     static_cast<int>(station::NextUnit::Replug));
+  nextUnit_->addItem(QStringLiteral("IRD quiet for 5 s"),
+                     static_cast<int>(station::NextUnit::Quiet));
+  askId_ = new QCheckBox(QStringLiteral("Ask for each unit's id"), this);
+  unitId_ = new QLineEdit(this);
+  unitId_->setObjectName(QStringLiteral("unitId"));
+  unitId_->setPlaceholderText(QStringLiteral("scan or type, then Enter"));
+
+  auto* fileRow = new QHBoxLayout;
+  fileRow->addWidget(files_, 1);
+  fileRow->addWidget(choose_);
+  auto* reportRow = new QHBoxLayout;
+  reportRow->addWidget(report_, 1);
+  reportRow->addWidget(browse_);
+  auto* nextRow = new QHBoxLayout;
+  nextRow->addWidget(nextUnit_);
+  nextRow->addWidget(askId_);
+  nextRow->addStretch();
+  auto* form = new QFormLayout;
+  form->addRow(QStringLiteral("Upgrade:"), fileRow);
+  form->addRow(QStringLiteral("Report folder:"), reportRow);
+  form->addRow(QStringLiteral("Next unit:"), nextRow);
+  form->addRow(QStringLiteral("Unit id:"), unitId_);
+
+  // The sockets.
+  ports_ = new QListWidget(this);
+  ports_->setObjectName(QStringLiteral("ports"));
+  ports_->setMaximumHeight(ports_->fontMetrics().lineSpacing() * 8);
+  virtualCount_ = new QSpinBox(this);
+  virtualCount_->setRange(0, kMaxVirtualIrds);
+  auto* portBox = new QGroupBox(QStringLiteral("Sockets"), this);
+  auto* portLayout = new QVBoxLayout(portBox);
+  portLayout->addWidget(ports_);
+  auto* virtualRow = new QHBoxLayout;
+  virtualRow->addWidget(new QLabel(QStringLiteral("Virtual IRDs:"), portBox));
+  virtualRow->addWidget(virtualCount_);
+  virtualRow->addStretch();
+  portLayout->addLayout(virtualRow);
+
+  startAll_ = new QPushButton(QStringLiteral("Start all"), this);
+  stopAll_ = new QPushButton(QStringLiteral("Stop all"), this);
+  startAll_->setObjectName(QStringLiteral("startAll"));
+  stopAll_->setObjectName(QStringLiteral("stopAll"));
+  auto* buttons = new QHBoxLayout;
+  summary_ = new QLabel(this);
+  buttons->addWidget(summary_, 1);
+  buttons->addWidget(startAll_);
+  buttons->addWidget(stopAll_);
+
+  auto* tiles = new QWidget;
+  tileGrid_ = new QGridLayout(tiles);
+  tileGrid_->setAlignment(Qt::AlignTop);
+  hint_ =
+      new QLabel(QStringLiteral("Choose the sockets to load on: each gets a tile here."), tiles);
+  hint_->setAlignment(Qt::AlignCenter);
+  hint_->setEnabled(false);
+  tileGrid_->addWidget(hint_, 0, 0);
+  auto* scroll = new QScrollArea(this);
+  scroll->setWidget(tiles);
+  scroll->setWidgetResizable(true);
+  scroll->setMinimumHeight(200);
+
+  log_ = new QPlainTextEdit(this);
+  log_->setObjectName(QStringLiteral("log"));
+  log_->setReadOnly(true);
+  log_->setMaximumBlockCount(2000);
+  log_->setFixedHeight(fontMetrics().lineSpacing() * 5 + 8);
+
+  auto* top = new QHBoxLayout;
+  top->addLayout(form, 3);
+  top->addWidget(portBox, 2);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addLayout(buttons);
+  layout->addWidget(scroll, 1);
+  layout->addWidget(log_);
+
+  connect(choose_, &QPushButton::clicked, this, [this] { ChooseFiles(); });
+  connect(browse_, &QPushButton::clicked, this, [this] {
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, QStringLiteral("Report folder"), report_->text());
+    if (!folder.isEmpty()) SetReportFolder(folder);
+  });
+  connect(virtualCount_, &QSpinBox::valueChanged, this, [this](int n) { SetVirtualIrds(n); });
+  connect(ports_, &QListWidget::itemChanged, this, [this] { RebuildTiles(); });
+  connect(unitId_, &QLineEdit::returnPressed, this, [this] {
+    GiveUnitId(unitId_->text());
+    unitId_->clear();
+  });
+  connect(startAll_, &QPushButton::clicked, this, &StationWindow::StartAll);
+  connect(stopAll_, &QPushButton::clicked, this, &StationWindow::StopAll);
+  tick_.setInterval(kTick);
+  connect(&tick_, &QTimer::timeout, this, &StationWindow::Refresh);
+  // Adapters plugged in or pulled out while the window is open: the list follows.
+  connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, [this] { FillPorts(); });
+
+  std::vector<station::CheckedFile> checked;
+  if (options_.files.empty()) {
+    SetFiles({});
+  } else if (const std::optional<Refusal> refusal =
+                 station::CheckUnitFiles(options_.files, checked)) {
+    Log(QString::fromStdString(refusal->message) +
+        (refusal->detail.empty() ? QString() : QStringLiteral(": ") + FromPath(refusal->detail)));
+    SetFiles({});
+  } else {
+    SetFiles(options_.files);
+  }
+  report_->setText(FromPath(options_.reportDir));
+  FillPorts();
+  if (options_.virtualIrds > 0) virtualCount_->setValue(options_.virtualIrds);
+  UpdateControls();
+  resize(900, 640);
+}
+
+StationWindow::~StationWindow() {
+  EndStation();
+}
+
+bool StationWindow::ChooseFiles() {
+  const QString start = options_.files.empty() ? QString() : FromPath(options_.files.front());
+  const std::optional<QString> first =
+      options_.chooser->Choose(this, {QStringLiteral("Select File"), start});
+  if (!first) return false;
+  std::vector<std::string> files{WithDefaultExtension(ToPath(*first))};
+  const std::string extension = FileExtension(files[0]);
+  if (extension == "u01") {
+    const std::optional<QString> second =
+        options_.chooser->Choose(this, {QStringLiteral("Select Second File"), FromPath(files[0])});
+    if (!second) return false;
+    files.push_back(WithDefaultExtension(ToPath(*second)));
+    if (FileExtension(files[1]) != "u02") {
+      Message(QStringLiteral("Invalid Second File"), {});
+      return false;
+    }
+  } else if (extension != "uuc") {
+    Message(QStringLiteral("Invalid File"), {});
+    return false;
+  }
+  // Checked now, so that a file that cannot be sent is known before the units are on the bench.
+  std::vector<station::CheckedFile> checked;
+  if (const std::optional<Refusal> refusal = station::CheckUnitFiles(files, checked)) {
+    Message(QString::fromStdString(refusal->message), QString::fromStdString(refusal->detail));
+    return false;
+  }
+  SetFiles(std::move(files));
+  return true;
+}
+
+void StationWindow::SetFiles(std::vector<std::string> files) {
+  options_.files = std::move(files);
+  files_->setText(
+      options_.files.empty()
+          ? QStringLiteral("(none)")
+          : FromPath(ChosenFilesText(options_.files[0],
+                                     options_.files.size() > 1 ? options_.files[1] : "")));
+  UpdateControls();
+}
+
+void StationWindow::SetReportFolder(const QString& folder) {
+  report_->setText(folder);
+}
+
+void StationWindow::SetNextUnit(station::NextUnit mode) {
+  nextUnit_->setCurrentIndex(nextUnit_->findData(static_cast<int>(mode)));
+}
+
+void StationWindow::SetAskUnitId(bool ask) {
+  askId_->setChecked(ask);
+}
+
+void StationWindow::SetVirtualIrds(int count) {
+  if (running()) return;
+  count = std::clamp(count, 0, kMaxVirtualIrds);
+  const int before = rack_.count();
+  std::string error;
+  if (!rack_.Resize(count, &error)) {
+    Message(QStringLiteral("Cannot start a virtual IRD"), QString::fromStdString(error));
+  }
+  if (virtualCount_->value() != rack_.count()) {
+    const QSignalBlocker quiet(virtualCount_);
+    virtualCount_->setValue(rack_.count());
+  }
+  FillPorts();
+  // New virtual IRDs are meant to be used: they come chosen.
+  for (Socket& s : sockets_) {
+    if (s.virtualIrd > before) s.item->setCheckState(Qt::Checked);
+  }
+}
+
+bool StationWindow::ChoosePort(const QString& label, bool chosen) {
+  for (Socket& s : sockets_) {
+    if (s.label == label) {
+      s.item->setCheckState(chosen ? Qt::Checked : Qt::Unchecked);
+      return true;
+    }
+  }
+  return false;
+}
+
+void StationWindow::FillPorts() {
+  // udev makes the device node first and its stable links after it.
+  const std::filesystem::path serial = options_.inventory.dev / "serial";
+  for (const auto& folder :
+       {options_.inventory.dev, serial, serial / "by-id", serial / "by-path"}) {
+    std::error_code ec;
+    const QString path = FromPath(folder.string());
+    if (std::filesystem::is_directory(folder, ec) && !watcher_.directories().contains(path)) {
+      watcher_.addPath(path);
+    }
+  }
+  if (running()) return;  // the tiles stand for the sockets the station serves
+  std::vector<QString> chosen;
+  for (const Socket& s : sockets_) {
+    if (s.item->checkState() == Qt::Checked) chosen.push_back(s.label);
+  }
+  std::vector<Socket> sockets;
+  for (const PortChoice& choice : ListPortChoices(options_.inventory, options_.extraPorts)) {
+    if (choice.kind == PortChoice::Kind::kVirtualIrd) continue;
+    std::string error;
+    const std::optional<station::PortSpec> spec = station::ParsePortSpec(choice.label, &error);
+    if (!spec) continue;
+    sockets.push_back({FromPath(choice.label), spec->path, FromPath(choice.details), 0, nullptr});
+  }
+  for (int n = 1; n <= rack_.count(); ++n) {
+    sockets.push_back({QStringLiteral("Virtual IRD %1").arg(n), rack_.Link(n),
+                       QStringLiteral("A virtual IRD on a pseudo-terminal"), n, nullptr});
+  }
+  const QSignalBlocker quiet(ports_);
+  ports_->clear();
+  for (Socket& s : sockets) {
+    s.item = new QListWidgetItem(s.label, ports_);
+    s.item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+    s.item->setToolTip(s.details);
+    const bool wasChosen = std::find(chosen.begin(), chosen.end(), s.label) != chosen.end();
+    s.item->setCheckState(wasChosen ? Qt::Checked : Qt::Unchecked);
+  }
+  sockets_ = std::move(sockets);
+  RebuildTiles();
+}
+
+std::vector<std::size_t> StationWindow::ChosenSockets() const {
+  std::vector<std::size_t> chosen;
+  for (std::size_t i = 0; i < sockets_.size(); ++i) {
+    if (sockets_[i].item->checkState() == Qt::Checked) chosen.push_back(i);
+  }
+  return chosen;
+}
+
+void StationWindow::RebuildTiles() {
+  if (running()) return;
+  const std::vector<std::size_t> chosen = ChosenSockets();
+  std::vector<QString> labels;
+  for (std::size_t i : chosen) labels.push_back(sockets_[i].label);
+  std::vector<QString> shown;
+  for (std::size_t i : tileSockets_)
+    shown.push_back(i < sockets_.size() ? sockets_[i].label : QString());
+  if (labels == shown && tiles_.size() == chosen.size()) {
+    tileSockets_ = chosen;
+    return;
+  }
+  for (StationTile* t : tiles_) delete t;
+  tiles_.clear();
+  hint_->setVisible(chosen.empty());
+  tileSockets_ = chosen;
+  phases_.assign(chosen.size(), PortPhase::WaitingForAdapter);
+  // Two columns up to four sockets, then three, then four: the tiles stay readable.
+  const int columns = chosen.size() <= 4 ? 2 : (chosen.size() <= 9 ? 3 : 4);
+  for (std::size_t k = 0; k < chosen.size(); ++k) {
+    const Socket& s = sockets_[chosen[k]];
+    auto* t = new StationTile(
+        s.label, s.virtualIrd > 0 ? QStringLiteral("pseudo-terminal") : FromPath(s.path));
+    t->setObjectName(QStringLiteral("tile%1").arg(k));
+    const int index = static_cast<int>(k);
+    connect(t, &StationTile::startClicked, this, [this, index] { StartPort(index); });
+    connect(t, &StationTile::stopClicked, this, [this, index] { StopPort(index); });
+    tileGrid_->addWidget(t, index / columns, index % columns);
+    tiles_.push_back(t);
+  }
+  UpdateControls();
+}
+
+QString StationWindow::tileLabel(int i) const {
+  const std::size_t s = tileSockets_[static_cast<std::size_t>(i)];
+  return sockets_[s].label;
+}
+
+bool StationWindow::StartStation() {
+  if (running()) return true;
+  if (tiles_.empty()) {
+    Message(QStringLiteral("Choose at least one socket"), {});
+    return false;
+  }
+  if (options_.files.empty()) {
+    Message(QStringLiteral("Choose the upgrade first"), {});
+    return false;
+  }
+  station::StationOptions o;
+  for (std::size_t i : tileSockets_)
+    o.ports.push_back({ToPath(sockets_[i].label), sockets_[i].path});
+  o.files = options_.files;
+  o.reportDir = ToPath(report_->text().trimmed());
+  runMode_ = static_cast<station::NextUnit>(nextUnit_->currentData().toInt());
+  o.nextUnit = runMode_;
+  o.quiet = 5s;
+  o.askUnitId = askId_->isChecked();
+  o.armFirst = false;  // every unit waits for its go: a start button, a scan
+  o.roots = options_.inventory;
+  o.toolVersion = std::string("irdload ") + build::kVersion;
+  auto st = std::make_unique<station::Station>(std::move(o));
+  std::string error;
+  if (!st->Start(&error)) {
+    Message(QStringLiteral("The station cannot start"), QString::fromStdString(error));
+    return false;
+  }
+  station_ = std::move(st);
+  answers_ = std::make_unique<station::OperatorQueue>(
+      runMode_, [this](std::size_t port, std::optional<std::string> answer) {
+        station_->Arm(port, std::move(answer));
+      });
+  phases_.assign(tiles_.size(), PortPhase::WaitingForAdapter);
+  wake_ = new QSocketNotifier(station_->wakeFd(), QSocketNotifier::Read, this);
+  connect(wake_, &QSocketNotifier::activated, this, &StationWindow::Refresh);
+  tick_.start();
+  Log(QStringLiteral("station started on %1 sockets").arg(tiles_.size()));
+  UpdateControls();
+  return true;
+}
+
+void StationWindow::EndStation() {
+  if (!station_) return;
+  tick_.stop();
+  delete wake_;
+  wake_ = nullptr;
+  station_.reset();  // stops what still runs and joins every port
+  answers_.reset();
+}
+
+void StationWindow::StartAll() {
+  if (!StartStation()) return;
+  for (std::size_t i = 0; i < tiles_.size(); ++i) {
+    const PortPhase p = phases_[i];
+    if (p == PortPhase::WaitingForAdapter || p == PortPhase::WaitingForNextUnit) {
+      answers_->Phase(i, PortPhase::Calling);  // answered by the button, not by a scan
+      station_->Arm(i, std::nullopt);
+    }
+  }
+  Refresh();
+}
+
+void StationWindow::StopAll() {
+  if (!running()) return;
+  Log(QStringLiteral("stopping every socket"));
+  station_->StopNow();
+  Refresh();
+}
+
+void StationWindow::StartPort(int tile) {
+  if (tile < 0 || tile >= tileCount()) return;
+  if (!StartStation()) return;
+  const auto i = static_cast<std::size_t>(tile);
+  const PortPhase p = phases_[i];
+  if (p == PortPhase::WaitingForAdapter || p == PortPhase::WaitingForNextUnit) {
+    answers_->Phase(i, PortPhase::Calling);
+    station_->Arm(i, std::nullopt);
+  }
+  Refresh();
+}
+
+void StationWindow::StopPort(int tile) {
+  if (!running() || tile < 0 || tile >= tileCount()) return;
+  station_->StopUnit(static_cast<std::size_t>(tile));
+}
+
+void StationWindow::GiveUnitId(const QString& id) {
+  if (!running()) {
+    Log(QStringLiteral("unit id %1 ignored: the station is not running").arg(id));
+    return;
+  }
+  answers_->Give(ToPath(id.trimmed()));
+  Refresh();
+}
+
+void StationWindow::Refresh() {
+  if (!station_) return;
+  for (const station::PortEvent& e : station_->TakeEvents()) OnEvent(e);
+  const std::vector<station::PortSnapshot> rows = station_->Snapshots();
+  const auto now = std::chrono::steady_clock::now();
+  const int files = static_cast<int>(options_.files.size());
+  for (std::size_t i = 0; i < rows.size() && i < tiles_.size(); ++i) {
+    tiles_[i]->Show(DescribeRow(rows[i], runMode_, files, now), rows[i], true);
+  }
+  if (station_->Finished()) {
+    // Every port has ended (Stop all, or a port that had to halt): the station is over.
+    const station::StationSummary s = station_->Summary();
+    EndStation();
+    Log(QStringLiteral("station stopped: %1 loaded, %2 failed").arg(s.ok).arg(s.failed));
+  }
+  UpdateControls();
+}
+
+void StationWindow::OnEvent(const station::PortEvent& e) {
+  if (e.port >= tiles_.size()) return;
+  const QString label = tileLabel(static_cast<int>(e.port));
+  if (const auto* p = std::get_if<station::PhaseChanged>(&e.body)) {
+    phases_[e.port] = p->phase;
+    answers_->Phase(e.port, p->phase);
+    if (p->phase == PortPhase::Halted) Log(label + QStringLiteral(": halted"));
+  } else if (const auto* u = std::get_if<station::UnitStarted>(&e.body)) {
+    Log(label +
+        QStringLiteral(": unit %1%2 started")
+            .arg(u->unit)
+            .arg(u->unitId.empty() ? QString() : QStringLiteral(" (%1)").arg(FromPath(u->unitId))));
+  } else if (const auto* m = std::get_if<station::MessageShown>(&e.body)) {
+    Log(label + QStringLiteral(": ") + QString::fromStdString(m->text) +
+        (m->detail.empty() ? QString() : QStringLiteral(": ") + QString::fromStdString(m->detail)));
+  } else if (const auto* end = std::get_if<station::UnitEnded>(&e.body)) {
+    tiles_[e.port]->ShowEnd(*end);
+    Log(label + QStringLiteral(": ") + DescribeEnd(*end));
+    if (end->counted && end->final) (end->exitCode == 0 ? loaded_ : failed_) += 1;
+    const int virtualIrd = sockets_[tileSockets_[e.port]].virtualIrd;
+    if (virtualIrd > 0 && end->final) {
+      // The next receiver goes on the virtual socket once the last answer has reached this one.
+      QTimer::singleShot(station::kLineSettle, this, [this, virtualIrd] {
+        std::string error;
+        if (!rack_.Swap(virtualIrd, &error)) Log(QString::fromStdString(error));
+      });
+    }
+  }
+}
+
+int StationWindow::loading() const {
+  if (!running()) return 0;
+  return static_cast<int>(std::count_if(phases_.begin(), phases_.end(), Loading));
+}
+
+void StationWindow::UpdateControls() {
+  const bool run = running();
+  choose_->setEnabled(!run);
+  report_->setEnabled(!run);
+  browse_->setEnabled(!run);
+  nextUnit_->setEnabled(!run);
+  askId_->setEnabled(!run);
+  ports_->setEnabled(!run);
+  virtualCount_->setEnabled(!run);
+  unitId_->setEnabled(run);
+  startAll_->setEnabled(!tiles_.empty() && !options_.files.empty());
+  stopAll_->setEnabled(run);
+  if (!run) {
+    for (StationTile* t : tiles_) {
+      t->startButton()->setEnabled(!options_.files.empty());
+      t->stopButton()->setEnabled(false);
+    }
+  }
+  summary_->setText(QStringLiteral("Loaded %1 · Failed %2%3")
+                        .arg(loaded_)
+                        .arg(failed_)
+                        .arg(run ? QStringLiteral(" · %1 loading").arg(loading()) : QString()));
+}
+
+void StationWindow::Log(const QString& line) {
+  log_->appendPlainText(QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss ")) + line);
+}
+
+QString StationWindow::logText() const {
+  return log_->toPlainText();
+}
+
+void StationWindow::Message(const QString& text, const QString& detail) {
+  Log(detail.isEmpty() ? text : text + QStringLiteral(": ") + detail);
+  options_.presenter->Show(this, {ApplicationTitle(), text, detail, QMessageBox::Warning});
+}
+
+void StationWindow::closeEvent(QCloseEvent* event) {
+  if (running()) {
+    Refresh();
+    const int n = loading();
+    if (n > 0 &&
+        !options_.confirm(this, n == 1 ? QStringLiteral("A unit is loading. Stop it and close the "
+                                                        "station?")
+                                       : QStringLiteral("%1 units are loading. Stop them and close "
+                                                        "the station?")
+                                             .arg(n))) {
+      event->ignore();
+      return;
+    }
+    station_->StopNow();
+    // Let the ports record their stopped units before the window goes.
+    const QDeadlineTimer deadline{std::chrono::milliseconds(kCloseBound)};
+    while (running() && !deadline.hasExpired()) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+      Refresh();
+    }
+    EndStation();
+  }
+  event->accept();
+}
+
+}  // namespace irdload::ui
