@@ -32,7 +32,10 @@ std::string SizeName(std::size_t bytes) {
 std::string RatioToGoal(double value, double goal, GoalKind kind) {
   const double ratio = value / goal;
   const bool met = kind == GoalKind::AtLeast ? value >= goal : value < goal;
-  return Fixed(ratio, ratio < 0.1 ? 3 : 2) + (met ? " (met)" : " (missed)");
+  // Near the goal two decimals would print "1.00" for a narrow miss: show as many as it takes.
+  int digits = ratio < 0.1 ? 3 : 2;
+  while (digits < 5 && ratio != 1.0 && Fixed(ratio, digits) == Fixed(1.0, digits)) ++digits;
+  return Fixed(ratio, digits) + (met ? " (met)" : " (missed)");
 }
 
 std::string RenderTable(const std::vector<Row>& rows) {

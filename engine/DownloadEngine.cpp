@@ -52,9 +52,9 @@ void DownloadEngine::WorkerMain(std::stop_token quit) {
   std::unique_lock lk(mu_);
   for (;;) {
     inPass_ = false;
-    // Only a start or a finish from outside waits for a pass to end; waking nobody every pass
-    // keeps the front end's thread asleep while packets go.
-    if (passWaiters_ > 0) cv_.notify_all();
+    // Only a start or a finish from outside waits for a pass to end, and a front end waits for
+    // the download's end: waking nobody every pass keeps its thread asleep while packets go.
+    if (passWaiters_ > 0 || (idleWaiters_ > 0 && !running_)) cv_.notify_all();
     // Parked between passes, never inside one: a stop never finds the worker holding the
     // payload or half-way through a transfer.
     if (!cv_.wait(lk, quit, [&] { return running_ && !runStop_.stop_requested(); })) return;
@@ -248,9 +248,9 @@ void DownloadEngine::WaitForPassEnd(std::unique_lock<std::mutex>& lk) {
 
 bool DownloadEngine::WaitIdle(std::chrono::milliseconds timeout) const {
   std::unique_lock lk(mu_);
-  ++passWaiters_;
+  ++idleWaiters_;
   const bool idle = cv_.wait_for(lk, timeout, [&] { return !running_ && !inPass_; });
-  --passWaiters_;
+  --idleWaiters_;
   return idle;
 }
 

@@ -116,7 +116,8 @@ class DownloadEngine {
   mutable std::condition_variable_any cv_;
   bool running_ = false;
   bool inPass_ = false;
-  mutable int passWaiters_ = 0;  // threads waiting for a pass to end or the engine to go idle
+  mutable int passWaiters_ = 0;  // threads waiting for a pass to end
+  mutable int idleWaiters_ = 0;  // threads waiting for the engine to go idle
   std::stop_source runStop_;
   std::optional<Outcome> lastOutcome_;
   std::atomic<std::thread::id> workerId_{};

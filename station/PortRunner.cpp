@@ -131,7 +131,7 @@ void PortRunner::Main() {
     {
       std::lock_guard lk(mu_);
       if (!present_) continue;
-      arrivalsAtStart = arrivals_;
+      arrivalsAtStart = arrivalsAtOpen_ = arrivals_;
       inUnit_ = true;
       stopUnit_ = false;
       armRequested_ = false;  // a go given while the unit ran was for this unit
@@ -175,13 +175,23 @@ void PortRunner::Main() {
 
 bool PortRunner::WaitForAdapter() {
   std::unique_lock lk(mu_);
-  if (!present_ && !Stopping()) {
+  const auto ready = [&] {
+    return present_ && (!lostAt_ || arrivals_ != *lostAt_ || armRequested_);
+  };
+  if (!ready() && !Stopping()) {
     lk.unlock();
     Post(PhaseChanged{PortPhase::WaitingForAdapter, {}, spec_.path});
     lk.lock();
   }
-  cv_.wait(lk, [&] { return present_ || Stopping(); });
-  return !Stopping();
+  cv_.wait(lk, [&] { return ready() || Stopping(); });
+  if (Stopping()) return false;
+  lostAt_.reset();
+  return true;
+}
+
+void PortRunner::NoteLineLost() {
+  std::lock_guard lk(mu_);
+  lostAt_ = arrivalsAtOpen_;
 }
 
 bool PortRunner::WaitForArming(std::uint64_t arrivalsAtStart) {
@@ -224,8 +234,13 @@ bool PortRunner::WaitQuiet() {
       }
     }
     if (!port.isOpen() || port.lineLost()) {
+      if (port.lineLost()) NoteLineLost();
       port.Close();
       if (!WaitForAdapter()) return false;
+      {
+        std::lock_guard lk(mu_);
+        arrivalsAtOpen_ = arrivals_;
+      }
       if (!port.Open(spec_.path, DownloadEngine::Mode())) {
         Pause(kReopenPause);
         continue;

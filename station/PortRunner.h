@@ -64,7 +64,11 @@ class PortRunner {
 
   void Main();
   bool Stopping() const { return stopStarting_ || stopNow_; }
+  /// Waits for the path to lead to a device, and after a lost line for a new one (or the
+  /// operator's go).
   bool WaitForAdapter();
+  /// The line of the device opened at arrivalsAtOpen_ was lost.
+  void NoteLineLost();
   bool WaitForArming(std::uint64_t arrivalsAtStart);
   bool WaitForOperator(bool wantId, std::optional<std::string>& unitId);
   bool WaitQuiet();
@@ -94,6 +98,11 @@ class PortRunner {
   std::optional<std::string> givenId_;
   bool stopStarting_ = false, stopNow_ = false;
   bool inUnit_ = false, stopUnit_ = false;  // a unit runs; the operator stopped it
+  // The line was lost on the device opened when arrivals_ had this value. The path may still
+  // lead to a node that is gone, or to one the system has since given to another adapter (a
+  // link left behind, a recycled name): it is not opened again until it is seen anew.
+  std::optional<std::uint64_t> lostAt_;
+  std::uint64_t arrivalsAtOpen_ = 0;
 
   std::atomic<bool> finished_{false};
   std::atomic<std::uint32_t> ok_{0}, failed_{0};

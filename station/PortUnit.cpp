@@ -98,6 +98,7 @@ PortRunner::UnitResult PortRunner::RunUnit(std::uint32_t unit, const std::string
     link_->port().SetTap({});
     const AttemptStats stats = observer_.stats();
     const Outcome outcome = stats.outcome.value_or(Outcome{});
+    if (outcome.reason == FailureReason::AdapterDisconnected) NoteLineLost();
     if (!started) {
       // A file that loaded at the start no longer does: no port can go on with it.
       Post(UnitEnded{unit, attempt, false, true, outcome, UnitExitCode(outcome.kind), unitId, {}});

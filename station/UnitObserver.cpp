@@ -28,6 +28,8 @@ struct UnitObserver::Apply {
     if (phase != o.phase_) o.SetPhase(phase, e.status);
   }
   void operator()(const ReplyReceived& e) {
+    // A receiver that answered the call makes a unit, whatever becomes of the load.
+    if (e.reply == CMD_CONNECT_ACK) o.begun_ = true;
     if (e.reply == CMD_HEADER_NACK || e.reply == CMD_DATA_NACK) ++s.nacks;
   }
   void operator()(const RetryCountShown& e) {

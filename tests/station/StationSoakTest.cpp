@@ -50,9 +50,12 @@ TEST(StationSoakTest, EveryRecordMatchesItsReceiverAndNoneIsLostOrDoubled) {
   test::IrdFarm farm((dir.path() / "links").string(), 0);
   ASSERT_TRUE(farm.started()) << farm.errors();
   std::mt19937_64 rng(kSeed);
+  // Each receiver's fault by (socket, serial), for a failure's message.
+  std::map<std::pair<int, int>, std::string> faults;
   StationOptions o;
   for (int i = 1; i <= kPorts; ++i) {
-    ASSERT_TRUE(farm.Plug(i, DrawFault(rng)));
+    faults[{i, 1}] = DrawFault(rng);
+    ASSERT_TRUE(farm.Plug(i, faults[{i, 1}]));
     o.ports.push_back({"S" + std::to_string(i), farm.Link(i)});
   }
   o.files = {image.path};
@@ -69,12 +72,14 @@ TEST(StationSoakTest, EveryRecordMatchesItsReceiverAndNoneIsLostOrDoubled) {
     for (int i = 0; i < kPorts; ++i) {
       const std::size_t ended = d.Units(static_cast<std::size_t>(i)).size();
       while (swapped[i] < ended && ended < kUnits) {
-        EXPECT_TRUE(farm.Swap(i + 1, DrawFault(rng)));
         ++swapped[i];
+        std::string& fault = faults[{i + 1, static_cast<int>(swapped[i]) + 1}];
+        fault = DrawFault(rng);
+        EXPECT_TRUE(farm.Swap(i + 1, fault));
       }
     }
     return d.station().Finished();
-  }, 240s));
+  }, 240s)) << d.Story();
   d.Drain();
 
   const auto irds = farm.Report();
@@ -86,11 +91,12 @@ TEST(StationSoakTest, EveryRecordMatchesItsReceiverAndNoneIsLostOrDoubled) {
   for (const auto& r : records) {
     const std::string port = r["port"].text;
     const std::int64_t unit = r["unit"].Int();
+    const int socket = std::stoi(port.substr(1));
+    const std::string& fault = faults[{socket, static_cast<int>(unit)}];
     SCOPED_TRACE(port + " unit " + std::to_string(unit) + ": " + r["outcome"].text + " " +
-                 r["detail"].text);
+                 r["detail"].text + "; its receiver's fault: \"" + fault + "\"");
     EXPECT_TRUE(seen.insert({port, unit}).second) << "a doubled record";
     // Unit n on socket s went to the socket's n-th receiver.
-    const int socket = std::stoi(port.substr(1));
     const auto ird = irds.find({socket, static_cast<int>(unit)});
     ASSERT_NE(ird, irds.end());
     EXPECT_EQ(r["adapter"]["device"].text, ird->second.slave);

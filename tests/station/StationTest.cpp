@@ -142,6 +142,48 @@ TEST_F(StationTest, AdapterPulledOutMidTransferFailsTheUnitAndTheNextWaitsForIt)
   ASSERT_EQ(records.size(), 2u);
 }
 
+// A receiver answers, then its line dies while the path still leads to where its device was (a
+// link left behind; the system may give that node to the next adapter, on another socket). The
+// unit is recorded as failed, and the port opens that path again only once it leads somewhere
+// new, or on the operator's go.
+TEST_F(StationTest, LostLineIsNotReopenedUntilThePathLeadsSomewhereNew) {
+  for (const NextUnit mode : {NextUnit::Replug, NextUnit::Quiet}) {
+    const std::string name = mode == NextUnit::Replug ? "replug" : "quiet";
+    SCOPED_TRACE(name);
+    const test::TestImage image = test::WriteImage(dir_.path(), 2000);
+    std::filesystem::create_directories(Links() / name);
+    IrdFarm farm((Links() / name).string(), 0);
+    ASSERT_TRUE(farm.started()) << farm.errors();
+    ASSERT_TRUE(farm.Plug(1, "HangUpAt@1"));
+    StationOptions o = Options({farm.Link(1)}, image);
+    o.reportDir = (dir_.path() / ("out-" + name)).string();
+    o.units = 2;
+    o.nextUnit = mode;
+    o.quiet = 1s;
+    StationDriver d(o);
+    ASSERT_TRUE(d.Start());
+    ASSERT_TRUE(d.WaitFor([&] { return d.Units(0).size() == 1; })) << d.Story();
+    EXPECT_EQ(d.Units(0)[0].outcome.reason, FailureReason::AdapterDisconnected);
+    ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForAdapter); }))
+        << d.Story();
+    // Given time to go wrong, it neither calls nor tries to open the dead path.
+    EXPECT_FALSE(d.WaitFor([&] {
+      return d.Count<UnitStarted>(0) > 1 || d.Count<MessageShown>(0) > 1;
+    }, 1500ms)) << d.Story();
+    ASSERT_TRUE(farm.Swap(1));
+    // A healthy receiver keeps answering: on a quiet line the operator gives the go.
+    if (mode == NextUnit::Quiet) d.station().Arm(0, std::nullopt);
+    ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
+    d.Drain();
+    ASSERT_EQ(d.Units(0).size(), 2u);
+    EXPECT_EQ(d.Units(0)[1].outcome.kind, OutcomeKind::Success);
+    const auto irds = farm.Report();
+    EXPECT_TRUE(irds.at({1, 1}).lineGone);
+    EXPECT_EQ(irds.at({1, 2}).loaded, std::vector<bool>{true});
+    EXPECT_EQ(test::ReadRecords(o.reportDir).size(), 2u);
+  }
+}
+
 // A receiver that rebooted into its new firmware stops answering; the next one on the same
 // adapter is loaded once the line has been quiet long enough.
 TEST_F(StationTest, QuietLineArmsTheNextUnit) {
