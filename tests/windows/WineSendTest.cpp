@@ -72,9 +72,10 @@ TEST_F(WineSendTest, WholeDownloadsOverCom5) {
       {"unplugged", {{sim::FaultKind::HangUpAt, 6}}, {}, 4, "the serial adapter was disconnected",
        false, 0},
   };
-  // Named without its extension, in a folder with a dot: the file is still fw.uuc.
-  const Image single = Make("release.v2/fw.uuc", kTypeSingle, 20000, 1);
-  const std::string singleAsTyped = WindowsPath(dir_.path() / "release.v2" / "fw");
+  // A file without an extension, in a folder with a dot: it counts as an upgrade file (.uuc),
+  // not as one whose extension is "v2\fw".
+  const Image single = Make("release.v2/fw", kTypeSingle, 20000, 1);
+  const std::string singleAsTyped = WindowsPath(single.path);
   const Image first = Make("fw.u01", kTypeFirstOfPair, 5000, 2);
   const Image second = Make("fw.u02", kTypeSecondOfPair, 3000, 3);
   for (const DownloadCase& c : cases) {
