@@ -3,11 +3,14 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "engine/Events.h"
 #include "serial/PortInventory.h"
 
 namespace irdload::cli {
@@ -24,18 +27,32 @@ enum ExitCode : int {
   EXIT_STOPPED = 130,     // stopped by Ctrl-C (SIGINT) or SIGTERM
 };
 
+/// A receiver that the command brings along instead of a port's (send --simulate's virtual IRD).
+class OwnReceiver {
+ public:
+  virtual ~OwnReceiver() = default;
+  /// The device it listens on.
+  virtual const std::string& port() const = 0;
+  /// After a successful download: EXIT_OK when it holds what the engine loaded, byte for byte;
+  /// EXIT_VERIFY with the complaint written otherwise.
+  virtual int Verify(const std::vector<ImageLoaded>& loaded, std::ostream& out,
+                     std::ostream& err) const = 0;
+};
+
+/// Starts the receiver; null with the complaint written and `exitCode` set when it cannot.
+using MakeOwnReceiver =
+    std::function<std::unique_ptr<OwnReceiver>(std::ostream& err, int& exitCode)>;
+
 struct SendOptions {
   std::string port = "COM1";
   std::vector<std::string> files;
-  bool simulate = false;
-  std::uint32_t simulateBaud = 115200;  // the virtual IRD's line pacing; 0 = unpaced
-  /// With --simulate: faults for the virtual IRD, as "Kind[@at[:value]]" (e.g. "NackPacket@3").
-  std::vector<std::string> simulateFaults;
+  /// Set: the download goes to this receiver, not to `port`.
+  MakeOwnReceiver ownReceiver;
   std::string tracePath;
   std::chrono::seconds connectTimeout{0};  // 0: wait for the IRD until stopped
   /// How long a reply may take to start arriving (ReadByte's bound).
   std::chrono::milliseconds replyWait{50};
-  bool handleSignals = true;  // tests run the command without touching the process's signals
+  bool handleSignals = true;  // tests run the command without touching the process's stop keys
   bool json = false;          // JSON Lines on `out`, the person's text on `err`
   std::string reportDir;      // one record for the unit
   std::string unitId;

@@ -1,10 +1,7 @@
 // irdload-cli send: the files checked before any port is touched, the download run by the
 // engine, and the exit code taken from how it ended.
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -13,14 +10,13 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/ConsoleHost.h"
-#include "cli/FaultText.h"
 #include "cli/SendEvents.h"
-#include "station/WireTrace.h"
+#include "cli/Os.h"
 #include "engine/DownloadEngine.h"
 #include "engine/FileChoice.h"
 #include "engine/Image.h"
-#include "sim/VirtualIrd.h"
 #include "station/UnitFiles.h"
+#include "station/WireTrace.h"
 
 namespace irdload::cli {
 namespace {
@@ -39,16 +35,13 @@ bool CheckFiles(const std::vector<std::string>& files, std::vector<CheckedFile>&
   return true;
 }
 
-// True when `trace` names one of the input files (by its inode, so links count too): writing
+// True when `trace` names one of the input files (the same file, so links count too): writing
 // the trace would destroy the image before it is sent.
 bool TraceWouldOverwrite(const std::string& trace, const std::vector<CheckedFile>& files,
                          std::string* which) {
-  struct stat target {};
-  if (::stat(trace.c_str(), &target) != 0) return false;
   for (const auto& f : files) {
-    struct stat input {};
-    if (::stat(f.path.c_str(), &input) == 0 && input.st_dev == target.st_dev &&
-        input.st_ino == target.st_ino) {
+    std::error_code ec;
+    if (std::filesystem::equivalent(trace, f.path, ec) && !ec) {
       *which = f.path;
       return true;
     }
@@ -56,60 +49,10 @@ bool TraceWouldOverwrite(const std::string& trace, const std::vector<CheckedFile
   return false;
 }
 
-// What the virtual IRD holds against what the engine loaded (not the files on disk, which may
-// have changed since).
-int VerifySimulated(const sim::Report& report, const std::vector<ImageLoaded>& loaded,
-                    std::ostream& out, std::ostream& err) {
-  if (report.files.size() != loaded.size()) {
-    Complain(err, "the virtual IRD received " + std::to_string(report.files.size()) +
-                      " files, not " + std::to_string(loaded.size()));
-    return EXIT_VERIFY;
-  }
-  std::size_t bytes = 0;
-  for (std::size_t i = 0; i < loaded.size(); ++i) {
-    const auto& got = report.files[i];
-    Sha256 sha;
-    sha.Update(got.header.data(), got.header.size());
-    sha.Update(got.payload.data(), got.payload.size());
-    if (sha.Final() != loaded[i].sha256) {
-      Complain(err, "the virtual IRD's image differs from " + loaded[i].path + " as loaded");
-      return EXIT_VERIFY;
-    }
-    bytes += got.payload.size();
-  }
-  out << "Verified: the virtual IRD holds the image byte for byte (" << bytes << " bytes)\n";
-  return EXIT_OK;
-}
-
-// Blocks SIGINT and SIGTERM in this thread and every thread it starts, so that the command
-// takes them with sigtimedwait at its own pace instead of in a handler.
-class SignalCatcher {
- public:
-  explicit SignalCatcher(bool active) : active_(active) {
-    if (!active_) return;
-    sigemptyset(&set_);
-    sigaddset(&set_, SIGINT);
-    sigaddset(&set_, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set_, &old_);
-  }
-  ~SignalCatcher() {
-    if (active_) pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-  }
-  bool Caught() {
-    if (!active_) return false;
-    timespec zero{0, 0};
-    return sigtimedwait(&set_, nullptr, &zero) > 0;
-  }
-
- private:
-  bool active_;
-  sigset_t set_{}, old_{};
-};
-
 // Everything a send needs, checked and made before the engine runs.
 struct Prepared {
   std::vector<CheckedFile> files;
-  std::unique_ptr<sim::VirtualIrd> ird;  // with --simulate
+  std::unique_ptr<OwnReceiver> receiver;  // with --simulate
   std::string port;
   std::unique_ptr<station::WireTrace> trace;
 };
@@ -119,24 +62,11 @@ struct Prepared {
 std::optional<int> Prepare(const SendOptions& options, Prepared& p, std::ostream& err) {
   if (!CheckFiles(options.files, p.files, err)) return EXIT_REFUSED;
   p.port = options.port;
-  if (options.simulate) {
-    sim::VirtualIrd::Options o;
-    o.baud = options.simulateBaud;
-    for (const auto& text : options.simulateFaults) {
-      sim::Fault fault{};
-      if (!ParseFault(text, fault)) {
-        Complain(err, "unknown fault \"" + text + "\"", "use Kind[@at[:value]], e.g. NackPacket@3");
-        return EXIT_REFUSED;
-      }
-      o.faults.push_back(fault);
-    }
-    p.ird = std::make_unique<sim::VirtualIrd>(o);
-    std::string why;
-    if (!p.ird->Start(&why)) {
-      Complain(err, "the virtual IRD did not start", why);
-      return EXIT_INTERNAL;
-    }
-    p.port = p.ird->SlavePath();
+  if (options.ownReceiver) {
+    int code = EXIT_INTERNAL;
+    p.receiver = options.ownReceiver(err, code);
+    if (!p.receiver) return code;
+    p.port = p.receiver->port();
   }
   if (!options.tracePath.empty()) {
     std::string input;
@@ -166,14 +96,14 @@ struct RunResult {
 
 RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out,
                       std::ostream& err, std::optional<SendEvents>& events, std::ostream* json) {
-  SignalCatcher signals(options.handleSignals);
-  const bool interactive = ::isatty(STDOUT_FILENO) && &out == &std::cout;
+  StopKeys stopKeys(options.handleSignals);
+  const bool interactive = StandardOutputIsTerminal() && &out == &std::cout;
   ConsoleHost console(p.port, p.files[0].path, p.files.size() > 1 ? p.files[1].path : "", out,
                       err, interactive);
   // With --json or --report the unit's events also go to the station's observer.
   std::vector<std::string> files;
   for (const auto& f : p.files) files.push_back(f.path);
-  events.emplace(console, p.ird ? "virtual-ird" : options.port, p.port, files, json,
+  events.emplace(console, p.receiver ? "virtual-ird" : options.port, p.port, files, json,
                  options.reportDir, options.unitId);
   std::string why;
   if (!events->Prepare(&why)) {
@@ -207,7 +137,7 @@ RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out
   }
   out << Printable("Sending " + p.files[0].path +
                    (p.files.size() > 1 ? " and " + p.files[1].path : "") + " to " +
-                   (p.ird ? "the virtual IRD (" + p.port + ")" : p.port))
+                   (p.receiver ? "the virtual IRD (" + p.port + ")" : p.port))
       << ": " << totalBytes << " bytes in " << packets << " packets\n";
   if (!engine->StartDownload()) {
     result.outcome = host.outcome();
@@ -221,7 +151,7 @@ RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out
   while (!engine->WaitIdle(100ms)) {
     host.Render(false);
     events->Tick();
-    if (signals.Caught()) {
+    if (stopKeys.Pressed()) {
       result.stopped = true;
       engine->Finish();
     }
@@ -243,7 +173,7 @@ int DownloadVerdict(const Prepared& p, const RunResult& r, std::ostream& out, st
   if (!r.outcome) return EXIT_INTERNAL;
   switch (r.outcome->kind) {
     case OutcomeKind::Success:
-      return p.ird ? VerifySimulated(p.ird->GetReport(), r.loaded, out, err) : EXIT_OK;
+      return p.receiver ? p.receiver->Verify(r.loaded, out, err) : EXIT_OK;
     case OutcomeKind::Failed:
       return EXIT_IRD_FAILED;
     case OutcomeKind::NoResponse:

@@ -1,8 +1,7 @@
 #include "cli/SendEvents.h"
 
-#include <unistd.h>
-
 #include "cli/Commands.h"
+#include "cli/Os.h"
 #include "irdload/BuildInfo.h"
 #include "station/AdapterInfo.h"
 
@@ -34,8 +33,7 @@ bool SendEvents::Prepare(std::string* error) {
 void SendEvents::Started() {
   observer_.BeginAttempt(1);
   record_.toolVersion = std::string("irdload-cli ") + build::kVersion;
-  char host[256] = {};
-  if (::gethostname(host, sizeof host - 1) == 0) record_.host = host;
+  record_.host = HostName();
   record_.portLabel = label_;
   record_.portPath = port_;
   record_.unitId = unitId_;

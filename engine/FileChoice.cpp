@@ -1,10 +1,15 @@
 #include "engine/FileChoice.h"
 
+#include <filesystem>
+
 namespace irdload {
 namespace {
 
+// After the last folder separator: the slash everywhere, and the backslash too on Windows, where
+// a dot in a folder's name (C:\Users\jo.doe\fw) must not pass for the file's extension.
 std::string::size_type NameStart(const std::string& path) {
-  const auto slash = path.rfind('/');
+  static const std::string separators{'/', std::filesystem::path::preferred_separator};
+  const auto slash = path.find_last_of(separators);
   return slash == std::string::npos ? 0 : slash + 1;
 }
 

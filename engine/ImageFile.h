@@ -28,18 +28,21 @@ class ImageFile final : public UpgradeFile {
   ImageFile(const ImageFile&) = delete;
   ImageFile& operator=(const ImageFile&) = delete;
 
-  /// Opens `path` read-only and unshared (an advisory lock keeps other cooperating programs
-  /// out). Only regular files are taken: a directory, FIFO or device fails at once, with the
-  /// reason in `error`.
+  /// Opens `path` read-only, kept from writers while open (an advisory lock on Linux, which
+  /// keeps out cooperating programs; share mode read on Windows). Only regular files are taken:
+  /// a directory, FIFO or device fails at once, with the reason in `error`.
   bool Open(const std::string& path, std::string* error);
   void Close();
-  bool isOpen() const { return fd_ >= 0; }
+  bool isOpen() const { return handle_ != kClosed; }
 
   std::size_t ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override;
   std::uint64_t Length() override;
 
  private:
-  int fd_ = -1;
+  // A descriptor on Linux (ImageFilePosix.cpp), a HANDLE on Windows (ImageFileWin32.cpp); -1
+  // is closed on both (INVALID_HANDLE_VALUE on Windows).
+  static constexpr std::intptr_t kClosed = -1;
+  std::intptr_t handle_ = kClosed;
 };
 
 /// An upgrade file held in memory.

@@ -38,19 +38,20 @@ bool ImageFile::Open(const std::string& path, std::string* error) {
     ::close(fd);
     return fail(path + ": another program holds the file locked");
   }
-  fd_ = fd;
+  handle_ = fd;
   return true;
 }
 
 void ImageFile::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  if (isOpen()) ::close(static_cast<int>(handle_));
+  handle_ = kClosed;
 }
 
 std::size_t ImageFile::ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) {
   std::size_t done = 0;
   while (done < length) {
-    const ssize_t n = ::pread(fd_, buffer + done, length - done, static_cast<off_t>(offset + done));
+    const ssize_t n = ::pread(static_cast<int>(handle_), buffer + done, length - done,
+                              static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
@@ -60,7 +61,7 @@ std::size_t ImageFile::ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::s
 
 std::uint64_t ImageFile::Length() {
   struct stat st {};
-  return ::fstat(fd_, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+  return ::fstat(static_cast<int>(handle_), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
 std::unique_ptr<UpgradeFile> OpenUpgradeFile(const std::string& path, std::string* error) {

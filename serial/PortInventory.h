@@ -1,4 +1,6 @@
-// Lists the machine's serial ports from sysfs, for `irdload-cli ports` and the dialog's port list.
+// Lists the machine's serial ports, for `irdload-cli ports` and the dialog's port list: from sysfs
+// on Linux (PortInventory.cpp), from the registry and SetupAPI on Windows
+// (PortInventoryWin32.cpp).
 #pragma once
 
 #include <filesystem>
@@ -8,10 +10,10 @@
 
 namespace irdload {
 
-/// One serial port as sysfs describes it. Every text field is empty when sysfs does not have it
-/// or it cannot be read.
+/// One serial port as the system describes it. Every text field is empty when the system does
+/// not have it or it cannot be read.
 struct PortInfo {
-  /// Device node, e.g. "/dev/ttyUSB0".
+  /// Device node, e.g. "/dev/ttyUSB0"; on Windows the port's name, e.g. "COM3".
   std::string device;
   /// "pc" for ttyS, "usb-serial" for ttyUSB, "usb-acm" for ttyACM.
   std::string kind;

@@ -17,8 +17,10 @@ std::string ClassicPortName(int index);
 /// n for a name "COMn" (or "comn") with n from 1 to 9999; nothing for any other name.
 std::optional<int> ClassicPortNumber(const std::string& name);
 
-/// The device a port name opens on this platform: "COMn" is /dev/ttyS<n-1>, a name starting
-/// with "/" is a device path as it stands; any other name maps to the empty string.
+/// The device a port name opens on this platform, empty for a name that names no port. Linux
+/// (PosixTty.cpp): "COMn" is /dev/ttyS<n-1>, a name starting with "/" a device path as it
+/// stands. Windows (Win32Port.cpp): "COMn" is \\.\COMn, which reaches COM10 and above too, and
+/// a name starting with \\.\ stays as it is.
 std::string DevicePathForPortName(const std::string& name);
 
 }  // namespace irdload

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "serial/PortDiagnostics.h"
 #include "serial/PortName.h"
 
 namespace irdload::posix {
@@ -283,32 +284,85 @@ bool RequestAsyncLowLatency(int fd) {
   return ::ioctl(fd, TIOCSSERIAL, &ss) == 0;
 }
 
-void TuneIoThread(bool realTime) {
+void CloseFd(int fd) {
+  if (fd >= 0) ::close(fd);
+}
+
+}  // namespace irdload::posix
+
+namespace irdload {
+
+struct PortDevice::Os {
+  int fd = -1;
+  std::string path;  // as opened: the FTDI latency timer is found from it
+};
+
+PortDevice::PortDevice() : os_(std::make_unique<Os>()) {}
+
+PortDevice::~PortDevice() { Close(); }
+
+bool PortDevice::Open(const std::string& devicePath, OsError& err) {
+  Close();
+  const int fd = posix::OpenExclusive(devicePath, err);
+  if (fd < 0) {
+    const std::string why = ExplainOpenFailure(devicePath, err.code);
+    if (!why.empty()) err.text = why;
+    return false;
+  }
+  os_->fd = fd;
+  os_->path = devicePath;
+  return true;
+}
+
+bool PortDevice::isOpen() const { return os_->fd >= 0; }
+
+bool PortDevice::Configure(const std::string& mode, LineSettings& applied) {
+  LineSettings line;
+  const bool parsed = posix::ParseMode(mode, line);
+  applied = parsed ? line : LineSettings{};
+  OsError err;
+  return posix::ConfigureRaw(os_->fd, parsed ? &line : nullptr, err) && parsed;
+}
+
+void PortDevice::PurgeBoth() { posix::PurgeBoth(os_->fd); }
+
+void PortDevice::PurgeInput() { posix::PurgeInput(os_->fd); }
+
+bool PortDevice::WriteAll(const std::uint8_t* data, std::size_t length,
+                          std::chrono::milliseconds limit, OsError& err) {
+  if (posix::WriteAllAndDrain(os_->fd, data, length, limit, err)) return true;
+  err.gone = posix::MeansDeviceGone(err.code);
+  return false;
+}
+
+std::size_t PortDevice::ReadWaiting(std::uint8_t* data, std::size_t length, bool& gone) {
+  return posix::ReadAvailable(os_->fd, data, length, gone);
+}
+
+WaitResult PortDevice::WaitReadable(Clock::time_point deadline) {
+  return posix::WaitReadableUntil(os_->fd, deadline);
+}
+
+bool PortDevice::RequestLowLatency() {
+  // Both ways, whatever the first gives: drivers differ in which one they honour.
+  const bool asyncLowLatency = posix::RequestAsyncLowLatency(os_->fd);
+  return LowerFtdiLatencyTimer(os_->path) || asyncLowLatency;
+}
+
+void PortDevice::Close() {
+  posix::CloseFd(os_->fd);
+  os_->fd = -1;
+}
+
+void PortDevice::TuneIoThread(bool realTime) {
+  // Timer slack of 1 µs: the default 50 µs blurs the short waits for a reply. The real-time
+  // priority is the lowest one, where this user may have it (RLIMIT_RTPRIO or the capability).
   ::prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
   if (!realTime) return;
   sched_param param{};
   param.sched_priority = ::sched_get_priority_min(SCHED_FIFO);
   ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &param);
 }
-
-void CloseFd(int fd) {
-  if (fd >= 0) ::close(fd);
-}
-
-std::chrono::nanoseconds ByteTime(const LineSettings& line) {
-  if (line.baud == 0) return std::chrono::nanoseconds(0);
-  const int bits = 1 + line.dataBits + (line.parity == 'N' ? 0 : 1) + line.stopBits;
-  return std::chrono::nanoseconds(std::int64_t{bits} * 1'000'000'000LL / line.baud);
-}
-
-std::chrono::nanoseconds ByteTime(std::uint32_t baud) {
-  if (baud == 0) return std::chrono::nanoseconds(0);
-  return std::chrono::nanoseconds(10'000'000'000LL / baud);
-}
-
-}  // namespace irdload::posix
-
-namespace irdload {
 
 std::string DevicePathForPortName(const std::string& name) {
   if (!name.empty() && name[0] == '/') return name;

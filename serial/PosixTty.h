@@ -1,7 +1,6 @@
-// The POSIX platform layer under SerialPort: one terminal device opened by path, with the
-// operations the port logic needs and nothing more: the descriptor and its termios. Every
-// failing call reports errno and its text; nothing here prints. Explaining a failure to the
-// operator (who holds the port, which group may open it) is PortDiagnostics' work.
+// The POSIX side of PortDevice: one terminal device opened by path, its descriptor and its
+// termios. Every failing call reports errno and its text; nothing here prints. Explaining a
+// failure to the operator (who holds the port, which group may open it) is PortDiagnostics' work.
 #pragma once
 
 #include <termios.h>
@@ -11,21 +10,9 @@
 #include <cstdint>
 #include <string>
 
+#include "serial/PortDevice.h"
+
 namespace irdload::posix {
-
-struct OsError {
-  int code = 0;          // errno, or 0 when the failure is not an OS error
-  std::string text;      // what a person must know to fix it
-  explicit operator bool() const { return code != 0 || !text.empty(); }
-};
-
-/// Line settings parsed from a mode text such as "115200,N,8,1".
-struct LineSettings {
-  std::uint32_t baud = 0;
-  char parity = 'N';      // N, E, O, M, S
-  int dataBits = 8;       // 5..8
-  int stopBits = 1;       // 1 or 2
-};
 
 /// Parses "baud,parity,data,stop"; false when any part is missing or unsupported.
 bool ParseMode(const std::string& mode, LineSettings& out);
@@ -45,7 +32,6 @@ void PurgeBoth(int fd);
 /// Discards what has arrived and not been read.
 void PurgeInput(int fd);
 
-
 /// Writes all bytes (waiting for room as needed, bounded by `limit`), then drains: returns
 /// only once the bytes have left. False on any failure, with `err` set.
 bool WriteAllAndDrain(int fd, const std::uint8_t* data, std::size_t len,
@@ -54,8 +40,6 @@ bool WriteAllAndDrain(int fd, const std::uint8_t* data, std::size_t len,
 /// Reads what is waiting, up to `len` bytes, without waiting (the descriptor is non-blocking);
 /// 0 when nothing is. `gone` is set when the device reported it went away.
 std::size_t ReadAvailable(int fd, std::uint8_t* data, std::size_t len, bool& gone);
-
-enum class WaitResult { Readable, TimedOut, HungUp };
 
 /// Sleeps until `deadline` on the monotonic clock, or until the descriptor has input, or until
 /// it reports a hang-up or an error (the device is gone: the caller must not wait on it again).
@@ -70,15 +54,5 @@ bool MeansDeviceGone(int code);
 bool RequestAsyncLowLatency(int fd);
 
 void CloseFd(int fd);
-
-/// Best effort, for the thread that does a port's I/O: timer slack of 1 µs (the default 50 µs
-/// blurs the short waits for a reply), and with `realTime`, the lowest real-time priority where
-/// this user may have it (RLIMIT_RTPRIO or the capability); never required.
-void TuneIoThread(bool realTime);
-
-/// Line time of one byte (start, 8 data, stop bits) at a baud rate.
-std::chrono::nanoseconds ByteTime(std::uint32_t baud);
-/// Line time of one byte with these settings: start, data, parity and stop bits.
-std::chrono::nanoseconds ByteTime(const LineSettings& line);
 
 }  // namespace irdload::posix

@@ -1,12 +1,9 @@
 #include "serial/SerialPort.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
-#include "serial/PortDiagnostics.h"
 #include "serial/PortName.h"
-#include "serial/PosixTty.h"
 
 namespace irdload {
 
@@ -33,28 +30,23 @@ int SerialPort::Open(std::string portName, std::string mode) {
   lowLatency_ = false;
   settingsVerified_ = false;
   devicePath_ = DevicePathForPortName(portName);
-  posix::OsError err;
-  const int fd = devicePath_.empty() ? -1 : posix::OpenExclusive(devicePath_, err);
-  if (devicePath_.empty()) err = {ENOENT, "\"" + portName + "\" names no serial port"};
-  if (fd < 0) {
+  OsError err;
+  if (devicePath_.empty()) {
+    err.text = "\"" + portName + "\" names no serial port";
+  } else if (device_.Open(devicePath_, err)) {
+    handle_ = Handle::Open;
+  }
+  if (handle_ != Handle::Open) {
     handle_ = Handle::Failed;
-    fd_ = -1;
-    std::string detail = devicePath_.empty() ? "" : ExplainOpenFailure(devicePath_, err.code);
-    openFailure_ = {portName + " Open Error!", detail.empty() ? err.text : detail};
+    openFailure_ = {portName + " Open Error!", err.text};
     return 0;
   }
-  fd_ = fd;
-  handle_ = Handle::Open;
-  posix::PurgeBoth(fd_);
-  posix::LineSettings line;
-  const bool parsed = posix::ParseMode(mode, line);
-  posix::OsError cfg;
-  settingsVerified_ = posix::ConfigureRaw(fd_, parsed ? &line : nullptr, cfg) && parsed;
-  byteTime_ = parsed ? posix::ByteTime(line) : std::chrono::nanoseconds{0};
+  device_.PurgeBoth();
+  LineSettings line;
+  settingsVerified_ = device_.Configure(mode, line);
+  byteTime_ = ByteTime(line);
   replyDue_.reset();
-  // Both ways, whatever the first gives: drivers differ in which one they honour.
-  const bool asyncLowLatency = posix::RequestAsyncLowLatency(fd_);
-  lowLatency_ = LowerFtdiLatencyTimer(devicePath_) || asyncLowLatency;
+  lowLatency_ = device_.RequestLowLatency();
   return 1;
 }
 
@@ -64,12 +56,11 @@ void SerialPort::Close() {
   // last one got stuck; on a pseudo-terminal a purge would even take the last bytes back from
   // the other end before it read them.
   if (transferError_.empty()) {
-    posix::PurgeInput(fd_);
+    device_.PurgeInput();
   } else {
-    posix::PurgeBoth(fd_);
+    device_.PurgeBoth();
   }
-  posix::CloseFd(fd_);
-  fd_ = -1;
+  device_.Close();
   // The object keeps a "port" (like a stale handle) so that Write still reports 1.
   handle_ = Handle::Failed;
 }
@@ -82,13 +73,13 @@ int SerialPort::Write(const void* buffer, std::uint32_t length) {
     transferError_ = "the port is not open";
     return 1;
   }
-  posix::OsError err;
+  OsError err;
   const auto started = std::chrono::steady_clock::now();
-  if (posix::WriteAllAndDrain(fd_, bytes, length, WriteLimit(length), err)) {
+  if (device_.WriteAll(bytes, length, WriteLimit(length), err)) {
     transferError_.clear();
   } else {
     transferError_ = err.text;
-    if (posix::MeansDeviceGone(err.code)) lineLost_ = true;
+    if (err.gone) lineLost_ = true;
   }
   // The bytes went out as far as the caller can tell; a failed transfer shows up as a missing
   // reply, which the engine already handles.
@@ -107,7 +98,7 @@ std::uint32_t SerialPort::Read(void* buffer, std::uint32_t maxLength) {
   auto* bytes = static_cast<std::uint8_t*>(buffer);
   // The descriptor never blocks: a read takes what is waiting, up to maxLength, and no more.
   bool gone = false;
-  const std::size_t got = posix::ReadAvailable(fd_, bytes, maxLength, gone);
+  const std::size_t got = device_.ReadWaiting(bytes, maxLength, gone);
   if (gone) lineLost_ = true;
   if (got > 0 && tap_) tap_(WireDirection::FromDevice, bytes, got);
   return static_cast<std::uint32_t>(got);
@@ -132,8 +123,7 @@ int SerialPort::ReadByte(std::uint8_t& b) {
     const auto open = std::min(*replyDue_ - watch_.before, deadline);
     const auto close = std::min(*replyDue_ + watch_.after, deadline);
     replyDue_.reset();  // one window per write
-    if (Clock::now() < open &&
-        posix::WaitReadableUntil(fd_, open) == posix::WaitResult::HungUp) {
+    if (Clock::now() < open && device_.WaitReadable(open) == WaitResult::HungUp) {
       lineLost_ = true;
       return 0;
     }
@@ -143,9 +133,9 @@ int SerialPort::ReadByte(std::uint8_t& b) {
     }
   }
   while (Clock::now() < deadline) {
-    const posix::WaitResult waited = posix::WaitReadableUntil(fd_, deadline);
+    const WaitResult waited = device_.WaitReadable(deadline);
     if (take()) return 1;
-    if (waited == posix::WaitResult::HungUp || lineLost_) {
+    if (waited == WaitResult::HungUp || lineLost_) {
       lineLost_ = true;
       return 0;
     }
@@ -153,7 +143,7 @@ int SerialPort::ReadByte(std::uint8_t& b) {
   return 0;
 }
 
-void SerialPort::TuneIoThread(bool realTime) { posix::TuneIoThread(realTime); }
+void SerialPort::TuneIoThread(bool realTime) { PortDevice::TuneIoThread(realTime); }
 
 int SerialPort::WriteByte(int value) {
   const std::uint8_t byte = static_cast<std::uint8_t>(value & 0xFF);

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "serial/PortDevice.h"
+
 namespace irdload {
 
 /// Why the last Open failed: `message` is the operator's text ("COM3 Open Error!"), `detail`
@@ -45,8 +47,9 @@ class SerialPort {
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  /// Opens "COMn" (/dev/ttyS<n-1>) or a device path. 0 on failure, with lastOpenFailure() set;
-  /// a mode text that does not parse leaves the line settings as they were and still gives 1.
+  /// Opens "COMn" (/dev/ttyS<n-1> on Linux, \\.\COMn on Windows) or a device path. 0 on
+  /// failure, with lastOpenFailure() set; a mode text that does not parse leaves the line
+  /// settings as they were and still gives 1.
   int Open(std::string portName, std::string mode);
   /// Purges both directions and releases the port; nothing when never opened.
   void Close();
@@ -88,7 +91,7 @@ class SerialPort {
   enum class Handle { None, Open, Failed };
 
   Handle handle_ = Handle::None;
-  int fd_ = -1;
+  PortDevice device_;
   std::chrono::milliseconds replyWait_;
   ReplyWatch watch_;
   std::chrono::nanoseconds byteTime_{0};  // of the line settings in force; 0 when unknown

@@ -297,7 +297,7 @@ TEST(ModeTest, ParsesTheFourFieldsAndRefusesTheRest) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mode);
-    posix::LineSettings line;
+    LineSettings line;
     ASSERT_EQ(posix::ParseMode(c.mode, line), c.ok);
     if (!c.ok) continue;
     EXPECT_EQ(line.baud, c.baud);

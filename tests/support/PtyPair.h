@@ -24,6 +24,10 @@ class PtyPair {
       throw std::runtime_error("openpty failed");
     }
     slavePath_ = name;
+    // A program the test starts must not hold the line open: closing the master would then
+    // hang nothing up.
+    ::fcntl(master_, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
     termios t{};
     ::tcgetattr(master_, &t);
     ::cfmakeraw(&t);

@@ -1,0 +1,37 @@
+// What the command line asks of the operating system: Linux in OsPosix.cpp, Windows in
+// OsWin32.cpp.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace irdload::cli {
+
+/// Ctrl-C (and a polite termination) as something a command asks about at its own pace instead
+/// of in a handler: SIGINT and SIGTERM blocked and taken with sigtimedwait on Linux, the
+/// console's control handler on Windows.
+class StopKeys {
+ public:
+  /// Inactive: nothing of the process is touched and Pressed() is always false (tests run
+  /// commands in their own process).
+  explicit StopKeys(bool active);
+  /// Gives the keys back as they were.
+  ~StopKeys();
+  StopKeys(const StopKeys&) = delete;
+  StopKeys& operator=(const StopKeys&) = delete;
+
+  /// True when a stop came since the last call.
+  bool Pressed();
+
+ private:
+  struct Os;
+  std::unique_ptr<Os> os_;
+};
+
+/// True when standard output is a terminal (a console window on Windows).
+bool StandardOutputIsTerminal();
+
+/// This machine's name, for records; empty when it cannot be had.
+std::string HostName();
+
+}  // namespace irdload::cli

@@ -1,0 +1,49 @@
+#include <windows.h>
+
+#include <atomic>
+
+#include "cli/Os.h"
+
+namespace irdload::cli {
+namespace {
+
+std::atomic<int> pressed{0};
+
+// Runs on a thread of the console's own. Ctrl-C and Ctrl-Break ask for a stop; closing the
+// window or logging off end the process as usual.
+BOOL WINAPI OnControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  pressed.fetch_add(1);
+  return TRUE;
+}
+
+}  // namespace
+
+struct StopKeys::Os {};
+
+StopKeys::StopKeys(bool active) {
+  if (!active) return;
+  os_ = std::make_unique<Os>();
+  pressed.store(0);
+  ::SetConsoleCtrlHandler(OnControl, TRUE);
+}
+
+StopKeys::~StopKeys() {
+  if (os_) ::SetConsoleCtrlHandler(OnControl, FALSE);
+}
+
+bool StopKeys::Pressed() { return os_ && pressed.exchange(0) > 0; }
+
+bool StandardOutputIsTerminal() {
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+std::string HostName() {
+  char host[256] = {};
+  DWORD size = sizeof host;
+  return ::GetComputerNameExA(ComputerNameDnsHostname, host, &size) ? std::string(host, size)
+                                                                   : std::string();
+}
+
+}  // namespace irdload::cli
