@@ -8,7 +8,8 @@ BenchHost::BenchHost(std::string portPath, std::string imagePath)
 void BenchHost::OnEvent(const EngineEvent& event) {
   std::lock_guard lock(mu_);
   ++events_;
-  if (const auto* progress = std::get_if<ProgressMade>(&event)) packetsDone_ = progress->packetsDone;
+  if (const auto* progress = std::get_if<ProgressMade>(&event))
+    packetsDone_ = progress->packetsDone;
 }
 
 void BenchHost::MessageBox(const std::string& text, const std::string& detail, std::stop_token) {

@@ -38,14 +38,13 @@ double Seconds(const timeval& tv) {
 }
 
 // Runs a program `runs` times; the samples, or the first error.
-std::vector<Sample> RunRepeatedly(BenchContext& context, const Program& program,
-                                  std::size_t bytes, int runs, const std::string& figure,
-                                  ProgramRun& failed) {
+std::vector<Sample> RunRepeatedly(BenchContext& context, const Program& program, std::size_t bytes,
+                                  int runs, const std::string& figure, ProgramRun& failed) {
   std::vector<Sample> samples;
   const auto limit = ProtocolLimit(bytes, kLineBaud);
   for (int run = 0; run < runs; ++run) {
-    context.Progress(figure + ": run " + std::to_string(run + 1) + " of " +
-                     std::to_string(runs) + " (" + Duration(limit) + " of line time)");
+    context.Progress(figure + ": run " + std::to_string(run + 1) + " of " + std::to_string(runs) +
+                     " (" + Duration(limit) + " of line time)");
     ProgramRun result = RunProgram(context, program, bytes);
     if (!result.ok) {
       failed = std::move(result);
@@ -56,8 +55,8 @@ std::vector<Sample> RunRepeatedly(BenchContext& context, const Program& program,
     const double cpu = std::chrono::duration<double>(result.exit.CpuTime()).count();
     const double wall = std::chrono::duration<double>(result.exit.wall).count();
     samples.push_back({result.redone,
-                       static_cast<double>(limit.count()) / static_cast<double>(span.count()),
-                       span, cpu / wall, result.exit});
+                       static_cast<double>(limit.count()) / static_cast<double>(span.count()), span,
+                       cpu / wall, result.exit});
   }
   return samples;
 }
@@ -90,14 +89,16 @@ std::vector<OurLineTime> MeasureCliEfficiency(BenchContext& context, std::vector
   const Program cli{"irdload-cli", CliPath(context), {}, {"send"}, false};
   for (const SizePlan& plan : Plan(context.quick())) {
     const std::string size = SizeName(plan.bytes);
-    Row efficiency{"Line efficiency, " + size + " (irdload-cli)", "", "", "≥ 0.99 of the protocol limit", ""};
+    Row efficiency{"Line efficiency, " + size + " (irdload-cli)", "", "",
+                   "≥ 0.99 of the protocol limit", ""};
     Row cpu{"CPU, irdload-cli, " + size, "", "", "< 1% of one core during the paced transfer", ""};
     Row memory{"Peak resident memory, irdload-cli, " + size, "", "", "", ""};
     const double payload = static_cast<double>(plan.bytes);
     memory.goal = "< payload + 16 MiB = " + MiB(payload + kMemoryHeadroomBytes);
     const std::string loadBefore = LoadNow();
     ProgramRun failed;
-    const auto samples = RunRepeatedly(context, cli, plan.bytes, plan.runs, efficiency.figure, failed);
+    const auto samples =
+        RunRepeatedly(context, cli, plan.bytes, plan.runs, efficiency.figure, failed);
     const std::string loads = loadBefore + " at the start, " + LoadNow() + " at the end";
     if (samples.size() < static_cast<std::size_t>(plan.runs)) {
       efficiency.inputs = cpu.inputs = memory.inputs = size + ", " + loads;
@@ -118,15 +119,16 @@ std::vector<OurLineTime> MeasureCliEfficiency(BenchContext& context, std::vector
     const std::uint64_t estimate =
         EstimateSeconds(static_cast<std::uint32_t>(plan.bytes),
                         LastPacketIndex(static_cast<std::uint32_t>(plan.bytes)));
-    efficiency.inputs = "irdload-cli send in its own process, the virtual IRD paced at 115200 8N1 "
-                        "in the benchmark's; " + std::to_string(plan.bytes / kChunkSize + 1) +
-                        " packets; limit " + Duration(limit) + ", measured " +
-                        Duration(shown.span) + " (0xE1 to 0xED); " + Repeats(effs, 4) +
-                        "; tool's estimate " + std::to_string(estimate) + " s; " + loads +
-                        (redone > 0 ? "; " + std::to_string(redone) +
-                                          " runs done again: the program's exit purged its "
-                                          "last byte before the IRD read it (a pty only)"
-                                    : "");
+    efficiency.inputs =
+        "irdload-cli send in its own process, the virtual IRD paced at 115200 8N1 "
+        "in the benchmark's; " +
+        std::to_string(plan.bytes / kChunkSize + 1) + " packets; limit " + Duration(limit) +
+        ", measured " + Duration(shown.span) + " (0xE1 to 0xED); " + Repeats(effs, 4) +
+        "; tool's estimate " + std::to_string(estimate) + " s; " + loads +
+        (redone > 0 ? "; " + std::to_string(redone) +
+                          " runs done again: the program's exit purged its "
+                          "last byte before the IRD read it (a pty only)"
+                    : "");
     efficiency.value = Fixed(Median(effs), 4);
     efficiency.ratio = RatioToGoal(Median(effs), kEfficiencyGoal, GoalKind::AtLeast);
     const auto& typical = NearestMedian(samples, [](const auto& s) { return s.cpuShare; });
@@ -151,8 +153,9 @@ std::vector<OurLineTime> MeasureCliEfficiency(BenchContext& context, std::vector
 void MeasureDialogCost(BenchContext& context, std::vector<Row>& rows) {
   const std::size_t bytes = context.quick() ? 64 * 1024 : 1024 * 1024;
   const int runs = context.quick() ? 1 : 3;
-  const Program dialog{"irdload", DialogPath(context), {"QT_QPA_PLATFORM=offscreen"},
-                       {"--headless-send"}, true, true};
+  const Program dialog{
+      "irdload", DialogPath(context), {"QT_QPA_PLATFORM=offscreen"}, {"--headless-send"}, true,
+      true};
   Row cpu{"CPU, irdload (dialog, offscreen), " + SizeName(bytes), "", "",
           "< 1% of one core during the paced transfer", ""};
   Row memory{"Peak resident memory, irdload (dialog, offscreen), " + SizeName(bytes), "", "",
@@ -174,13 +177,13 @@ void MeasureDialogCost(BenchContext& context, std::vector<Row>& rows) {
     peak = std::max(peak, static_cast<double>(s.exit.peakResidentBytes));
   }
   const auto& typical = NearestMedian(samples, [](const auto& s) { return s.cpuShare; });
-  cpu.inputs = "irdload --headless-send in its own process (Qt offscreen, start-up included), the "
-               "virtual IRD paced at 115200; user " +
-               Fixed(Seconds(typical.exit.usage.ru_utime), 2) + " s + sys " +
-               Fixed(Seconds(typical.exit.usage.ru_stime), 2) + " s over " +
-               Fixed(std::chrono::duration<double>(typical.exit.wall).count(), 1) +
-               " s wall; share " + Repeats(shares, 4) + "; line efficiency " + Repeats(effs, 4) +
-               "; " + loads;
+  cpu.inputs =
+      "irdload --headless-send in its own process (Qt offscreen, start-up included), the "
+      "virtual IRD paced at 115200; user " +
+      Fixed(Seconds(typical.exit.usage.ru_utime), 2) + " s + sys " +
+      Fixed(Seconds(typical.exit.usage.ru_stime), 2) + " s over " +
+      Fixed(std::chrono::duration<double>(typical.exit.wall).count(), 1) + " s wall; share " +
+      Repeats(shares, 4) + "; line efficiency " + Repeats(effs, 4) + "; " + loads;
   cpu.value = Fixed(Median(shares) * 100.0, 2) + "% of one core";
   cpu.ratio = RatioToGoal(Median(shares), kCpuShareGoal, GoalKind::Under);
   memory.inputs = "the same runs, VmHWM sampled every 50 ms";

@@ -26,8 +26,7 @@ struct EngineRun {
 // Succeeds only when the engine reports success and the IRD holds the payload byte for byte.
 EngineRun RunEngineDownload(const std::string& imagePath, const std::vector<std::uint8_t>& payload,
                             sim::VirtualIrd::Options irdOptions, std::unique_ptr<PortLink> port,
-                            std::chrono::seconds bound,
-                            const std::function<void()>& atEnd = {});
+                            std::chrono::seconds bound, const std::function<void()>& atEnd = {});
 
 // Line time of the protocol's whole exchange for one file of `payloadBytes` at `baud`: the
 // handshake's 72 bytes and 1027 per packet, each taking 10 bit times.

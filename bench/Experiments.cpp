@@ -15,8 +15,10 @@ constexpr auto kAnswerGoalP99 = 1ms;
 
 const PortTuningVariant kVariants[] = {
     {"sleep until a byte lands, timer slack 1 µs (the default)", {}, true, false},
-    {"reply watch: a 250 µs busy look where a reply is due", {.before = 50us, .after = 200us},
-     true, false},
+    {"reply watch: a 250 µs busy look where a reply is due",
+     {.before = 50us, .after = 200us},
+     true,
+     false},
     {"the default 50 µs timer slack", {}, false, false},
     {"timer slack 1 µs, real-time priority", {}, true, true},
 };
@@ -83,9 +85,10 @@ void MeasureWaitExperiments(BenchContext& context, std::vector<Row>& rows) {
                                  static_cast<double>(span.count()));
       AddWakes(timing, reads, pooled);
     }
-    row.inputs = SizeName(bytes) + ", engine in this process on its SerialPort, IRD paced at "
-                 "115200 on its own thread; " + std::to_string(runs) + " runs, " + loadBefore +
-                 " at the start";
+    row.inputs = SizeName(bytes) +
+                 ", engine in this process on its SerialPort, IRD paced at "
+                 "115200 on its own thread; " +
+                 std::to_string(runs) + " runs, " + loadBefore + " at the start";
     if (!error.empty()) {
       context.MarkBroken();
       row.value = "failed: " + error;

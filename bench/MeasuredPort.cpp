@@ -7,8 +7,7 @@
 namespace irdload::bench {
 
 MeasuredPort::MeasuredPort(const PortTuningVariant& variant)
-    : variant_(variant),
-      inner_(SerialPort::kDefaultReplyWait, variant.watch, variant.realTime) {
+    : variant_(variant), inner_(SerialPort::kDefaultReplyWait, variant.watch, variant.realTime) {
   inner_.port().SetTap([this](WireDirection direction, const std::uint8_t* data, std::size_t n) {
     if (direction != WireDirection::FromDevice) return;
     const auto at = sim::MonotonicNow();

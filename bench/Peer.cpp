@@ -256,8 +256,8 @@ void MeasurePeer(BenchContext& context, const std::vector<OurLineTime>& ours,
       peer.inputs += "; payload efficiency counted to the sender's EOT " + Repeats(toEot, 4) +
                      ", counted to rx's exit (after its 1 s quiet-line wait) " +
                      Repeats(toExit, 4) + "; " + load;
-      peer.value = Fixed(Median(toEot), 4) + " to its EOT, " + Fixed(Median(toExit), 4) +
-                   " to rx's exit";
+      peer.value =
+          Fixed(Median(toEot), 4) + " to its EOT, " + Fixed(Median(toExit), 4) + " to rx's exit";
       ourRow.goal = "≥ XMODEM-1K's " + Fixed(Median(toEot), 4) + " (to its EOT)";
       ourRow.ratio = RatioToGoal(ourEfficiency, Median(toEot), GoalKind::AtLeast);
     }

@@ -82,7 +82,8 @@ ProgramRun RunOnce(BenchContext& context, const Program& program, std::size_t by
   const auto waitStarted = std::chrono::steady_clock::now();
   bool neverConnected = false;
   const auto keepWaiting = [&] {
-    if (!program.mayNotKnowOption || std::chrono::steady_clock::now() - waitStarted < kGuiConnectBound) {
+    if (!program.mayNotKnowOption ||
+        std::chrono::steady_clock::now() - waitStarted < kGuiConnectBound) {
       return true;
     }
     neverConnected = ird.GetReport().fromPc.empty();
@@ -93,9 +94,10 @@ ProgramRun RunOnce(BenchContext& context, const Program& program, std::size_t by
   if (!exit) {
     child.Terminate();
     m.unavailable = neverConnected;
-    m.error = neverConnected ? "it sent nothing within " + std::to_string(kGuiConnectBound.count()) +
-                                   " s (the option is not there yet?)"
-                             : "it did not finish within " + std::to_string(bound.count()) + " s";
+    m.error = neverConnected
+                  ? "it sent nothing within " + std::to_string(kGuiConnectBound.count()) +
+                        " s (the option is not there yet?)"
+                  : "it did not finish within " + std::to_string(bound.count()) + " s";
     return m;
   }
   // The IRD may still be reading the last bytes (a program's exit purges its port, and on a

@@ -79,8 +79,8 @@ void MeasurePtyDelivery(BenchContext& context, std::vector<Row>& rows) {
     context.Progress(row.figure);
     const std::string load = LoadNow();
     const Delivery d = Measure(count, spin);
-    row.inputs = std::to_string(count) + " bytes master to slave, " +
-                 std::to_string(kGap.count()) + " ms apart; " + load;
+    row.inputs = std::to_string(count) + " bytes master to slave, " + std::to_string(kGap.count()) +
+                 " ms apart; " + load;
     row.goal = "none (what the PC's wait cannot shave)";
     row.ratio = "—";
     if (!d.error.empty()) {

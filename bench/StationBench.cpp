@@ -42,8 +42,8 @@ class Farm {
     const int log = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     ChildProcess::Command c;
     c.program = cli;
-    c.args = {"virtual-ird", "--count", std::to_string(count), "--links", links_.string(),
-              "--baud", std::to_string(kLineBaud), "--timing"};
+    c.args = {"virtual-ird",   "--count", std::to_string(count),     "--links",
+              links_.string(), "--baud",  std::to_string(kLineBaud), "--timing"};
     c.stdinFd = in[0];
     c.stdoutFd = log;
     const bool started = child_.Start(c, error);
@@ -115,7 +115,8 @@ Run Measure(BenchContext& context, const std::string& cli, const std::string& im
   const auto bound = std::chrono::duration_cast<std::chrono::milliseconds>(
       TransferBound(ProtocolLimit(bytes, kLineBaud)));
   std::vector<std::unique_ptr<ChildProcess>> children;
-  const int log = ::open((folder / "run.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int log =
+      ::open((folder / "run.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   const auto start = [&](std::vector<std::string> args) {
     ChildProcess::Command c;
     c.program = cli;
@@ -127,10 +128,12 @@ Run Measure(BenchContext& context, const std::string& cli, const std::string& im
   };
   bool started = true;
   if (separateSends) {
-    for (int i = 1; i <= ports && started; ++i) started = start({"send", "--port", farm.Link(i), image});
+    for (int i = 1; i <= ports && started; ++i)
+      started = start({"send", "--port", farm.Link(i), image});
   } else {
     std::vector<std::string> args = {"station", "--units", "1", "--next-unit", "replug", "--json"};
-    for (int i = 1; i <= ports; ++i) args.insert(args.end(), {"--port", "P" + std::to_string(i) + "=" + farm.Link(i)});
+    for (int i = 1; i <= ports; ++i)
+      args.insert(args.end(), {"--port", "P" + std::to_string(i) + "=" + farm.Link(i)});
     args.push_back(image);
     started = start(args);
   }
@@ -145,7 +148,8 @@ Run Measure(BenchContext& context, const std::string& cli, const std::string& im
     }
     for (auto& child : children) {
       if (!child->running()) continue;
-      const std::optional<ChildExit> exit = child->Wait(50ms / static_cast<int>(children.size()) + 1ms);
+      const std::optional<ChildExit> exit =
+          child->Wait(50ms / static_cast<int>(children.size()) + 1ms);
       if (!exit) continue;
       --left;
       if (!exit->Succeeded()) {
@@ -169,11 +173,12 @@ Run Measure(BenchContext& context, const std::string& cli, const std::string& im
 
 void AddRows(const Run& run, const std::string& who, int ports, std::size_t bytes,
              std::vector<Row>& rows) {
-  const std::string inputs = who + ", " + std::to_string(ports) + " port" +
-                             (ports > 1 ? "s" : "") + " at 115200, " + SizeName(bytes) +
+  const std::string inputs = who + ", " + std::to_string(ports) + " port" + (ports > 1 ? "s" : "") +
+                             " at 115200, " + SizeName(bytes) +
                              " each, virtual IRDs in their own process";
   const std::string figure = who == "station" ? "Station" : "Separate sends";
-  Row eff{figure + ": worst port's line efficiency", inputs, "", "≥ 0.99 of the protocol limit", "—"};
+  Row eff{figure + ": worst port's line efficiency", inputs, "", "≥ 0.99 of the protocol limit",
+          "—"};
   Row cpu{figure + ": CPU per port", inputs, "", "< 0.5% of one core per port", "—"};
   Row mem{figure + ": peak resident memory", inputs, "", "", "—"};
   const double images = static_cast<double>(bytes) * ports;
@@ -196,7 +201,8 @@ void AddRows(const Run& run, const std::string& who, int ports, std::size_t byte
   cpu.inputs += "; " + Duration(run.cpu) + " CPU over " + Duration(run.wall) + " wall";
   cpu.value = Fixed(share * 100, 3) + "% of one core";
   cpu.ratio = RatioToGoal(share, kCpuPerPortGoal, GoalKind::Under);
-  mem.inputs += who == "station" ? "; VmHWM sampled every 50 ms" : "; the processes' VmHWM added up";
+  mem.inputs +=
+      who == "station" ? "; VmHWM sampled every 50 ms" : "; the processes' VmHWM added up";
   mem.value = MiB(static_cast<double>(run.peakBytes));
   mem.ratio = RatioToGoal(static_cast<double>(run.peakBytes), images + kMemoryHeadroomBytes,
                           GoalKind::Under);
@@ -216,12 +222,14 @@ Run Broken(const std::string& error) {
 void MeasureStation(BenchContext& context, std::vector<Row>& rows) {
   const std::string cli = (context.binaryDir().parent_path() / "cli" / "irdload-cli").string();
   const std::size_t bytes = context.quick() ? 32 * 1024 : 256 * 1024;
-  const std::vector<int> counts = context.quick() ? std::vector<int>{1, 4} : std::vector<int>{1, 4, 8, 16};
+  const std::vector<int> counts =
+      context.quick() ? std::vector<int>{1, 4} : std::vector<int>{1, 4, 8, 16};
   std::string error;
   const std::string image = context.ImagePath(bytes, &error);
   for (int ports : counts) {
     context.Progress("Station, " + std::to_string(ports) + " ports, " + SizeName(bytes));
-    const Run run = image.empty() ? Broken(error) : Measure(context, cli, image, bytes, ports, false);
+    const Run run =
+        image.empty() ? Broken(error) : Measure(context, cli, image, bytes, ports, false);
     if (!run.ok) context.MarkBroken();
     AddRows(run, "station", ports, bytes, rows);
   }

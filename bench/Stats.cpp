@@ -34,8 +34,8 @@ Spread SpreadOf(const std::vector<std::chrono::nanoseconds>& samples) {
 std::string Repeats(const std::vector<double>& values, int decimals) {
   if (values.empty()) return "no runs";
   const auto [low, high] = std::minmax_element(values.begin(), values.end());
-  std::string text = "median " + Fixed(Median(values), decimals) + " of " +
-                     std::to_string(values.size());
+  std::string text =
+      "median " + Fixed(Median(values), decimals) + " of " + std::to_string(values.size());
   if (values.size() > 1) text += " (" + Fixed(*low, decimals) + "–" + Fixed(*high, decimals) + ")";
   return text;
 }

@@ -66,7 +66,6 @@ std::string Today() {
   return buf;
 }
 
-
 bool WriteResults(const std::string& path, const std::string& table, bool quick,
                   const std::string& loadBefore, std::string* error) {
   std::ofstream out(path, std::ios::trunc);

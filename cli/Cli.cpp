@@ -17,41 +17,47 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   PlatformCommands platform;
 
   SendOptions send;
-  CLI::App* sendCmd = app.add_subcommand("send", "Send FILE (.uuc), or FILE (.u01) and SECOND (.u02), to the IRD");
+  CLI::App* sendCmd =
+      app.add_subcommand("send", "Send FILE (.uuc), or FILE (.u01) and SECOND (.u02), to the IRD");
   sendCmd->add_option("--port,-p", send.port, PlatformCommands::PortHelp())->capture_default_str();
   platform.AddSendOptions(*sendCmd);
   int readPauses = 50;
-  sendCmd->add_option("--read-pauses", readPauses,
-                      "How many 1 ms pauses a reply may take to start arriving, from 10 to "
-                      "10000 (a shorter wait fails healthy receivers, a longer one waits hours "
-                      "on a silent line)")
+  sendCmd
+      ->add_option("--read-pauses", readPauses,
+                   "How many 1 ms pauses a reply may take to start arriving, from 10 to "
+                   "10000 (a shorter wait fails healthy receivers, a longer one waits hours "
+                   "on a silent line)")
       ->capture_default_str()
       ->check(CLI::Range(10, 10000));
   sendCmd->add_option("--trace", send.tracePath, "Record every byte on the wire to this file");
   int connectTimeout = 0;
-  sendCmd->add_option("--connect-timeout", connectTimeout,
-                      "Give up when the IRD has not asked for the header this many seconds after "
-                      "the first connect request of a file (0: call until stopped)")
+  sendCmd
+      ->add_option("--connect-timeout", connectTimeout,
+                   "Give up when the IRD has not asked for the header this many seconds after "
+                   "the first connect request of a file (0: call until stopped)")
       ->capture_default_str()
       ->check(CLI::NonNegativeNumber);
   sendCmd->add_flag("--json", send.json,
                     "JSON Lines on standard output (see docs/json-events.md); the person's text "
                     "goes to standard error");
-  sendCmd->add_option("--report", send.reportDir,
-                      "Write the unit's record (JSON) into this folder and a line in its units.csv");
+  sendCmd->add_option(
+      "--report", send.reportDir,
+      "Write the unit's record (JSON) into this folder and a line in its units.csv");
   sendCmd->add_option("--unit-id", send.unitId, "The receiver's id, for its record");
   sendCmd->add_option("files", send.files, "FILE [SECOND]")->required()->expected(1, 2);
 
   platform.AddCommands(app);
 
   std::string inspectFile;
-  CLI::App* inspectCmd = app.add_subcommand("inspect", "Show an upgrade file's header and whether it would load");
+  CLI::App* inspectCmd =
+      app.add_subcommand("inspect", "Show an upgrade file's header and whether it would load");
   inspectCmd->add_option("file", inspectFile, "Upgrade file")->required();
 
   CLI::App* portsCmd = app.add_subcommand("ports", "List the serial ports on this machine");
 
   SampleOptions sample;
-  CLI::App* sampleCmd = app.add_subcommand("make-sample", "Write a sample upgrade file (for trying the tool)");
+  CLI::App* sampleCmd =
+      app.add_subcommand("make-sample", "Write a sample upgrade file (for trying the tool)");
   sampleCmd->add_option("--size", sample.size, "Payload bytes")->capture_default_str();
   sampleCmd->add_option("--type", sample.type, "single, first or second")->capture_default_str();
   sampleCmd->add_option("--seed", sample.seed, "Payload pattern seed")->capture_default_str();

@@ -62,16 +62,18 @@ void PlatformCommands::AddCommands(CLI::App& app) {
   s.stationCmd = app.add_subcommand(
       "station", "Load FILE [SECOND] into unit after unit on several ports at once");
   CLI::App* stationCmd = s.stationCmd;
-  stationCmd->add_option("--port,-p", station.ports,
-                         "A port: a device path, a /dev/serial/by-path or by-id link, COMn, or "
-                         "LABEL=PATH; once per port")
+  stationCmd
+      ->add_option("--port,-p", station.ports,
+                   "A port: a device path, a /dev/serial/by-path or by-id link, COMn, or "
+                   "LABEL=PATH; once per port")
       ->required()
       ->allow_extra_args(false);
-  s.unitsOpt = stationCmd->add_option(
-      "--units", s.units, "Units per port, loaded or failed (default: until Ctrl-C)");
+  s.unitsOpt = stationCmd->add_option("--units", s.units,
+                                      "Units per port, loaded or failed (default: until Ctrl-C)");
   s.unitsOpt->check(CLI::PositiveNumber);
-  stationCmd->add_option("--retries", station.retries,
-                         "Whole-unit retries on the same IRD before the unit counts as failed")
+  stationCmd
+      ->add_option("--retries", station.retries,
+                   "Whole-unit retries on the same IRD before the unit counts as failed")
       ->capture_default_str()
       ->check(CLI::Range(0, 100));
   stationCmd->add_option("--next-unit", station.nextUnit,
@@ -88,20 +90,23 @@ void PlatformCommands::AddCommands(CLI::App& app) {
                          "One JSON record per unit in this folder, and a line per unit in its "
                          "units.csv");
   stationCmd->add_option("--trace-dir", station.traceDir, "One wire trace per unit in this folder");
-  stationCmd->add_option("--connect-timeout", s.stationConnectTimeout,
-                         "Count a unit as failed when its IRD has not asked for the header this "
-                         "many seconds after the first connect request (0: call until it answers)")
+  stationCmd
+      ->add_option("--connect-timeout", s.stationConnectTimeout,
+                   "Count a unit as failed when its IRD has not asked for the header this "
+                   "many seconds after the first connect request (0: call until it answers)")
       ->capture_default_str()
       ->check(CLI::NonNegativeNumber);
-  stationCmd->add_option("--read-pauses", s.stationReadPauses,
-                         "As for send: how many 1 ms pauses a reply may take to start arriving")
+  stationCmd
+      ->add_option("--read-pauses", s.stationReadPauses,
+                   "As for send: how many 1 ms pauses a reply may take to start arriving")
       ->capture_default_str()
       ->check(CLI::Range(10, 10000));
   stationCmd->add_option("files", station.files, "FILE [SECOND]")->required()->expected(1, 2);
 
   VirtualIrdOptions& farm = s.farm;
   s.farmCmd = app.add_subcommand(
-      "virtual-ird", "Run virtual IRDs on pseudo-terminals, for trying the station without receivers");
+      "virtual-ird",
+      "Run virtual IRDs on pseudo-terminals, for trying the station without receivers");
   CLI::App* farmCmd = s.farmCmd;
   farmCmd->add_option("--count", farm.count, "IRDs plugged in at the start")
       ->capture_default_str()
@@ -124,8 +129,10 @@ void PlatformCommands::AddCommands(CLI::App& app) {
   doctorCmd->add_option("port", doctor.port,
                         "COM1..COM4 or a device path; every port found when left out");
   doctorCmd->add_flag("--json", doctor.json, "Write one JSON object for scripts");
-  doctorCmd->footer("Exit codes: 0 every check passed; 1 warnings; 2 failures. The optional udev "
-                    "rule that the fixes install: " + InstalledUdevRuleTemplate());
+  doctorCmd->footer(
+      "Exit codes: 0 every check passed; 1 warnings; 2 failures. The optional udev "
+      "rule that the fixes install: " +
+      InstalledUdevRuleTemplate());
 }
 
 void PlatformCommands::PrepareSend(SendOptions& send) {
@@ -150,6 +157,8 @@ std::optional<int> PlatformCommands::Run(std::ostream& out, std::ostream& err) {
   return std::nullopt;
 }
 
-std::string PlatformCommands::Unavailable(int, const char* const*) { return {}; }
+std::string PlatformCommands::Unavailable(int, const char* const*) {
+  return {};
+}
 
 }  // namespace irdload::cli

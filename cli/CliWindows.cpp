@@ -28,7 +28,9 @@ void PlatformCommands::AddCommands(CLI::App&) {}
 
 void PlatformCommands::PrepareSend(SendOptions&) {}
 
-std::optional<int> PlatformCommands::Run(std::ostream&, std::ostream&) { return std::nullopt; }
+std::optional<int> PlatformCommands::Run(std::ostream&, std::ostream&) {
+  return std::nullopt;
+}
 
 std::string PlatformCommands::Unavailable(int argc, const char* const* argv) {
   static constexpr const char* kLinuxOnly[] = {"--simulate", "--simulate-fault", "--baud",
@@ -36,7 +38,8 @@ std::string PlatformCommands::Unavailable(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) {
     for (const char* word : kLinuxOnly) {
       if (std::strcmp(argv[i], word) == 0) {
-        return std::string(word) + " is in the Linux build only: the virtual IRD, the station "
+        return std::string(word) +
+               " is in the Linux build only: the virtual IRD, the station "
                "and the doctor stand on what Linux has (pseudo-terminals, inotify, /proc).";
       }
     }

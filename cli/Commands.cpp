@@ -13,10 +13,14 @@ namespace {
 
 const char* KindName(ImageKind kind) {
   switch (kind) {
-    case IMAGE_SINGLE: return "single file";
-    case IMAGE_FIRST: return "first file of a pair";
-    case IMAGE_SECOND: return "second file of a pair";
-    default: return "unknown type (kind unchanged)";
+    case IMAGE_SINGLE:
+      return "single file";
+    case IMAGE_FIRST:
+      return "first file of a pair";
+    case IMAGE_SECOND:
+      return "second file of a pair";
+    default:
+      return "unknown type (kind unchanged)";
   }
 }
 
@@ -39,14 +43,15 @@ int RunInspect(const std::string& path, std::ostream& out, std::ostream& err) {
   out << "file:          " << Printable(path) << '\n';
   if (seen.fileLength > 0 || seen.loads()) {
     out << "file length:   " << seen.fileLength << " bytes\n"
-        << "magic:         " << magic << (ReadLe32(seen.header.data()) == kImageMagic ? " (ok)" : "") << '\n'
+        << "magic:         " << magic
+        << (ReadLe32(seen.header.data()) == kImageMagic ? " (ok)" : "") << '\n'
         << "type code:     " << type << " (" << KindName(seen.kindAfterLoad) << ")\n"
         << "payload size:  " << seen.payloadSize << " bytes\n";
   }
   if (seen.loads()) {
     out << "packets:       " << seen.lastPacketIndex + 1 << " of 1024 bytes\n"
-        << "estimate:      " << FormatMinutesSeconds(EstimateSeconds(seen.payloadSize, seen.lastPacketIndex))
-        << '\n'
+        << "estimate:      "
+        << FormatMinutesSeconds(EstimateSeconds(seen.payloadSize, seen.lastPacketIndex)) << '\n'
         << "would load:    yes\n";
     return EXIT_OK;
   }
@@ -66,8 +71,10 @@ int RunPorts(const InventoryRoots& roots, std::ostream& out) {
 
 int RunMakeSample(const SampleOptions& options, std::ostream& out, std::ostream& err) {
   std::uint32_t type = kTypeSingle;
-  if (options.type == "first") type = kTypeFirstOfPair;
-  else if (options.type == "second") type = kTypeSecondOfPair;
+  if (options.type == "first")
+    type = kTypeFirstOfPair;
+  else if (options.type == "second")
+    type = kTypeSecondOfPair;
   else if (options.type != "single") {
     Complain(err, "--type takes single, first or second");
     return EXIT_REFUSED;
@@ -78,13 +85,15 @@ int RunMakeSample(const SampleOptions& options, std::ostream& out, std::ostream&
   }
   const auto bytes = ComposeImage(type, PatternPayload(options.size, options.seed));
   std::ofstream file(options.path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   file.close();
   if (!file) {
     Complain(err, "cannot write " + options.path, std::strerror(errno));
     return EXIT_REFUSED;
   }
-  out << "Wrote " << Printable(options.path) << ": " << options.size << " payload bytes, " << options.type << '\n';
+  out << "Wrote " << Printable(options.path) << ": " << options.size << " payload bytes, "
+      << options.type << '\n';
   return EXIT_OK;
 }
 

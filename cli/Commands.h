@@ -18,13 +18,13 @@ namespace irdload::cli {
 /// Exit codes, as documented in --help.
 enum ExitCode : int {
   EXIT_OK = 0,
-  EXIT_INTERNAL = 1,      // something outside the download failed (e.g. the virtual IRD)
-  EXIT_REFUSED = 2,       // usage error, or an upgrade file that cannot be sent
-  EXIT_PORT = 3,          // the serial port cannot be opened
-  EXIT_IRD_FAILED = 4,    // the IRD's failure terminate, or a transfer the PC had to end
-  EXIT_NO_RESPONSE = 5,   // the IRD stopped answering (retry limit) or never answered in time
-  EXIT_VERIFY = 6,        // --simulate: the virtual IRD's image differs from the file
-  EXIT_STOPPED = 130,     // stopped by Ctrl-C (SIGINT) or SIGTERM
+  EXIT_INTERNAL = 1,     // something outside the download failed (e.g. the virtual IRD)
+  EXIT_REFUSED = 2,      // usage error, or an upgrade file that cannot be sent
+  EXIT_PORT = 3,         // the serial port cannot be opened
+  EXIT_IRD_FAILED = 4,   // the IRD's failure terminate, or a transfer the PC had to end
+  EXIT_NO_RESPONSE = 5,  // the IRD stopped answering (retry limit) or never answered in time
+  EXIT_VERIFY = 6,       // --simulate: the virtual IRD's image differs from the file
+  EXIT_STOPPED = 130,    // stopped by Ctrl-C (SIGINT) or SIGTERM
 };
 
 /// A receiver that the command brings along instead of a port's (send --simulate's virtual IRD).

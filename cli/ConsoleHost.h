@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 

@@ -29,7 +29,9 @@ bool StopKeys::Pressed() {
   return sigtimedwait(&os_->set, nullptr, &zero) > 0;
 }
 
-bool StandardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) != 0; }
+bool StandardOutputIsTerminal() {
+  return ::isatty(STDOUT_FILENO) != 0;
+}
 
 std::string HostName() {
   char host[256] = {};

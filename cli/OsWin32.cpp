@@ -32,7 +32,9 @@ StopKeys::~StopKeys() {
   if (os_) ::SetConsoleCtrlHandler(OnControl, FALSE);
 }
 
-bool StopKeys::Pressed() { return os_ && pressed.exchange(0) > 0; }
+bool StopKeys::Pressed() {
+  return os_ && pressed.exchange(0) > 0;
+}
 
 bool StandardOutputIsTerminal() {
   DWORD mode = 0;
@@ -43,7 +45,7 @@ std::string HostName() {
   char host[256] = {};
   DWORD size = sizeof host;
   return ::GetComputerNameExA(ComputerNameDnsHostname, host, &size) ? std::string(host, size)
-                                                                   : std::string();
+                                                                    : std::string();
 }
 
 }  // namespace irdload::cli

@@ -10,8 +10,8 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/ConsoleHost.h"
-#include "cli/SendEvents.h"
 #include "cli/Os.h"
+#include "cli/SendEvents.h"
 #include "engine/DownloadEngine.h"
 #include "engine/FileChoice.h"
 #include "engine/Image.h"
@@ -94,12 +94,12 @@ struct RunResult {
   std::string refused;  // why the report folder takes no record
 };
 
-RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out,
-                      std::ostream& err, std::optional<SendEvents>& events, std::ostream* json) {
+RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out, std::ostream& err,
+                      std::optional<SendEvents>& events, std::ostream* json) {
   StopKeys stopKeys(options.handleSignals);
   const bool interactive = StandardOutputIsTerminal() && &out == &std::cout;
-  ConsoleHost console(p.port, p.files[0].path, p.files.size() > 1 ? p.files[1].path : "", out,
-                      err, interactive);
+  ConsoleHost console(p.port, p.files[0].path, p.files.size() > 1 ? p.files[1].path : "", out, err,
+                      interactive);
   // With --json or --report the unit's events also go to the station's observer.
   std::vector<std::string> files;
   for (const auto& f : p.files) files.push_back(f.path);

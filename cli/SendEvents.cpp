@@ -8,8 +8,8 @@
 namespace irdload::cli {
 
 SendEvents::SendEvents(EngineHost& console, std::string label, std::string port,
-                       std::vector<std::string> files, std::ostream* json,
-                       std::string reportDir, std::string unitId)
+                       std::vector<std::string> files, std::ostream* json, std::string reportDir,
+                       std::string unitId)
     : console_(console),
       label_(std::move(label)),
       port_(std::move(port)),

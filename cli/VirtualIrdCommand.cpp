@@ -14,8 +14,8 @@
 #include "cli/Console.h"
 #include "cli/FaultText.h"
 #include "cli/SignalFd.h"
-#include "engine/Sha256.h"
 #include "engine/Link.h"
+#include "engine/Sha256.h"
 #include "sim/LineClock.h"
 #include "sim/VirtualIrd.h"
 

@@ -10,20 +10,20 @@ namespace irdload {
 
 /// Command bytes. PC-to-IRD and IRD-to-PC codes share one numbering.
 enum Command : std::uint8_t {
-  CMD_CONNECT_REQ = 0xE1,         // PC: connect request
-  CMD_CONNECT_ACK = 0xE2,         // IRD: connect acknowledge
-  CMD_HEADER_REQ = 0xE3,          // IRD: header request
-  CMD_HEADER_ACK = 0xE4,          // IRD: header accepted
-  CMD_HEADER_NACK = 0xE5,         // IRD: header rejected
-  CMD_HEADER_ANSWER = 0xE6,       // PC: answer to 0xE4 and 0xE5
-  CMD_DATA_REQ = 0xE7,            // IRD: send the next packet
-  CMD_DATA_ACK = 0xE8,            // IRD: packet accepted
-  CMD_DATA_NACK = 0xE9,           // IRD: packet rejected
-  CMD_DATA_ANSWER = 0xEA,         // PC: answer to 0xE8 and 0xE9
-  CMD_TERMINATE_OK = 0xEB,        // IRD: terminate request, success
-  CMD_TERMINATE_FAIL = 0xEC,      // IRD: terminate request, failure
-  CMD_TERMINATE_ANSWER = 0xED,    // PC: answer to 0xEB and 0xEC
-  CMD_CONNECT_RE_ACK = 0xEF,      // PC: connect request re-acknowledge
+  CMD_CONNECT_REQ = 0xE1,       // PC: connect request
+  CMD_CONNECT_ACK = 0xE2,       // IRD: connect acknowledge
+  CMD_HEADER_REQ = 0xE3,        // IRD: header request
+  CMD_HEADER_ACK = 0xE4,        // IRD: header accepted
+  CMD_HEADER_NACK = 0xE5,       // IRD: header rejected
+  CMD_HEADER_ANSWER = 0xE6,     // PC: answer to 0xE4 and 0xE5
+  CMD_DATA_REQ = 0xE7,          // IRD: send the next packet
+  CMD_DATA_ACK = 0xE8,          // IRD: packet accepted
+  CMD_DATA_NACK = 0xE9,         // IRD: packet rejected
+  CMD_DATA_ANSWER = 0xEA,       // PC: answer to 0xE8 and 0xE9
+  CMD_TERMINATE_OK = 0xEB,      // IRD: terminate request, success
+  CMD_TERMINATE_FAIL = 0xEC,    // IRD: terminate request, failure
+  CMD_TERMINATE_ANSWER = 0xED,  // PC: answer to 0xEB and 0xEC
+  CMD_CONNECT_RE_ACK = 0xEF,    // PC: connect request re-acknowledge
 };
 
 inline constexpr std::size_t kHeaderSize = 64;

@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     UpgradeImage image;
     const ImageCheck check = LoadImage(file, kind, image);
     if (check.loads() != (image.payload != nullptr)) std::abort();
-    if (check.typed != (check.loads() || check.refusal == "Malloc Error!" ||
-                        check.refusal == "_lread Error!")) {
+    if (check.typed !=
+        (check.loads() || check.refusal == "Malloc Error!" || check.refusal == "_lread Error!")) {
       std::abort();
     }
     if (!check.loads()) continue;

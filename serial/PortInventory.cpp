@@ -60,7 +60,9 @@ const char* KindOf(TtyFamily family) {
 using sysfiles::EntryExists;
 
 // Attributes that cannot be read (missing, a directory, no permission) read as "".
-std::string ReadAttribute(const fs::path& path) { return sysfiles::ReadSmallFile(path); }
+std::string ReadAttribute(const fs::path& path) {
+  return sysfiles::ReadSmallFile(path);
+}
 
 std::optional<int> ParseMilliseconds(const std::string& text) {
   const auto value = sysfiles::ParseUnsigned(text);

@@ -18,7 +18,8 @@ namespace irdload {
 namespace {
 
 // The "Ports (COM & LPT)" device class.
-constexpr GUID kPortsClass = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+constexpr GUID kPortsClass = {
+    0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
 struct DeviceDetails {
   std::string manufacturer, description, hardwareId, instanceId, service;
@@ -42,8 +43,8 @@ std::string PortNameOf(HDEVINFO set, SP_DEVINFO_DATA& device) {
   char name[256] = {};
   DWORD size = sizeof name - 1;
   DWORD type = 0;
-  const LONG rc = ::RegQueryValueExA(key, "PortName", nullptr, &type,
-                                     reinterpret_cast<BYTE*>(name), &size);
+  const LONG rc =
+      ::RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size);
   ::RegCloseKey(key);
   return rc == ERROR_SUCCESS && type == REG_SZ ? std::string(name) : std::string();
 }

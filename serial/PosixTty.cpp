@@ -3,9 +3,9 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <time.h>
@@ -173,8 +173,8 @@ bool ConfigureRaw(int fd, const LineSettings* line, OsError& err) {
               (back.c_iflag & imask) == (t.c_iflag & imask) &&
               (back.c_oflag & OPOST) == (t.c_oflag & OPOST);
   if (line) {
-    same = same && (back.c_cflag & cmask) == (t.c_cflag & cmask) &&
-           ::cfgetospeed(&back) == speed && ::cfgetispeed(&back) == speed;
+    same = same && (back.c_cflag & cmask) == (t.c_cflag & cmask) && ::cfgetospeed(&back) == speed &&
+           ::cfgetispeed(&back) == speed;
   }
   if (!same) {
     err = {0, "the driver did not accept every line setting"};
@@ -183,10 +183,13 @@ bool ConfigureRaw(int fd, const LineSettings* line, OsError& err) {
   return true;
 }
 
-void PurgeBoth(int fd) { ::tcflush(fd, TCIOFLUSH); }
+void PurgeBoth(int fd) {
+  ::tcflush(fd, TCIOFLUSH);
+}
 
-void PurgeInput(int fd) { ::tcflush(fd, TCIFLUSH); }
-
+void PurgeInput(int fd) {
+  ::tcflush(fd, TCIFLUSH);
+}
 
 bool WriteAllAndDrain(int fd, const std::uint8_t* data, std::size_t len,
                       std::chrono::milliseconds limit, OsError& err) {
@@ -203,7 +206,8 @@ bool WriteAllAndDrain(int fd, const std::uint8_t* data, std::size_t len,
       err = {errno, "write: " + ErrnoText(errno)};
       return false;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) {
       err = {ETIMEDOUT, "write: the port took no data (flow control stuck?)"};
       return false;
@@ -249,7 +253,8 @@ std::size_t ReadAvailable(int fd, std::uint8_t* data, std::size_t len, bool& gon
 
 WaitResult WaitReadableUntil(int fd, Clock::time_point deadline) {
   if (fd < 0) {
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch());
+    const auto ns =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch());
     timespec ts{static_cast<time_t>(ns.count() / 1000000000),
                 static_cast<long>(ns.count() % 1000000000)};
     // steady_clock is CLOCK_MONOTONIC on Linux.
@@ -275,7 +280,9 @@ WaitResult WaitReadableUntil(int fd, Clock::time_point deadline) {
   }
 }
 
-bool MeansDeviceGone(int code) { return code == EIO || code == ENXIO || code == ENODEV; }
+bool MeansDeviceGone(int code) {
+  return code == EIO || code == ENXIO || code == ENODEV;
+}
 
 bool RequestAsyncLowLatency(int fd) {
   serial_struct ss{};
@@ -299,7 +306,9 @@ struct PortDevice::Os {
 
 PortDevice::PortDevice() : os_(std::make_unique<Os>()) {}
 
-PortDevice::~PortDevice() { Close(); }
+PortDevice::~PortDevice() {
+  Close();
+}
 
 bool PortDevice::Open(const std::string& devicePath, OsError& err) {
   Close();
@@ -314,7 +323,9 @@ bool PortDevice::Open(const std::string& devicePath, OsError& err) {
   return true;
 }
 
-bool PortDevice::isOpen() const { return os_->fd >= 0; }
+bool PortDevice::isOpen() const {
+  return os_->fd >= 0;
+}
 
 bool PortDevice::Configure(const std::string& mode, LineSettings& applied) {
   LineSettings line;
@@ -324,9 +335,13 @@ bool PortDevice::Configure(const std::string& mode, LineSettings& applied) {
   return posix::ConfigureRaw(os_->fd, parsed ? &line : nullptr, err) && parsed;
 }
 
-void PortDevice::PurgeBoth() { posix::PurgeBoth(os_->fd); }
+void PortDevice::PurgeBoth() {
+  posix::PurgeBoth(os_->fd);
+}
 
-void PortDevice::PurgeInput() { posix::PurgeInput(os_->fd); }
+void PortDevice::PurgeInput() {
+  posix::PurgeInput(os_->fd);
+}
 
 bool PortDevice::WriteAll(const std::uint8_t* data, std::size_t length,
                           std::chrono::milliseconds limit, OsError& err) {

@@ -16,8 +16,7 @@ std::chrono::milliseconds WriteLimit(std::uint32_t length) {
 }  // namespace
 
 SerialPort::SerialPort(std::chrono::milliseconds replyWait, ReplyWatch watch)
-    : replyWait_(replyWait.count() < 0 ? std::chrono::milliseconds{0} : replyWait),
-      watch_(watch) {}
+    : replyWait_(replyWait.count() < 0 ? std::chrono::milliseconds{0} : replyWait), watch_(watch) {}
 
 SerialPort::~SerialPort() {
   if (handle_ == Handle::Open) Close();
@@ -68,7 +67,8 @@ void SerialPort::Close() {
 int SerialPort::Write(const void* buffer, std::uint32_t length) {
   if (handle_ == Handle::None) return 0;
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-  if (length == 0) length = static_cast<std::uint32_t>(std::strlen(static_cast<const char*>(buffer)));
+  if (length == 0)
+    length = static_cast<std::uint32_t>(std::strlen(static_cast<const char*>(buffer)));
   if (handle_ != Handle::Open) {
     transferError_ = "the port is not open";
     return 1;
@@ -143,7 +143,9 @@ int SerialPort::ReadByte(std::uint8_t& b) {
   return 0;
 }
 
-void SerialPort::TuneIoThread(bool realTime) { PortDevice::TuneIoThread(realTime); }
+void SerialPort::TuneIoThread(bool realTime) {
+  PortDevice::TuneIoThread(realTime);
+}
 
 int SerialPort::WriteByte(int value) {
   const std::uint8_t byte = static_cast<std::uint8_t>(value & 0xFF);

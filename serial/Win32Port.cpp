@@ -20,7 +20,9 @@ constexpr DWORD kQueueBytes = 4096;  // a whole 1024-byte packet fits in the out
 // driver that lost them.
 constexpr DWORD kReadGuardMs = 1000;
 
-HANDLE NewEvent() { return ::CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+HANDLE NewEvent() {
+  return ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
 
 void CloseEvent(HANDLE& event) {
   if (event) ::CloseHandle(event);
@@ -58,11 +60,16 @@ std::string OpenHint(DWORD code) {
 
 char ParityLetter(BYTE parity) {
   switch (parity) {
-    case ODDPARITY: return 'O';
-    case EVENPARITY: return 'E';
-    case MARKPARITY: return 'M';
-    case SPACEPARITY: return 'S';
-    default: return 'N';
+    case ODDPARITY:
+      return 'O';
+    case EVENPARITY:
+      return 'E';
+    case MARKPARITY:
+      return 'M';
+    case SPACEPARITY:
+      return 'S';
+    default:
+      return 'N';
   }
 }
 
@@ -106,7 +113,9 @@ struct PortDevice::Os {
 
 PortDevice::PortDevice() : os_(std::make_unique<Os>()) {}
 
-PortDevice::~PortDevice() { Close(); }
+PortDevice::~PortDevice() {
+  Close();
+}
 
 bool PortDevice::Open(const std::string& devicePath, OsError& err) {
   Close();
@@ -146,7 +155,9 @@ bool PortDevice::Open(const std::string& devicePath, OsError& err) {
   return true;
 }
 
-bool PortDevice::isOpen() const { return os_->open(); }
+bool PortDevice::isOpen() const {
+  return os_->open();
+}
 
 bool PortDevice::Configure(const std::string& mode, LineSettings& applied) {
   applied = {};
@@ -205,7 +216,8 @@ bool PortDevice::WriteAll(const std::uint8_t* data, std::size_t length,
     sent = moved;
   } else {
     code = ::GetLastError();
-    if (code == ERROR_IO_PENDING) sent = os.Finish(os.write, static_cast<DWORD>(limit.count()), code);
+    if (code == ERROR_IO_PENDING)
+      sent = os.Finish(os.write, static_cast<DWORD>(limit.count()), code);
   }
   if (sent && *sent == length) return true;
   ClearError(os.port);

@@ -220,11 +220,14 @@ bool VirtualIrd::Impl::PutOnLine(std::uint8_t byte, MonotonicTime earliest) {
 bool VirtualIrd::Impl::WriteToMaster(std::uint8_t byte) {
   for (;;) {
     int err = 0;
-    const bool went = store.PutAndLogToPc(byte, [&] {
-      const ssize_t written = write(masterFd, &byte, 1);
-      err = written < 0 ? errno : 0;
-      return written == 1;
-    }, options.recordTiming);
+    const bool went = store.PutAndLogToPc(
+        byte,
+        [&] {
+          const ssize_t written = write(masterFd, &byte, 1);
+          err = written < 0 ? errno : 0;
+          return written == 1;
+        },
+        options.recordTiming);
     if (went) return true;
     if (err == EINTR) continue;
     if (err == EAGAIN) {

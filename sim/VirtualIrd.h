@@ -39,7 +39,7 @@ std::string_view FaultKindName(FaultKind kind);
 struct Fault {
   FaultKind kind;
   std::uint32_t at = 0;
-  std::uint32_t value = 0;              ///< the byte (CorruptReply) or count (Garbage)
+  std::uint32_t value = 0;             ///< the byte (CorruptReply) or count (Garbage)
   std::chrono::microseconds delay{0};  ///< DelayReply
 };
 

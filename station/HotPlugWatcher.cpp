@@ -19,7 +19,8 @@ constexpr std::uint32_t kFolderEvents = IN_CREATE | IN_DELETE | IN_MOVED_TO | IN
 // What the path is now: nothing (stat follows links, so a by-path link whose device has gone is
 // absent), or the link and the device it leads to, which a replug renews even under one name.
 HotPlugWatcher::Identity Look(const std::string& path) {
-  struct stat target {}, link {};
+  struct stat target {
+  }, link{};
   if (::stat(path.c_str(), &target) != 0 || ::lstat(path.c_str(), &link) != 0) return {};
   return {true, target.st_dev, target.st_ino, link.st_ino};
 }
@@ -31,12 +32,15 @@ bool IsFolder(const std::string& path) {
 
 }  // namespace
 
-HotPlugWatcher::~HotPlugWatcher() { Stop(); }
+HotPlugWatcher::~HotPlugWatcher() {
+  Stop();
+}
 
 void HotPlugWatcher::Add(std::string path, Listener listener) {
   Entry e;
   const std::filesystem::path p(path);
-  e.folder = p.has_parent_path() ? p.parent_path().string() : std::filesystem::current_path().string();
+  e.folder =
+      p.has_parent_path() ? p.parent_path().string() : std::filesystem::current_path().string();
   e.name = p.filename().string();
   e.path = std::move(path);
   e.listener = std::move(listener);
@@ -47,8 +51,7 @@ void HotPlugWatcher::Rewatch(Entry& e) {
   const std::filesystem::path target = e.folder;
   for (;;) {
     std::filesystem::path folder = target;
-    while (!IsFolder(folder.string()) && folder.has_parent_path() &&
-           folder != folder.root_path()) {
+    while (!IsFolder(folder.string()) && folder.has_parent_path() && folder != folder.root_path()) {
       folder = folder.parent_path();
     }
     e.wd = inotify_add_watch(fd_, folder.c_str(), kFolderEvents);

@@ -62,12 +62,18 @@ struct Body {
 
 std::string_view EventName(const PortEventBody& body) {
   switch (body.index()) {
-    case 0: return "state";
-    case 1: return "start";
-    case 2: return "progress";
-    case 3: return "message";
-    case 4: return "end";
-    default: return "port-done";
+    case 0:
+      return "state";
+    case 1:
+      return "start";
+    case 2:
+      return "progress";
+    case 3:
+      return "message";
+    case 4:
+      return "end";
+    default:
+      return "port-done";
   }
 }
 
@@ -122,8 +128,7 @@ void JsonEventWriter::Error(int exitCode, const std::string& message, const std:
   Line(o.Text());
 }
 
-void JsonEventWriter::Summary(std::uint32_t ok, std::uint32_t failed, bool stopped,
-                              int exitCode) {
+void JsonEventWriter::Summary(std::uint32_t ok, std::uint32_t failed, bool stopped, int exitCode) {
   JsonObject o = Head(std::chrono::system_clock::now(), "summary", nullptr);
   o.Int("units", ok + failed).Int("ok", ok).Int("failed", failed).Bool("stopped", stopped);
   o.Int("exitCode", exitCode);

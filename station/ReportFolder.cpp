@@ -15,7 +15,9 @@
 namespace irdload::station {
 namespace {
 
-std::string Why(const std::string& what, int err) { return what + ": " + std::strerror(err); }
+std::string Why(const std::string& what, int err) {
+  return what + ": " + std::strerror(err);
+}
 
 bool WriteAll(int fd, const std::string& text, int* err) {
   std::size_t done = 0;
@@ -111,8 +113,8 @@ bool ReportFolder::Commit(Slot& slot, const std::string& baseName, const std::st
   slot.fd = -1;
   for (int n = 1;; ++n) {
     *path = folder_ + "/" + baseName + (n > 1 ? "-" + std::to_string(n) : "") + ".json";
-    if (::renameat2(AT_FDCWD, slot.tempPath.c_str(), AT_FDCWD, path->c_str(),
-                    RENAME_NOREPLACE) == 0) {
+    if (::renameat2(AT_FDCWD, slot.tempPath.c_str(), AT_FDCWD, path->c_str(), RENAME_NOREPLACE) ==
+        0) {
       break;
     }
     if (errno == EEXIST && n < 1000) continue;

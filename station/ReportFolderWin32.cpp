@@ -18,7 +18,9 @@
 namespace irdload::station {
 namespace {
 
-std::string Why(const std::string& what, int err) { return what + ": " + std::strerror(err); }
+std::string Why(const std::string& what, int err) {
+  return what + ": " + std::strerror(err);
+}
 
 bool WriteAll(int fd, const std::string& text, int* err) {
   std::size_t done = 0;

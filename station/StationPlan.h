@@ -24,16 +24,16 @@ enum class NextUnit {
 };
 
 struct StationPlan {
-  std::vector<std::string> files;  ///< FILE, or FILE and SECOND, checked
+  std::vector<std::string> files;      ///< FILE, or FILE and SECOND, checked
   std::optional<std::uint32_t> units;  ///< per port; none: until stopped
   int retries = 0;                     ///< whole-unit retries on the same IRD
   NextUnit nextUnit = NextUnit::Replug;
   std::chrono::seconds quiet{5};
-  bool askUnitId = false;               ///< every unit waits for its id (Station::Arm)
+  bool askUnitId = false;  ///< every unit waits for its id (Station::Arm)
   /// Starting the station arms every port's first unit; false: the first waits like the next.
   bool armFirst = true;
-  ReportFolder* report = nullptr;       ///< none: no records
-  std::string traceDir;                 ///< empty: no traces
+  ReportFolder* report = nullptr;          ///< none: no records
+  std::string traceDir;                    ///< empty: no traces
   std::chrono::seconds connectTimeout{0};  ///< 0: call until the IRD answers
   std::chrono::milliseconds replyWait = SerialPort::kDefaultReplyWait;
   MachineLimits limits;

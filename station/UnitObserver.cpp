@@ -115,8 +115,7 @@ void UnitObserver::OnEvent(const EngineEvent& event) {
   }
 }
 
-void UnitObserver::MessageBox(const std::string& text, const std::string& detail,
-                              std::stop_token) {
+void UnitObserver::MessageBox(const std::string& text, const std::string& detail, std::stop_token) {
   mailbox_.Post(MessageShown{text, detail});
 }
 

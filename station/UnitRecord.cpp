@@ -118,16 +118,41 @@ std::string CsvLine(const UnitRecord& r) {
   }
   const AdapterRecord& a = r.adapter;
   const std::vector<std::string> fields = {
-      UtcTimestamp(r.started), UtcTimestamp(r.ended), r.toolVersion, r.host, r.portLabel,
-      r.portPath, a.device, a.byPath, a.byId, a.vendorId, a.productId, a.serial,
-      a.manufacturer, a.product, a.driver, Joined(r.files, &FileRecord::path), sizes,
-      Joined(r.files, &FileRecord::sha256), types, payloads, r.unitId, std::to_string(r.unit),
-      std::to_string(r.attempts), std::to_string(r.packetsSent), std::to_string(r.retries),
-      std::to_string(r.nacks), Decimal(r.durationSeconds, 3),
+      UtcTimestamp(r.started),
+      UtcTimestamp(r.ended),
+      r.toolVersion,
+      r.host,
+      r.portLabel,
+      r.portPath,
+      a.device,
+      a.byPath,
+      a.byId,
+      a.vendorId,
+      a.productId,
+      a.serial,
+      a.manufacturer,
+      a.product,
+      a.driver,
+      Joined(r.files, &FileRecord::path),
+      sizes,
+      Joined(r.files, &FileRecord::sha256),
+      types,
+      payloads,
+      r.unitId,
+      std::to_string(r.unit),
+      std::to_string(r.attempts),
+      std::to_string(r.packetsSent),
+      std::to_string(r.retries),
+      std::to_string(r.nacks),
+      Decimal(r.durationSeconds, 3),
       r.lineEfficiency ? Decimal(*r.lineEfficiency, 4) : std::string(),
-      r.loaded() ? "true" : "false", std::string(OutcomeName(r.outcome.kind)),
-      std::string(FailureReasonName(r.outcome.reason)), std::to_string(r.exitCode),
-      r.outcome.message, r.outcome.detail, r.trace};
+      r.loaded() ? "true" : "false",
+      std::string(OutcomeName(r.outcome.kind)),
+      std::string(FailureReasonName(r.outcome.reason)),
+      std::to_string(r.exitCode),
+      r.outcome.message,
+      r.outcome.detail,
+      r.trace};
   std::string line;
   for (std::size_t i = 0; i < fields.size(); ++i) line += (i ? "," : "") + Csv(fields[i]);
   return line + "\n";
@@ -139,12 +164,18 @@ namespace irdload::station {
 
 int UnitExitCode(OutcomeKind kind) {
   switch (kind) {
-    case OutcomeKind::Success: return 0;
-    case OutcomeKind::Failed: return 4;
-    case OutcomeKind::NoResponse: return 5;
-    case OutcomeKind::PortOpenFailed: return 3;
-    case OutcomeKind::FileRefused: return 2;
-    case OutcomeKind::Stopped: return 130;
+    case OutcomeKind::Success:
+      return 0;
+    case OutcomeKind::Failed:
+      return 4;
+    case OutcomeKind::NoResponse:
+      return 5;
+    case OutcomeKind::PortOpenFailed:
+      return 3;
+    case OutcomeKind::FileRefused:
+      return 2;
+    case OutcomeKind::Stopped:
+      return 130;
   }
   return 1;
 }
@@ -158,7 +189,8 @@ std::chrono::nanoseconds ProtocolLineTime(const std::vector<std::uint32_t>& payl
     const std::uint64_t packets = payloadSizes[i] / kChunkSize + 1;
     bytes += (i == 0 ? 69 : 72) + 1027 * packets;
   }
-  return std::chrono::nanoseconds{static_cast<std::int64_t>(bytes * 10 * 1'000'000'000ULL / 115200)};
+  return std::chrono::nanoseconds{
+      static_cast<std::int64_t>(bytes * 10 * 1'000'000'000ULL / 115200)};
 }
 
 }  // namespace irdload::station

@@ -21,8 +21,7 @@ bool WireTrace::Open(const std::string& path, std::string* error) {
 }
 
 void WireTrace::Record(WireDirection direction, const std::uint8_t* data, std::size_t length) {
-  const double t =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   std::string line;
   line.reserve(32 + length * 3);
   char head[48];

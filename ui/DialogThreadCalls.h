@@ -83,15 +83,17 @@ std::optional<Result> DialogThreadCalls::CallAndWait(std::stop_token stop,
   };
   if (stop.stop_requested()) return std::nullopt;
   auto reply = std::make_shared<Reply>();
-  PostEntry({kUnkeyed, [reply, stop, call = std::move(call)] {
-    if (stop.stop_requested()) return;
-    Result value = call();
-    {
-      std::lock_guard lk(reply->mu);
-      reply->value = std::move(value);
-    }
-    reply->cv.notify_all();
-  }, true});
+  PostEntry({kUnkeyed,
+             [reply, stop, call = std::move(call)] {
+               if (stop.stop_requested()) return;
+               Result value = call();
+               {
+                 std::lock_guard lk(reply->mu);
+                 reply->value = std::move(value);
+               }
+               reply->cv.notify_all();
+             },
+             true});
   std::unique_lock lk(reply->mu);
   reply->cv.wait(lk, stop, [&] { return reply->value.has_value(); });
   return reply->value;

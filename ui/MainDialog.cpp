@@ -8,18 +8,18 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
-#include <QShortcut>
-#include <QUrl>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
+#include <QUrl>
 #include <cstdio>
 #include <utility>
 
+#include "engine/FileChoice.h"
 #include "serial/PortName.h"
 #include "ui/AboutDialog.h"
 #include "ui/ApplicationTitle.h"
 #include "ui/DialogUnits.h"
-#include "engine/FileChoice.h"
 #include "ui/ProgramIcon.h"
 #include "ui/QtFileChooser.h"
 #include "ui/QtMessagePresenter.h"
@@ -164,7 +164,9 @@ void MainDialog::OnInitDialog() {
   engine_->Init(*this, portName_);
 }
 
-bool MainDialog::SelectFiles() { return ChooseFiles(std::nullopt, std::nullopt); }
+bool MainDialog::SelectFiles() {
+  return ChooseFiles(std::nullopt, std::nullopt);
+}
 
 bool MainDialog::ChooseFiles(std::optional<QString> first, std::optional<QString> second) {
   SetFileNames({}, {});
@@ -277,7 +279,9 @@ bool MainDialog::SelectPort(const QString& label) {
   return true;
 }
 
-std::optional<Outcome> MainDialog::LastOutcome() const { return lastOutcome_; }
+std::optional<Outcome> MainDialog::LastOutcome() const {
+  return lastOutcome_;
+}
 
 void MainDialog::OnEvent(const EngineEvent& event) {
   if (OnDialogThread()) {
@@ -332,7 +336,9 @@ void MainDialog::StopElapsedClock() {
   controls_->StopElapsedClock();
 }
 
-int MainDialog::SelectedPortIndex() const { return ui_->combo_1000->currentIndex(); }
+int MainDialog::SelectedPortIndex() const {
+  return ui_->combo_1000->currentIndex();
+}
 
 std::string MainDialog::SelectedPortName() {
   const PortChoice port = portList_->Selected();

@@ -43,7 +43,8 @@ std::vector<PortChoice> ListPortChoices(const InventoryRoots& roots,
     for (int index = 0; index < kClassicPortCount; ++index) {
       classic = classic || DevicePathForPortName(ClassicPortName(index)) == port.device;
     }
-    if (!classic) choices.push_back({PortChoice::Kind::kFoundPort, StableName(port), Details(port)});
+    if (!classic)
+      choices.push_back({PortChoice::Kind::kFoundPort, StableName(port), Details(port)});
   }
   for (const std::string& path : extraPorts) {
     choices.push_back({PortChoice::Kind::kFoundPort, path, path});

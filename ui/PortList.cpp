@@ -36,7 +36,8 @@ void PortList::Watch() {
   // udev makes the device node first and its stable links after it, in folders that may not
   // exist yet: watch each one as it appears.
   const std::filesystem::path serial = roots_.dev / "serial";
-  for (const std::filesystem::path& folder : {roots_.dev, serial, serial / "by-id", serial / "by-path"}) {
+  for (const std::filesystem::path& folder :
+       {roots_.dev, serial, serial / "by-id", serial / "by-path"}) {
     const QString path = FromPath(folder.string());
     std::error_code ec;
     if (std::filesystem::is_directory(folder, ec) && !watcher_.directories().contains(path)) {
@@ -90,7 +91,8 @@ void PortList::Fill(const std::vector<PortChoice>& found,
   // Device names are wider than the box: the open list shows them whole.
   QAbstractItemView* list = combo_.view();
   list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth());
-  if (openFailed_) combo_.setItemIcon(index, combo_.style()->standardIcon(QStyle::SP_MessageBoxWarning));
+  if (openFailed_)
+    combo_.setItemIcon(index, combo_.style()->standardIcon(QStyle::SP_MessageBoxWarning));
   {
     std::lock_guard lk(mu_);
     selected_ = entries_[static_cast<std::size_t>(index)];
@@ -108,7 +110,9 @@ void PortList::OnSelected(int index) {
     }
   }
   // Another entry was chosen: an adapter that went away need not be kept any more.
-  if (holdsVanished_) QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);
+  if (holdsVanished_)
+    QMetaObject::invokeMethod(
+        this, [this] { Refresh(); }, Qt::QueuedConnection);
 }
 
 void PortList::MarkOpenFailure(const QString& message, const QString& detail) {

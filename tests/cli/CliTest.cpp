@@ -1,18 +1,17 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <map>
-
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "cli/Commands.h"
-#include "irdload/BuildInfo.h"
-#include "support/CliRun.h"
-#include "serial/SerialPort.h"
 #include "engine/Image.h"
 #include "engine/ImageWriter.h"
+#include "irdload/BuildInfo.h"
+#include "serial/SerialPort.h"
 #include "support/Child.h"
+#include "support/CliRun.h"
 #include "support/PtyPair.h"
 #include "support/TempDir.h"
 
@@ -30,11 +29,13 @@ class CliTest : public ::testing::Test {
     for (const auto& e : std::filesystem::recursive_directory_iterator(dir_.path())) {
       if (!e.is_regular_file()) continue;
       std::ifstream in(e.path(), std::ios::binary);
-      files[e.path().string()] = {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+      files[e.path().string()] = {std::istreambuf_iterator<char>(in),
+                                  std::istreambuf_iterator<char>()};
     }
     return files;
   }
-  std::string Image(const std::string& name, std::uint32_t type, std::size_t size, std::uint32_t seed = 1) {
+  std::string Image(const std::string& name, std::uint32_t type, std::size_t size,
+                    std::uint32_t seed = 1) {
     return dir_.WriteBytes(name, ComposeImage(type, PatternPayload(size, seed)));
   }
   test::TempDir dir_;
@@ -83,8 +84,12 @@ TEST_F(CliTest, RefusedInputExitsWithItsCodeAndMessage) {
       {{"send", first, single}, EXIT_REFUSED, "Invalid Second File"},
       {{"send", first}, EXIT_REFUSED, "needs its second file"},
       {{"send", single, second}, EXIT_REFUSED, "takes no second file"},
-      {{"send", "--simulate", "--simulate-fault", "Nonsense@1", single}, EXIT_REFUSED, "unknown fault"},
-      {{"send", "--port", "/dev/irdload-absent", single}, EXIT_PORT, "/dev/irdload-absent Open Error!"},
+      {{"send", "--simulate", "--simulate-fault", "Nonsense@1", single},
+       EXIT_REFUSED,
+       "unknown fault"},
+      {{"send", "--port", "/dev/irdload-absent", single},
+       EXIT_PORT,
+       "/dev/irdload-absent Open Error!"},
       {{"send", "--port", single, single}, EXIT_PORT, "not a serial port"},
       {{"inspect", magic}, EXIT_REFUSED, ""},
       {{"inspect", missing}, EXIT_REFUSED, "No such file"},
@@ -155,10 +160,11 @@ TEST_F(CliTest, LastProgressLineShowsTheWholeFile) {
     std::size_t size;
     const char* counts;
   };
-  for (const Case& c : {Case{700, "1/1 packets  700/700 bytes"},
-                        Case{3000, "3/3 packets  3000/3000 bytes"}}) {
+  for (const Case& c :
+       {Case{700, "1/1 packets  700/700 bytes"}, Case{3000, "3/3 packets  3000/3000 bytes"}}) {
     SCOPED_TRACE(c.size);
-    const Result r = Cli({"send", "--simulate", "--baud", "0", Image("one.uuc", kTypeSingle, c.size)});
+    const Result r =
+        Cli({"send", "--simulate", "--baud", "0", Image("one.uuc", kTypeSingle, c.size)});
     ASSERT_EQ(r.code, EXIT_OK) << r.err;
     const auto lastLine = r.out.rfind(c.counts);
     ASSERT_NE(lastLine, std::string::npos) << r.out;
@@ -176,9 +182,11 @@ TEST_F(CliTest, IrdFailuresMapToTheirExitCodes) {
   };
   const Case cases[] = {
       {{"--simulate-fault", "FailTerminate"}, EXIT_IRD_FAILED, "Download Fail."},
-      {{"--simulate-fault", "SilentFrom@0", "--connect-timeout", "1"}, EXIT_NO_RESPONSE,
+      {{"--simulate-fault", "SilentFrom@0", "--connect-timeout", "1"},
+       EXIT_NO_RESPONSE,
        "IRD No response: Retry download."},
-      {{"--simulate-fault", "NackPacket@1", "--simulate-fault", "ClearBit20@2"}, EXIT_OK,
+      {{"--simulate-fault", "NackPacket@1", "--simulate-fault", "ClearBit20@2"},
+       EXIT_OK,
        "Download end successfully."},
   };
   for (const auto& c : cases) {
@@ -243,9 +251,9 @@ TEST_F(CliTest, InspectShowsTheHeaderAndVerdict) {
   const auto first = Image("fw.u01", kTypeFirstOfPair, 1000000);
   const Result r = Cli({"inspect", first});
   EXPECT_EQ(r.code, EXIT_OK);
-  for (const char* line : {"payload size:  1000000 bytes", "packets:       980 of 1024 bytes",
-                           "estimate:      02:01", "type code:     0xFFEEFFAA (first file of a pair)",
-                           "would load:    yes"}) {
+  for (const char* line :
+       {"payload size:  1000000 bytes", "packets:       980 of 1024 bytes", "estimate:      02:01",
+        "type code:     0xFFEEFFAA (first file of a pair)", "would load:    yes"}) {
     EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
   }
 }

@@ -140,7 +140,8 @@ TEST_F(ReliabilityTest, BadOptionsAreRefused) {
       {{"--baud", "9600"}, EXIT_REFUSED, "--simulate"},
       {{"--simulate", "--simulate-fault", "NackPacket@-1"}, EXIT_REFUSED, "unknown fault"},
       {{"--simulate", "--simulate-fault", "NackPacket@4294967296"}, EXIT_REFUSED, "unknown fault"},
-      {{"--simulate", "--simulate-fault", "CorruptReply@1:4294967296"}, EXIT_REFUSED,
+      {{"--simulate", "--simulate-fault", "CorruptReply@1:4294967296"},
+       EXIT_REFUSED,
        "unknown fault"},
   };
   for (const Case& c : cases) {

@@ -75,7 +75,8 @@ TEST_F(StationCliTest, CtrlCOnceLetsTheRunningUnitFinishAndStartsNoOther) {
   test::Process station;
   ASSERT_TRUE(station.Start(IRDLOAD_CLI, {"station", "--json", "--port", "A=" + farm.Link(1),
                                           "--units", "3", "--report", Out(), image}));
-  ASSERT_TRUE(station.WaitLine([](const std::string& l) { return IsEvent(l, "progress"); }, kBound));
+  ASSERT_TRUE(
+      station.WaitLine([](const std::string& l) { return IsEvent(l, "progress"); }, kBound));
   station.Signal(SIGINT);
   const auto code = station.Wait(kBound);
   ASSERT_TRUE(code);
@@ -95,9 +96,10 @@ TEST_F(StationCliTest, CtrlCTwiceStopsTheRunningUnitAtOnceAndRecordsIt) {
   test::IrdFarm farm(Links(), 1);
   ASSERT_TRUE(farm.started());
   test::Process station;
-  ASSERT_TRUE(station.Start(IRDLOAD_CLI, {"station", "--json", "--port", "A=" + farm.Link(1),
-                                          "--report", Out(), image}));
-  ASSERT_TRUE(station.WaitLine([](const std::string& l) { return IsEvent(l, "progress"); }, kBound));
+  ASSERT_TRUE(station.Start(
+      IRDLOAD_CLI, {"station", "--json", "--port", "A=" + farm.Link(1), "--report", Out(), image}));
+  ASSERT_TRUE(
+      station.WaitLine([](const std::string& l) { return IsEvent(l, "progress"); }, kBound));
   station.Signal(SIGINT);
   ASSERT_TRUE(station.WaitLine([](const std::string&) { return true; }, kBound));
   station.Signal(SIGINT);
@@ -154,17 +156,27 @@ TEST_F(StationCliTest, JsonLinesInEveryScenario) {
     return s.WaitLine([](const std::string& l) { return IsEvent(l, "end"); }, kBound);
   };
   const Scenario scenarios[] = {
-      {"late adapter", 0, {"--units", "1"},
+      {"late adapter",
+       0,
+       {"--units", "1"},
        [&](test::IrdFarm& f, test::Process& s) {
-         EXPECT_TRUE(s.WaitLine([](const std::string& l) { return l.find("waiting-for-adapter") != std::string::npos; }, kBound));
+         EXPECT_TRUE(s.WaitLine(
+             [](const std::string& l) {
+               return l.find("waiting-for-adapter") != std::string::npos;
+             },
+             kBound));
          EXPECT_TRUE(f.Plug(1));
        }},
-      {"swap", 1, {"--units", "2", "--next-unit", "replug"},
+      {"swap",
+       1,
+       {"--units", "2", "--next-unit", "replug"},
        [&](test::IrdFarm& f, test::Process& s) {
          EXPECT_TRUE(ended(s));
          EXPECT_TRUE(f.Swap(1));
        }},
-      {"unplugged mid-transfer", 1, {"--units", "2"},
+      {"unplugged mid-transfer",
+       1,
+       {"--units", "2"},
        [&](test::IrdFarm& f, test::Process& s) {
          EXPECT_TRUE(progress(s));
          EXPECT_TRUE(f.Unplug(1));
@@ -207,21 +219,31 @@ TEST_F(StationCliTest, RefusalsAreJsonOnStandardOutputAndTextOnStandardError) {
   const auto none = [] { return true; };
   const std::vector<Case> cases = {
       {"no port", {"station", "--json", image}, none, "--port"},
-      {"bad next unit", {"station", "--json", "--port", "/dev/x", "--next-unit", "later", image}, none, "--next-unit"},
+      {"bad next unit",
+       {"station", "--json", "--port", "/dev/x", "--next-unit", "later", image},
+       none,
+       "--next-unit"},
       {"bad port", {"station", "--json", "--port", "ttyUSB0", image}, none, "device path"},
-      {"same port twice", {"station", "--json", "--port", "/dev/x", "--port", "B=/dev/x", image}, none, "twice"},
+      {"same port twice",
+       {"station", "--json", "--port", "/dev/x", "--port", "B=/dev/x", image},
+       none,
+       "twice"},
       {"missing file", {"station", "--json", "--port", "/dev/x", "/nope.uuc"}, none, "Open Error!"},
       {"send without file", {"send", "--json"}, none, "files"},
-      {"read-only report", {"station", "--json", "--port", "/dev/x", "--report", ro, image},
-       [] { return ::geteuid() != 0 || test::BecomeNobody(); }, "Permission denied"},
-      {"full report", {"station", "--json", "--port", "/dev/x", "--report", Out(), image},
+      {"read-only report",
+       {"station", "--json", "--port", "/dev/x", "--report", ro, image},
+       [] { return ::geteuid() != 0 || test::BecomeNobody(); },
+       "Permission denied"},
+      {"full report",
+       {"station", "--json", "--port", "/dev/x", "--report", Out(), image},
        [] {
          ::signal(SIGXFSZ, SIG_IGN);
          const rlimit cap{400, 400};
          return ::setrlimit(RLIMIT_FSIZE, &cap) == 0;
        },
        "no room"},
-      {"full report on send", {"send", "--json", "--simulate", "--report", Out(), image},
+      {"full report on send",
+       {"send", "--json", "--simulate", "--report", Out(), image},
        [] {
          ::signal(SIGXFSZ, SIG_IGN);
          const rlimit cap{400, 400};
@@ -248,7 +270,8 @@ TEST_F(StationCliTest, RefusalsAreJsonOnStandardOutputAndTextOnStandardError) {
     ASSERT_EQ(events.size(), 2u) << out;
     EXPECT_EQ(events[0]["event"].text, "error");
     EXPECT_NE((events[0]["message"].text + events[0]["detail"].text).find(c.fragment),
-              std::string::npos) << out;
+              std::string::npos)
+        << out;
     EXPECT_EQ(events[1]["exitCode"].Int(), EXIT_REFUSED);
     EXPECT_NE(err.find(c.fragment), std::string::npos) << err;
   }
@@ -260,9 +283,9 @@ TEST_F(StationCliTest, ScannedIdsArmAndNameTheUnits) {
   test::IrdFarm farm(Links(), 1);
   ASSERT_TRUE(farm.started());
   test::Process station;
-  ASSERT_TRUE(station.Start(IRDLOAD_CLI, {"station", "--json", "--port", "A=" + farm.Link(1),
-                                          "--next-unit", "prompt", "--ask-unit-id", "--units",
-                                          "2", "--report", Out(), image}));
+  ASSERT_TRUE(station.Start(
+      IRDLOAD_CLI, {"station", "--json", "--port", "A=" + farm.Link(1), "--next-unit", "prompt",
+                    "--ask-unit-id", "--units", "2", "--report", Out(), image}));
   ASSERT_TRUE(station.Write("SN-1\r\nSN-2\n"));
   const auto code = station.Wait(kBound);
   ASSERT_TRUE(code);
@@ -313,8 +336,9 @@ TEST_F(StationCliTest, TerminalGetsALiveTable) {
     }
   });
   test::Process station;
-  ASSERT_TRUE(station.Start(IRDLOAD_CLI, {"station", "--port", "bench-1=" + farm.Link(1),
-                                          "--units", "1", image}, terminal.slave()));
+  ASSERT_TRUE(station.Start(IRDLOAD_CLI,
+                            {"station", "--port", "bench-1=" + farm.Link(1), "--units", "1", image},
+                            terminal.slave()));
   const auto code = station.Wait(kBound);
   done = true;
   reader.join();

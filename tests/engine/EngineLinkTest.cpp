@@ -7,8 +7,8 @@
 #include "engine/DownloadEngine.h"
 #include "engine/ImageWriter.h"
 #include "sim/VirtualIrd.h"
-#include "support/PtyPair.h"
 #include "support/Outcomes.h"
+#include "support/PtyPair.h"
 #include "support/RecordingHost.h"
 #include "support/TempDir.h"
 
@@ -37,7 +37,8 @@ class EngineLinkTest : public ::testing::Test {
     engine_ = std::make_unique<DownloadEngine>(std::move(o));
     ASSERT_EQ(engine_->Init(host(), host().SelectedPortName()), 1);
   }
-  std::string Image(const std::string& name, std::uint32_t type, const std::vector<std::uint8_t>& payload) {
+  std::string Image(const std::string& name, std::uint32_t type,
+                    const std::vector<std::uint8_t>& payload) {
     return dir_.WriteBytes(name, ComposeImage(type, payload));
   }
   void RunSingle(const std::vector<std::uint8_t>& payload) {
@@ -92,13 +93,13 @@ TEST_F(EngineLinkTest, OnePacketDownloadPutsExactlyTheProtocolOnTheLine) {
   EXPECT_EQ(report.files[0].payload, payload);
 
   EXPECT_EQ(host().fieldHistory(FIELD_STATUS),
-            (std::vector<std::string>{"Sending connect request", "Waiting connect request ack",
-                                      "Sending connect request re ack", "Waiting header request",
-                                      "Sending header request", "Waiting header ACK",
-                                      "Sending header transfer ACK", "Waiting data request",
-                                      "Sendig data packet", "Waiting data ACK", "Please wait for saving",
-                                      "Waiting terminate request", "Sending success terminate ACK",
-                                      "Download end successfully."}));
+            (std::vector<std::string>{
+                "Sending connect request", "Waiting connect request ack",
+                "Sending connect request re ack", "Waiting header request",
+                "Sending header request", "Waiting header ACK", "Sending header transfer ACK",
+                "Waiting data request", "Sendig data packet", "Waiting data ACK",
+                "Please wait for saving", "Waiting terminate request",
+                "Sending success terminate ACK", "Download end successfully."}));
   EXPECT_EQ(host().messageTexts(), std::vector<std::string>{"Download end successfully."});
   EXPECT_EQ(host().field(FIELD_TOTAL_SIZE), "700");
   EXPECT_EQ(host().field(FIELD_ESTIMATE), "00:02");
@@ -113,8 +114,8 @@ TEST_F(EngineLinkTest, OnePacketDownloadPutsExactlyTheProtocolOnTheLine) {
 
 TEST_F(EngineLinkTest, PayloadsArriveByteForByte) {
   // Sizes around the chunk boundary, including an exact multiple (an all-fill last packet).
-  for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{1021}, std::size_t{3063},
-                           std::size_t{20000}}) {
+  for (std::size_t size :
+       {std::size_t{0}, std::size_t{1}, std::size_t{1021}, std::size_t{3063}, std::size_t{20000}}) {
     SCOPED_TRACE(size);
     Fresh();
     StartIrd();
@@ -134,7 +135,8 @@ TEST_F(EngineLinkTest, PairChainsTheSecondFileAndRestartsTheClock) {
   StartIrd();
   MakeEngine();
   const auto first = PatternPayload(3000, 1), second = PatternPayload(2500, 2);
-  host().SetFiles(Image("fw.u01", kTypeFirstOfPair, first), Image("fw.u02", kTypeSecondOfPair, second));
+  host().SetFiles(Image("fw.u01", kTypeFirstOfPair, first),
+                  Image("fw.u02", kTypeSecondOfPair, second));
   ASSERT_EQ(engine_->StartDownload(), 1);
   ASSERT_TRUE(engine_->WaitIdle(kBound));
   ASSERT_TRUE(ird_->WaitForTerminatedFiles(1, kBound));
@@ -158,8 +160,11 @@ TEST_F(EngineLinkTest, RejectedUnitsGoAgainAndCorruptedRepliesStillCount) {
   const Case cases[] = {
       {"header rejected", {{FaultKind::NackHeader, 0}}, "Sending header transfer NACK"},
       {"packet rejected", {{FaultKind::NackPacket, 1}}, "Sending data transfer NACK"},
-      {"packet corrupted on the way in", {{FaultKind::CorruptPacketByte, 2}}, "Sending data transfer NACK"},
-      {"bit 0x20 cleared", {{FaultKind::ClearBit20, 0}, {FaultKind::ClearBit20, 4}, {FaultKind::ClearBit20, 9}},
+      {"packet corrupted on the way in",
+       {{FaultKind::CorruptPacketByte, 2}},
+       "Sending data transfer NACK"},
+      {"bit 0x20 cleared",
+       {{FaultKind::ClearBit20, 0}, {FaultKind::ClearBit20, 4}, {FaultKind::ClearBit20, 9}},
        "Download end successfully."},
       {"noise before a reply", {{FaultKind::Garbage, 3, 5}}, "Download end successfully."},
   };

@@ -29,7 +29,8 @@ class EngineStateTest : public ::testing::Test {
     o.limits.retryLimit = retryLimit;
     o.port = std::make_unique<ScriptedPort>(line_);
     // Reads of a path named in shortReads_ stop half-way through the payload.
-    o.openFile = [this](const std::string& path, std::string* error) -> std::unique_ptr<UpgradeFile> {
+    o.openFile = [this](const std::string& path,
+                        std::string* error) -> std::unique_ptr<UpgradeFile> {
       auto file = OpenUpgradeFile(path, error);
       if (!file || shortReads_.count(path) == 0) return file;
       return std::make_unique<ShortReads>(std::move(file));
@@ -96,7 +97,8 @@ class EngineStateTest : public ::testing::Test {
   std::vector<std::uint8_t> Chunk(std::uint32_t k) {
     std::vector<std::uint8_t> c(kChunkSize, 0);
     const std::size_t begin = std::size_t{k} * kChunkSize;
-    for (std::size_t i = 0; i < kChunkSize && begin + i < payload_.size(); ++i) c[i] = payload_[begin + i];
+    for (std::size_t i = 0; i < kChunkSize && begin + i < payload_.size(); ++i)
+      c[i] = payload_[begin + i];
     return c;
   }
 
@@ -129,7 +131,8 @@ TEST_F(EngineStateTest, WithoutAnIrdTheConnectRequestRepeatsAndNoTimeoutComes) {
   for (const auto& t : host_.fieldHistory(FIELD_STATUS)) {
     EXPECT_TRUE(t == "Sending connect request" || t == "Waiting connect request ack") << t;
   }
-  for (const auto& t : host_.fieldHistory(FIELD_RETRY_COUNT)) EXPECT_TRUE(t == "0" || t == "1") << t;
+  for (const auto& t : host_.fieldHistory(FIELD_RETRY_COUNT))
+    EXPECT_TRUE(t == "0" || t == "1") << t;
   const auto w = Written();
   EXPECT_EQ(w.size(), 2000u);
   EXPECT_TRUE(std::all_of(w.begin(), w.end(), [](std::uint8_t b) { return b == CMD_CONNECT_REQ; }));
@@ -186,7 +189,8 @@ TEST_F(EngineStateTest, RejectedPacketGoesAgainWithTheSameFields) {
   RunTo(STATUS_WAIT_DATA_REQ);      // acked, answered
   RunTo(STATUS_WAIT_DATA_ACK);      // packet 1 sent
   EXPECT_EQ(LastPacketChunk(), Chunk(1));
-  const std::string bytes = host_.field(FIELD_BYTES_SENT), number = host_.field(FIELD_PACKET_NUMBER);
+  const std::string bytes = host_.field(FIELD_BYTES_SENT),
+                    number = host_.field(FIELD_PACKET_NUMBER);
   EXPECT_EQ(number, "2");
   EXPECT_EQ(bytes, "2042");
   Reply({CMD_DATA_NACK});
@@ -286,7 +290,8 @@ TEST_F(EngineStateTest, DisagreementOnThePacketCountEndsAsAFailure) {
        {CMD_DATA_REQ, CMD_DATA_ACK, CMD_DATA_REQ, CMD_DATA_ACK, CMD_DATA_REQ}},
       {"data request while the last packet awaits its answer",
        {CMD_DATA_REQ, CMD_DATA_ACK, CMD_DATA_REQ, CMD_DATA_REQ}},
-      {"success terminate with a packet still to send", {CMD_DATA_REQ, CMD_DATA_ACK, CMD_TERMINATE_OK}},
+      {"success terminate with a packet still to send",
+       {CMD_DATA_REQ, CMD_DATA_ACK, CMD_TERMINATE_OK}},
       {"success terminate after the last packet was rejected",
        {CMD_DATA_REQ, CMD_DATA_ACK, CMD_DATA_REQ, CMD_DATA_NACK, CMD_TERMINATE_OK}},
   };
@@ -326,8 +331,13 @@ TEST_F(EngineStateTest, EndlessRejectionsEndTheDownload) {
     const char* reason;
   };
   const Case cases[] = {
-      {"header", {CMD_CONNECT_ACK}, {CMD_HEADER_REQ, CMD_HEADER_NACK}, "rejected the header 51 times"},
-      {"packet", {CMD_CONNECT_ACK, CMD_HEADER_REQ, CMD_HEADER_ACK}, {CMD_DATA_REQ, CMD_DATA_NACK},
+      {"header",
+       {CMD_CONNECT_ACK},
+       {CMD_HEADER_REQ, CMD_HEADER_NACK},
+       "rejected the header 51 times"},
+      {"packet",
+       {CMD_CONNECT_ACK, CMD_HEADER_REQ, CMD_HEADER_ACK},
+       {CMD_DATA_REQ, CMD_DATA_NACK},
        "rejected the same packet 51 times"},
   };
   for (const auto& c : cases) {
@@ -361,7 +371,8 @@ TEST_F(EngineStateTest, DataRequestBeforeTheHeaderWasAcceptedSendsNoPacket) {
   Reply({CMD_CONNECT_ACK, CMD_HEADER_REQ, CMD_DATA_REQ});
   RunTo(STATUS_IDLE, 50);
   EXPECT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::Failed);
-  EXPECT_NE(host_.messages().back().detail.find("before it had accepted the header"), std::string::npos);
+  EXPECT_NE(host_.messages().back().detail.find("before it had accepted the header"),
+            std::string::npos);
   for (std::size_t size : line_->writeSizes) EXPECT_NE(size, kPacketSize);
 }
 
@@ -536,9 +547,12 @@ TEST_F(EngineStateTest, MistypedPairIsRefusedAtTheStart) {
     SCOPED_TRACE(c.label);
     MakeEngine();
     ClearWritten();
-    const std::string first = dir_.WriteBytes(c.first, ComposeImage(c.firstType, PatternPayload(100)));
+    const std::string first =
+        dir_.WriteBytes(c.first, ComposeImage(c.firstType, PatternPayload(100)));
     const std::string second =
-        c.second.empty() ? "" : dir_.WriteBytes(c.second, ComposeImage(c.secondType, PatternPayload(50)));
+        c.second.empty()
+            ? ""
+            : dir_.WriteBytes(c.second, ComposeImage(c.secondType, PatternPayload(50)));
     host_.SetFiles(first, second);
     EXPECT_EQ(engine_->StartDownload(), 0);
     EXPECT_EQ(host_.messageTexts().back(), c.message);

@@ -1,10 +1,9 @@
-#include "engine/Image.h"
-
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "engine/Image.h"
 #include "engine/ImageWriter.h"
 #include "support/Child.h"
 #include "support/TempDir.h"
@@ -191,16 +190,17 @@ TEST_F(ImageTest, KindFollowsTheTypeCode) {
     ImageKind before, after;
   };
   const Case cases[] = {
-      {kTypeSingle, IMAGE_NONE, IMAGE_SINGLE},      {kTypeFirstOfPair, IMAGE_NONE, IMAGE_FIRST},
+      {kTypeSingle, IMAGE_NONE, IMAGE_SINGLE},        {kTypeFirstOfPair, IMAGE_NONE, IMAGE_FIRST},
       {kTypeSecondOfPair, IMAGE_FIRST, IMAGE_SECOND}, {kTypeFirstOfPair, IMAGE_FIRST, IMAGE_FIRST},
-      {0x12345678, IMAGE_NONE, IMAGE_NONE},         {0x12345678, IMAGE_FIRST, IMAGE_FIRST},
+      {0x12345678, IMAGE_NONE, IMAGE_NONE},           {0x12345678, IMAGE_FIRST, IMAGE_FIRST},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.type);
     ImageKind kind = c.before;
     UpgradeImage image;
-    ASSERT_TRUE(Load(dir_.WriteBytes("k.uuc", ComposeImage(c.type, PatternPayload(100))), kind, image)
-                    .loads());
+    ASSERT_TRUE(
+        Load(dir_.WriteBytes("k.uuc", ComposeImage(c.type, PatternPayload(100))), kind, image)
+            .loads());
     EXPECT_EQ(kind, c.after);
   }
 }

@@ -1,9 +1,9 @@
-#include "engine/Sha256.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "engine/Sha256.h"
 
 namespace irdload {
 namespace {

@@ -1,9 +1,9 @@
-#include "engine/Link.h"
-
 #include <gtest/gtest.h>
 
 #include <numeric>
 #include <vector>
+
+#include "engine/Link.h"
 
 namespace irdload {
 namespace {
@@ -55,7 +55,8 @@ TEST(LinkTest, ShortLastPacketCarriesTheRemainder) {
   for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<std::uint8_t>(i * 7);
   const DataPacket p = Build(payload, 2);
   EXPECT_TRUE(std::equal(payload.begin() + 2042, payload.end(), p.begin() + 1));
-  EXPECT_TRUE(std::all_of(p.begin() + 1 + 458, p.begin() + 1022, [](std::uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(
+      std::all_of(p.begin() + 1 + 458, p.begin() + 1022, [](std::uint8_t b) { return b == 0; }));
 }
 
 TEST(LinkTest, ChunkLengthsCoverThePayloadExactly) {
@@ -65,8 +66,13 @@ TEST(LinkTest, ChunkLengthsCoverThePayloadExactly) {
     std::size_t lastChunk;
   };
   const Case cases[] = {
-      {0, 0, 0},       {1, 0, 1},           {1020, 0, 1020},          {1021, 1, 0},
-      {1022, 1, 1},    {65536u * 1021, 65536, 0},  {65536u * 1021 + 5, 65536, 5},
+      {0, 0, 0},
+      {1, 0, 1},
+      {1020, 0, 1020},
+      {1021, 1, 0},
+      {1022, 1, 1},
+      {65536u * 1021, 65536, 0},
+      {65536u * 1021 + 5, 65536, 5},
       {0xFFFFFFFFu, 0xFFFFFFFFu / 1021, 0xFFFFFFFFu % 1021},
   };
   for (const auto& c : cases) {

@@ -1,5 +1,3 @@
-#include "serial/SerialPort.h"
-
 #include <gtest/gtest.h>
 #include <termios.h>
 
@@ -7,6 +5,7 @@
 
 #include "serial/PortName.h"
 #include "serial/PosixTty.h"
+#include "serial/SerialPort.h"
 #include "support/Child.h"
 #include "support/PtyPair.h"
 #include "support/TempDir.h"
@@ -39,7 +38,9 @@ TEST_F(SerialPortTest, FailedOpenShowsTheNameAndReasonAndLeavesAPortThatNeverAns
        "no such device"},
       {"busy", [](const PtyPair& p, auto&) { return p.slavePath(); }, "busy"},
       {"not a terminal",
-       [](auto&, const test::TempDir& d) { return d.WriteBytes("plain.txt", {1, 2, 3}); },
+       [](auto&, const test::TempDir& d) {
+         return d.WriteBytes("plain.txt", {1, 2, 3});
+       },
        "not a serial port"},
       {"COM0", [](auto&, auto&) { return std::string("COM0"); }, "names no serial port"},
   };
@@ -172,7 +173,8 @@ TEST_F(SerialPortTest, WriteSendsExactBytes) {
   // CR, LF, XON and XOFF must pass untouched in raw mode.
   const std::uint8_t raw[] = {0x0D, 0x0A, 0x11, 0x13, 0xFF, 0x7F};
   EXPECT_EQ(port.Write(raw, sizeof raw), 1);
-  EXPECT_EQ(pty_.Receive(8), (std::vector<std::uint8_t>{0xE1, 0x00, 0x0D, 0x0A, 0x11, 0x13, 0xFF, 0x7F}));
+  EXPECT_EQ(pty_.Receive(8),
+            (std::vector<std::uint8_t>{0xE1, 0x00, 0x0D, 0x0A, 0x11, 0x13, 0xFF, 0x7F}));
   pty_.Send({0x0D, 0x0A, 0x11, 0x13, 0x03, 0x1A});
   ASSERT_TRUE(pty_.WaitQueued(6));
   std::uint8_t in[6] = {};
@@ -270,9 +272,14 @@ TEST_F(SerialPortTest, UnpluggedLineReadsNothingAndWritesStillReportOne) {
 
 TEST(PortNameTest, ComNamesMapToTtySAndPathsStayAsTheyAre) {
   const std::pair<const char*, const char*> cases[] = {
-      {"COM1", "/dev/ttyS0"},  {"COM4", "/dev/ttyS3"},        {"COM12", "/dev/ttyS11"},
-      {"COM0", ""},            {"COM", ""},                   {"COMx", ""},
-      {"ttyUSB0", ""},         {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+      {"COM1", "/dev/ttyS0"},
+      {"COM4", "/dev/ttyS3"},
+      {"COM12", "/dev/ttyS11"},
+      {"COM0", ""},
+      {"COM", ""},
+      {"COMx", ""},
+      {"ttyUSB0", ""},
+      {"/dev/ttyUSB0", "/dev/ttyUSB0"},
       {"/dev/serial/by-id/usb-FTDI-if00", "/dev/serial/by-id/usb-FTDI-if00"},
   };
   for (const auto& [name, path] : cases) {
@@ -289,11 +296,16 @@ TEST(ModeTest, ParsesTheFourFieldsAndRefusesTheRest) {
     int data, stop;
   };
   const Case cases[] = {
-      {"115200,N,8,1", true, 115200, 'N', 8, 1}, {"9600,e,7,2", true, 9600, 'E', 7, 2},
-      {" 57600 , O , 8 , 1 ", true, 57600, 'O', 8, 1}, {"115201,N,8,1", false, 0, 0, 0, 0},
-      {"115200,X,8,1", false, 0, 0, 0, 0},       {"115200,N,9,1", false, 0, 0, 0, 0},
-      {"115200,N,8,1.5", false, 0, 0, 0, 0},     {"115200,N,8", false, 0, 0, 0, 0},
-      {"", false, 0, 0, 0, 0},                   {"-1,N,8,1", false, 0, 0, 0, 0},
+      {"115200,N,8,1", true, 115200, 'N', 8, 1},
+      {"9600,e,7,2", true, 9600, 'E', 7, 2},
+      {" 57600 , O , 8 , 1 ", true, 57600, 'O', 8, 1},
+      {"115201,N,8,1", false, 0, 0, 0, 0},
+      {"115200,X,8,1", false, 0, 0, 0, 0},
+      {"115200,N,9,1", false, 0, 0, 0, 0},
+      {"115200,N,8,1.5", false, 0, 0, 0, 0},
+      {"115200,N,8", false, 0, 0, 0, 0},
+      {"", false, 0, 0, 0, 0},
+      {"-1,N,8,1", false, 0, 0, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mode);

@@ -395,8 +395,8 @@ TEST_P(FaultTest, IsInjectedAndSeenByThePc) {
     return r.lineGone ||
            (r.faultsInjected.count(FaultKind::SilentFrom) > 0 && received >= r.toPc.size());
   };
-  const PcOutcome outcome =
-      RunReactingPc(pc_, files, kReplyBound, c.stalls ? settled : std::function<bool(std::size_t)>{});
+  const PcOutcome outcome = RunReactingPc(pc_, files, kReplyBound,
+                                          c.stalls ? settled : std::function<bool(std::size_t)>{});
   EXPECT_FALSE(outcome.confused);
   EXPECT_EQ(outcome.finished, !c.stalls);
   // Returns at once when the files are in or the IRD has stopped, so the report is settled.
@@ -551,7 +551,8 @@ TEST_F(VirtualIrdTest, HangUpTakesTheLineAwayFromThePc) {
 
 TEST_F(VirtualIrdTest, DestructionCutsAPendingDelayShort) {
   // An hour's delay: if destruction waited it out, this test would hit its time limit.
-  ASSERT_NO_FATAL_FAILURE(StartIrd({.faults = {{FaultKind::DelayReply, 0, 0, std::chrono::hours{1}}}}));
+  ASSERT_NO_FATAL_FAILURE(
+      StartIrd({.faults = {{FaultKind::DelayReply, 0, 0, std::chrono::hours{1}}}}));
   ASSERT_TRUE(pc_.Send({CMD_CONNECT_REQ}));
   // Wait until the IRD has read the request, so it is inside the delay when it is destroyed.
   const auto deadline = std::chrono::steady_clock::now() + kReplyBound;

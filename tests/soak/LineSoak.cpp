@@ -19,8 +19,8 @@ LineSoakTotals RunLineSoak(const LineSoakOptions& options, std::ostream& log) {
   for (int run = 0; run < options.runs; ++run) {
     const std::size_t size = std::uniform_int_distribution<std::size_t>(0, 12 * 1021)(plans);
     const std::uint64_t lineSeed = plans();
-    const auto file = ComposeImage(kTypeSingle,
-                                   PatternPayload(size, static_cast<std::uint32_t>(lineSeed)));
+    const auto file =
+        ComposeImage(kTypeSingle, PatternPayload(size, static_cast<std::uint32_t>(lineSeed)));
     test::ModelLineOptions line;
     line.bitErrorRate = options.bitErrorRate;
     line.seed = lineSeed;
@@ -77,9 +77,9 @@ void PrintLineTable(const LineSoakOptions& options, const LineSoakTotals& t, std
   out << "| bit-error rate | runs | seed | bits flipped | exact image | clean failure | gave up "
          "calling | wrong image reported as loaded | hang, silent end or unexplained |\n"
       << "|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n"
-      << "| " << rate << " | " << t.runs << " | " << options.seed << " | " << t.bitsFlipped
-      << " | " << t.exactSuccesses << " | " << t.cleanFailures << " | " << t.gaveUpCalling
-      << " | " << t.wrong() << " | " << t.hangs + t.leaks + t.unexplained << " |\n";
+      << "| " << rate << " | " << t.runs << " | " << options.seed << " | " << t.bitsFlipped << " | "
+      << t.exactSuccesses << " | " << t.cleanFailures << " | " << t.gaveUpCalling << " | "
+      << t.wrong() << " | " << t.hangs + t.leaks + t.unexplained << " |\n";
   if (t.wrong() == 0) return;
   out << "\n| pattern the protocol cannot see | runs | per download |\n|---|---:|---:|\n";
   for (const auto& [pattern, count] : t.wrongImages) {

@@ -39,6 +39,7 @@ struct LineSoakTotals {
 };
 
 LineSoakTotals RunLineSoak(const LineSoakOptions& options, std::ostream& log);
-void PrintLineTable(const LineSoakOptions& options, const LineSoakTotals& totals, std::ostream& out);
+void PrintLineTable(const LineSoakOptions& options, const LineSoakTotals& totals,
+                    std::ostream& out);
 
 }  // namespace irdload::soak

@@ -47,23 +47,45 @@ RunPlan PlanRun(std::mt19937_64& rng, int faultsPerRun) {
   // With an exact count every draw is a fault; otherwise one kind in 13 may stay silent.
   for (int i = 0; i < count; ++i) {
     switch (std::uniform_int_distribution<int>(0, exact ? 11 : 12)(rng)) {
-      case 0: plan.faults.push_back({FaultKind::NackHeader, pick(0, 1)}); break;
-      case 1: plan.faults.push_back({FaultKind::NackPacket, pick(0, packets)}); break;
-      case 2: plan.faults.push_back({FaultKind::ClearBit20, pick(0, replies)}); break;
-      case 3: plan.faults.push_back({FaultKind::Garbage, pick(0, replies), pick(1, 8)}); break;
-      case 4: plan.faults.push_back({FaultKind::CorruptPacketByte, pick(0, packets)}); break;
-      case 5: plan.faults.push_back(Delay(pick(0, replies), pick(200, 3000))); break;
-      case 6: plan.faults.push_back(Delay(pick(0, replies), pick(8000, 30000))); break;
-      case 7: plan.faults.push_back({FaultKind::FailTerminate}); break;
-      case 8: plan.faults.push_back({FaultKind::SilentFrom, pick(3, replies)}); break;
-      case 9: plan.faults.push_back({FaultKind::HangUpAt, pick(3, replies)}); break;
+      case 0:
+        plan.faults.push_back({FaultKind::NackHeader, pick(0, 1)});
+        break;
+      case 1:
+        plan.faults.push_back({FaultKind::NackPacket, pick(0, packets)});
+        break;
+      case 2:
+        plan.faults.push_back({FaultKind::ClearBit20, pick(0, replies)});
+        break;
+      case 3:
+        plan.faults.push_back({FaultKind::Garbage, pick(0, replies), pick(1, 8)});
+        break;
+      case 4:
+        plan.faults.push_back({FaultKind::CorruptPacketByte, pick(0, packets)});
+        break;
+      case 5:
+        plan.faults.push_back(Delay(pick(0, replies), pick(200, 3000)));
+        break;
+      case 6:
+        plan.faults.push_back(Delay(pick(0, replies), pick(8000, 30000)));
+        break;
+      case 7:
+        plan.faults.push_back({FaultKind::FailTerminate});
+        break;
+      case 8:
+        plan.faults.push_back({FaultKind::SilentFrom, pick(3, replies)});
+        break;
+      case 9:
+        plan.faults.push_back({FaultKind::HangUpAt, pick(3, replies)});
+        break;
       case 10: {
         // A reply turned into another command byte: the case that can desynchronise the ends.
         const std::uint32_t codes[] = {0xE2, 0xE3, 0xE4, 0xE5, 0xE7, 0xE8, 0xE9, 0xEB, 0xEC};
         plan.faults.push_back({FaultKind::CorruptReply, pick(0, replies), codes[pick(0, 8)]});
         break;
       }
-      case 11: plan.faults.push_back({FaultKind::DropReply, pick(0, replies)}); break;
+      case 11:
+        plan.faults.push_back({FaultKind::DropReply, pick(0, replies)});
+        break;
       case 12:
         if (std::uniform_int_distribution<int>(0, 3)(rng) == 0) plan.silentFromStart = true;
         break;
@@ -109,10 +131,12 @@ SoakTotals RunSoak(const SoakOptions& options, std::ostream& log) {
     const int forbiddenBefore = totals.forbidden();
     if (options.verbose) {
       log << "run " << run << " plan:";
-      for (const auto& f : plan.faults) log << ' ' << sim::FaultKindName(f.kind) << '@' << f.at << ':' << f.value;
+      for (const auto& f : plan.faults)
+        log << ' ' << sim::FaultKindName(f.kind) << '@' << f.at << ':' << f.value;
       log << '\n';
     }
-    const auto file = ComposeImage(kTypeSingle, PatternPayload(plan.payloadSize, static_cast<std::uint32_t>(run)));
+    const auto file = ComposeImage(
+        kTypeSingle, PatternPayload(plan.payloadSize, static_cast<std::uint32_t>(run)));
     const std::string path = dir.WriteBytes("soak.uuc", file);
 
     sim::VirtualIrd::Options irdOptions;
@@ -144,7 +168,8 @@ SoakTotals RunSoak(const SoakOptions& options, std::ostream& log) {
       // Asking to connect until stopped is the design; stop it as an operator would.
       const bool idle = engine.WaitIdle(kStopAfterSilence);
       engine.Finish();
-      if (idle && test::LastOutcomeKind(engine) == OutcomeKind::Success && !HoldsExactly(ird.GetReport(), file)) {
+      if (idle && test::LastOutcomeKind(engine) == OutcomeKind::Success &&
+          !HoldsExactly(ird.GetReport(), file)) {
         ++totals.wrongImage;
         verdict = "WRONG IMAGE";
       } else {
@@ -198,16 +223,18 @@ SoakTotals RunSoak(const SoakOptions& options, std::ostream& log) {
 }
 
 void PrintTable(const SoakOptions& options, const SoakTotals& t, std::ostream& out) {
-  out << "| runs | seed | faults per run | successes | clean failures | stopped as designed | wrong image | hang | "
+  out << "| runs | seed | faults per run | successes | clean failures | stopped as designed | "
+         "wrong image | hang | "
          "leaked payload | silent failure |\n"
       << "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n"
       << "| " << t.runs << " | " << options.seed << " | "
       << (options.faultsPerRun >= 0 ? std::to_string(options.faultsPerRun) : "0-3") << " | "
-      << t.successes << " | " << t.cleanFailures
-      << " | " << t.stoppedAsDesigned << " | " << t.wrongImage << " | " << t.hangs << " | "
-      << t.leakedPayload << " | " << t.silentFailures << " |\n\n"
+      << t.successes << " | " << t.cleanFailures << " | " << t.stoppedAsDesigned << " | "
+      << t.wrongImage << " | " << t.hangs << " | " << t.leakedPayload << " | " << t.silentFailures
+      << " |\n\n"
       << "| fault injected | count |\n|---|---:|\n";
-  for (const auto& [kind, count] : t.faultsInjected) out << "| " << kind << " | " << count << " |\n";
+  for (const auto& [kind, count] : t.faultsInjected)
+    out << "| " << kind << " | " << count << " |\n";
 }
 
 }  // namespace irdload::soak

@@ -36,8 +36,7 @@ int main(int argc, char** argv) {
     }
   }
   if (bitErrorRate >= 0) {
-    const irdload::soak::LineSoakOptions line{bitErrorRate, options.runs,
-                                              options.seed};
+    const irdload::soak::LineSoakOptions line{bitErrorRate, options.runs, options.seed};
     const auto totals = irdload::soak::RunLineSoak(line, std::cerr);
     irdload::soak::PrintLineTable(line, totals, std::cout);
     return totals.forbidden() == 0 ? 0 : 1;
@@ -45,7 +44,8 @@ int main(int argc, char** argv) {
   const auto totals = irdload::soak::RunSoak(options, std::cerr);
   irdload::soak::PrintTable(options, totals, std::cout);
   const int forbidden = totals.forbidden();
-  std::cout << '\n' << totals.successes + totals.cleanFailures + totals.stoppedAsDesigned
-            << " passed, " << forbidden << " failed\n";
+  std::cout << '\n'
+            << totals.successes + totals.cleanFailures + totals.stoppedAsDesigned << " passed, "
+            << forbidden << " failed\n";
   return forbidden == 0 ? 0 : 1;
 }

@@ -19,8 +19,12 @@ struct Step {
   std::string answer;
 };
 
-Step Ask(std::size_t port, PortPhase phase) { return {Step::kPhase, port, phase, {}}; }
-Step Give(std::string answer) { return {Step::kGive, 0, {}, std::move(answer)}; }
+Step Ask(std::size_t port, PortPhase phase) {
+  return {Step::kPhase, port, phase, {}};
+}
+Step Give(std::string answer) {
+  return {Step::kGive, 0, {}, std::move(answer)};
+}
 
 struct Case {
   const char* name;
@@ -31,22 +35,27 @@ struct Case {
 
 TEST(OperatorQueueTest, AnswersGoToTheLongestWaitingPort) {
   const std::vector<Case> cases = {
-      {"in order of asking", NextUnit::Prompt,
+      {"in order of asking",
+       NextUnit::Prompt,
        {Ask(2, PortPhase::WaitingForNextUnit), Ask(0, PortPhase::WaitingForNextUnit), Give("a"),
         Give("b")},
        {{2, "a"}, {0, "b"}}},
-      {"typed ahead", NextUnit::Prompt,
+      {"typed ahead",
+       NextUnit::Prompt,
        {Give("a"), Give("b"), Ask(1, PortPhase::WaitingForNextUnit)},
        {{1, "a"}}},
-      {"a port that moved on asks no more", NextUnit::Prompt,
+      {"a port that moved on asks no more",
+       NextUnit::Prompt,
        {Ask(0, PortPhase::WaitingForNextUnit), Ask(1, PortPhase::WaitingForNextUnit),
         Ask(0, PortPhase::WaitingForAdapter), Give("a")},
        {{1, "a"}}},
-      {"asking again goes to the back", NextUnit::Prompt,
+      {"asking again goes to the back",
+       NextUnit::Prompt,
        {Ask(0, PortPhase::WaitingForUnitId), Ask(1, PortPhase::WaitingForUnitId),
         Ask(0, PortPhase::WaitingForUnitId), Give("a")},
        {{1, "a"}}},
-      {"replug mode: only ids are asked for", NextUnit::Replug,
+      {"replug mode: only ids are asked for",
+       NextUnit::Replug,
        {Ask(0, PortPhase::WaitingForNextUnit), Ask(1, PortPhase::WaitingForUnitId), Give("id")},
        {{1, "id"}}},
   };

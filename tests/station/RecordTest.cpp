@@ -72,9 +72,9 @@ TEST(JsonTest, AnyNameGivesValidJson) {
     EXPECT_EQ(JsonString(c.in), c.out);
     EXPECT_TRUE(test::JsonParser(c.out).Parse()) << c.out;
   }
-  EXPECT_EQ(UtcTimestamp(std::chrono::system_clock::time_point(std::chrono::milliseconds(
-                1796885521123))),
-            "2026-12-10T06:52:01.123Z");
+  EXPECT_EQ(
+      UtcTimestamp(std::chrono::system_clock::time_point(std::chrono::milliseconds(1796885521123))),
+      "2026-12-10T06:52:01.123Z");
 }
 
 TEST(UnitRecordTest, JsonAndCsvCarryEveryField) {
@@ -83,8 +83,15 @@ TEST(UnitRecordTest, JsonAndCsvCarryEveryField) {
   r.host = "bench";
   r.portLabel = "A";
   r.portPath = "/dev/serial/by-path/p0";
-  r.adapter = {"/dev/ttyUSB0", "/dev/serial/by-path/p0", "/dev/serial/by-id/usb-x", "1a86",
-               "7523", "", "QinHeng", "USB Serial", "ch341-uart"};
+  r.adapter = {"/dev/ttyUSB0",
+               "/dev/serial/by-path/p0",
+               "/dev/serial/by-id/usb-x",
+               "1a86",
+               "7523",
+               "",
+               "QinHeng",
+               "USB Serial",
+               "ch341-uart"};
   r.files = {{"/fw/main,v2.uuc", 3064, std::string(64, 'a'), 0xFFEEFFCC, 3000, 3}};
   r.unitId = "SN \"7\"";
   r.unit = 4;

@@ -119,7 +119,8 @@ inline TestImage WriteImage(const std::filesystem::path& folder, std::size_t siz
   TestImage image{(folder / ("fw" + std::to_string(seed) + ".uuc")).string(),
                   ToHex(Sha256Of(bytes.data(), bytes.size()))};
   std::ofstream(image.path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   return image;
 }
 

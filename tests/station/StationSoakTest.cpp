@@ -29,18 +29,30 @@ std::string DrawFault(std::mt19937_64& rng) {
   const std::uint32_t at = static_cast<std::uint32_t>(rng() % kReplies);
   const std::uint32_t late = 1 + static_cast<std::uint32_t>(rng() % (kReplies - 1));
   switch (rng() % 12) {
-    case 0: return "NackHeader@0";
-    case 1: return "NackPacket@" + std::to_string(rng() % 2);
-    case 2: return "DropReply@" + std::to_string(at);
-    case 3: return "CorruptReply@" + std::to_string(at) + ":" + std::to_string(rng() % 256);
-    case 4: return "ClearBit20@" + std::to_string(at);
-    case 5: return "Garbage@" + std::to_string(at) + ":3";
-    case 6: return "SilentFrom@" + std::to_string(late);
-    case 7: return "FailTerminate";
-    case 8: return "CorruptPacketByte@" + std::to_string(rng() % 2);
-    case 9: return "DelayReply@" + std::to_string(at) + ":200000";
-    case 10: return "HangUpAt@" + std::to_string(late);
-    default: return "";  // a healthy receiver
+    case 0:
+      return "NackHeader@0";
+    case 1:
+      return "NackPacket@" + std::to_string(rng() % 2);
+    case 2:
+      return "DropReply@" + std::to_string(at);
+    case 3:
+      return "CorruptReply@" + std::to_string(at) + ":" + std::to_string(rng() % 256);
+    case 4:
+      return "ClearBit20@" + std::to_string(at);
+    case 5:
+      return "Garbage@" + std::to_string(at) + ":3";
+    case 6:
+      return "SilentFrom@" + std::to_string(late);
+    case 7:
+      return "FailTerminate";
+    case 8:
+      return "CorruptPacketByte@" + std::to_string(rng() % 2);
+    case 9:
+      return "DelayReply@" + std::to_string(at) + ":200000";
+    case 10:
+      return "HangUpAt@" + std::to_string(late);
+    default:
+      return "";  // a healthy receiver
   }
 }
 
@@ -68,18 +80,21 @@ TEST(StationSoakTest, EveryRecordMatchesItsReceiverAndNoneIsLostOrDoubled) {
 
   // Each unit that ends is swapped for a new receiver, as an operator would.
   std::vector<std::size_t> swapped(kPorts, 0);
-  ASSERT_TRUE(d.WaitFor([&] {
-    for (int i = 0; i < kPorts; ++i) {
-      const std::size_t ended = d.Units(static_cast<std::size_t>(i)).size();
-      while (swapped[i] < ended && ended < kUnits) {
-        ++swapped[i];
-        std::string& fault = faults[{i + 1, static_cast<int>(swapped[i]) + 1}];
-        fault = DrawFault(rng);
-        EXPECT_TRUE(farm.Swap(i + 1, fault));
-      }
-    }
-    return d.station().Finished();
-  }, 240s)) << d.Story();
+  ASSERT_TRUE(d.WaitFor(
+      [&] {
+        for (int i = 0; i < kPorts; ++i) {
+          const std::size_t ended = d.Units(static_cast<std::size_t>(i)).size();
+          while (swapped[i] < ended && ended < kUnits) {
+            ++swapped[i];
+            std::string& fault = faults[{i + 1, static_cast<int>(swapped[i]) + 1}];
+            fault = DrawFault(rng);
+            EXPECT_TRUE(farm.Swap(i + 1, fault));
+          }
+        }
+        return d.station().Finished();
+      },
+      240s))
+      << d.Story();
   d.Drain();
 
   const auto irds = farm.Report();

@@ -85,7 +85,8 @@ TEST_F(StationTest, FailingUnitIsRetriedOnTheSameIrdThenRecordedAsFailed) {
   EXPECT_EQ(records[0]["attempts"].Int(), 2);
   EXPECT_EQ(records[0]["earlierAttempts"].items.size(), 1u);
   // One trace per attempt; the record names the last.
-  EXPECT_EQ(records[0]["trace"].text, (dir_.path() / "traces" / "P1-unit1-attempt2.trace").string());
+  EXPECT_EQ(records[0]["trace"].text,
+            (dir_.path() / "traces" / "P1-unit1-attempt2.trace").string());
   for (const char* name : {"P1-unit1.trace", "P1-unit1-attempt2.trace"}) {
     EXPECT_GT(std::filesystem::file_size(dir_.path() / "traces" / name), 0u) << name;
   }
@@ -164,12 +165,11 @@ TEST_F(StationTest, LostLineIsNotReopenedUntilThePathLeadsSomewhereNew) {
     ASSERT_TRUE(d.Start());
     ASSERT_TRUE(d.WaitFor([&] { return d.Units(0).size() == 1; })) << d.Story();
     EXPECT_EQ(d.Units(0)[0].outcome.reason, FailureReason::AdapterDisconnected);
-    ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForAdapter); }))
-        << d.Story();
+    ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForAdapter); })) << d.Story();
     // Given time to go wrong, it neither calls nor tries to open the dead path.
-    EXPECT_FALSE(d.WaitFor([&] {
-      return d.Count<UnitStarted>(0) > 1 || d.Count<MessageShown>(0) > 1;
-    }, 1500ms)) << d.Story();
+    EXPECT_FALSE(d.WaitFor(
+        [&] { return d.Count<UnitStarted>(0) > 1 || d.Count<MessageShown>(0) > 1; }, 1500ms))
+        << d.Story();
     ASSERT_TRUE(farm.Swap(1));
     // A healthy receiver keeps answering: on a quiet line the operator gives the go.
     if (mode == NextUnit::Quiet) d.station().Arm(0, std::nullopt);

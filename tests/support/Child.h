@@ -44,6 +44,8 @@ inline ChildResult RunInChild(const std::function<int(std::string& text)>& body)
 }
 
 /// Drops to the unprivileged user "nobody"; false when that is not possible.
-inline bool BecomeNobody() { return ::setgid(65534) == 0 && ::setuid(65534) == 0; }
+inline bool BecomeNobody() {
+  return ::setgid(65534) == 0 && ::setuid(65534) == 0;
+}
 
 }  // namespace irdload::test

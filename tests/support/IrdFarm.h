@@ -37,12 +37,13 @@ class IrdFarm {
   IrdFarm(const std::string& linkDir, int count, std::uint32_t baud = 115200,
           std::vector<std::string> extra = {})
       : linkDir_(linkDir) {
-    std::vector<std::string> args = {"virtual-ird", "--links", linkDir, "--count",
-                                     std::to_string(count), "--baud", std::to_string(baud)};
+    std::vector<std::string> args = {
+        "virtual-ird", "--links",           linkDir, "--count", std::to_string(count),
+        "--baud",      std::to_string(baud)};
     args.insert(args.end(), extra.begin(), extra.end());
-    started_ = process_.Start(IRDLOAD_CLI, args) && process_.WaitLine([](const std::string& l) {
-      return l == "ready";
-    }, kBound).has_value();
+    started_ =
+        process_.Start(IRDLOAD_CLI, args) &&
+        process_.WaitLine([](const std::string& l) { return l == "ready"; }, kBound).has_value();
   }
   ~IrdFarm() {
     process_.CloseInput();
@@ -62,9 +63,9 @@ class IrdFarm {
     std::map<std::pair<int, int>, FarmIrd> irds;
     if (!process_.Write("report\n")) return irds;
     for (;;) {
-      const auto line = process_.WaitLine([](const std::string& l) {
-        return l.rfind("ird ", 0) == 0 || l == "end-of-report";
-      }, kBound);
+      const auto line = process_.WaitLine(
+          [](const std::string& l) { return l.rfind("ird ", 0) == 0 || l == "end-of-report"; },
+          kBound);
       if (!line || *line == "end-of-report") break;
       std::istringstream words(*line);
       std::string word;
@@ -100,8 +101,7 @@ class IrdFarm {
   bool Do(const std::string& verb, int n, const std::string& faults, const std::string& answer) {
     if (!process_.Write(verb + " " + std::to_string(n) + " " + faults + "\n")) return false;
     const std::string prefix = answer + " " + std::to_string(n) + " ";
-    return process_.WaitLine([&](const std::string& l) { return l.rfind(prefix, 0) == 0; },
-                             kBound)
+    return process_.WaitLine([&](const std::string& l) { return l.rfind(prefix, 0) == 0; }, kBound)
         .has_value();
   }
 

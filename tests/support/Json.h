@@ -45,7 +45,8 @@ class JsonParser {
 
  private:
   void Space() {
-    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r')) ++i_;
+    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r'))
+      ++i_;
   }
   bool Eat(char c) {
     if (i_ < s_.size() && s_[i_] == c) {
@@ -81,7 +82,8 @@ class JsonParser {
     const std::size_t start = i_;
     Eat('-');
     if (i_ >= s_.size() || !std::isdigit(static_cast<unsigned char>(s_[i_]))) return false;
-    if (!Eat('0')) while (i_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_]))) ++i_;
+    if (!Eat('0'))
+      while (i_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_]))) ++i_;
     if (Eat('.')) {
       if (i_ >= s_.size() || !std::isdigit(static_cast<unsigned char>(s_[i_]))) return false;
       while (i_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_]))) ++i_;
@@ -108,14 +110,30 @@ class JsonParser {
       if (i_ >= s_.size()) return false;
       const char e = s_[i_++];
       switch (e) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
+        case '"':
+          out += '"';
+          break;
+        case '\\':
+          out += '\\';
+          break;
+        case '/':
+          out += '/';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
         case 'u': {
           if (i_ + 4 > s_.size()) return false;
           for (int k = 0; k < 4; ++k) {
@@ -126,7 +144,8 @@ class JsonParser {
           out += code < 0x80 ? std::string(1, static_cast<char>(code)) : std::string("?");
           break;
         }
-        default: return false;
+        default:
+          return false;
       }
     }
     return false;

@@ -67,10 +67,14 @@ enum class WrongImage {
 
 inline const char* WrongImageName(WrongImage w) {
   switch (w) {
-    case WrongImage::None: return "none";
-    case WrongImage::HeaderChanged: return "header changed (no checksum on the header)";
-    case WrongImage::PacketMisplaced: return "packet in the wrong slot (repeat and skip cancel)";
-    case WrongImage::PacketChanged: return "packet changed, 16-bit sum unchanged";
+    case WrongImage::None:
+      return "none";
+    case WrongImage::HeaderChanged:
+      return "header changed (no checksum on the header)";
+    case WrongImage::PacketMisplaced:
+      return "packet in the wrong slot (repeat and skip cancel)";
+    case WrongImage::PacketChanged:
+      return "packet changed, 16-bit sum unchanged";
   }
   return "?";
 }
@@ -112,9 +116,12 @@ inline WrongImage Compare(const sim::Report& ird, const std::vector<std::uint8_t
 /// other (a repeated packet and a skipped one leave the count right).
 inline bool Explained(WrongImage wrong, const ModelRun& run) {
   switch (wrong) {
-    case WrongImage::None: return true;
-    case WrongImage::HeaderChanged: return run.changedHeadersAccepted > 0;
-    case WrongImage::PacketChanged: return run.changedPacketsAccepted > 0;
+    case WrongImage::None:
+      return true;
+    case WrongImage::HeaderChanged:
+      return run.changedHeadersAccepted > 0;
+    case WrongImage::PacketChanged:
+      return run.changedPacketsAccepted > 0;
     case WrongImage::PacketMisplaced:
       return run.acceptsSeenAsRejects > 0 && run.rejectsSeenAsAccepts > 0;
   }

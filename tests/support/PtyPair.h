@@ -65,8 +65,8 @@ class PtyPair {
     }
   }
   /// Reads what the slave side sent: up to `count` bytes, within `bound`.
-  std::vector<std::uint8_t> Receive(std::size_t count,
-                                    std::chrono::milliseconds bound = std::chrono::seconds(5)) const {
+  std::vector<std::uint8_t> Receive(
+      std::size_t count, std::chrono::milliseconds bound = std::chrono::seconds(5)) const {
     std::vector<std::uint8_t> out;
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (out.size() < count) {

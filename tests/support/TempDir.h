@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-
 namespace irdload::test {
 
 class TempDir {
@@ -31,7 +30,8 @@ class TempDir {
   std::string WriteBytes(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
     const auto p = path_ / name;
     std::ofstream out(p, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return p.string();
   }
 

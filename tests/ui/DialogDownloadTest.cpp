@@ -2,21 +2,19 @@
 // "Virtual IRD" entry, stopping with "Открыть", closing the window mid-download, and the About box
 // while a download runs.
 #include <QApplication>
+#include <QFile>
 #include <QMenu>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <chrono>
 #include <filesystem>
 #include <thread>
 
+#include "engine/ImageWriter.h"
 #include "harness/DialogHarness.h"
 #include "ui/AboutDialog.h"
 #include "ui/HeadlessSend.h"
-
-#include <QFile>
-#include <QTemporaryDir>
-
-#include "engine/ImageWriter.h"
 
 namespace irdload::ui::test {
 

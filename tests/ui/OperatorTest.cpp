@@ -126,10 +126,9 @@ class OperatorTest : public QObject {
   }
 
   void messageBoxesFitTheirTextAndCaption() {
-    const OperatorMessage message{QStringLiteral("irdload"),
-                                  QStringLiteral("/dev/ttyS1 Open Error!"),
-                                  QStringLiteral("no such device: /dev/ttyS1 does not exist"),
-                                  QMessageBox::Warning};
+    const OperatorMessage message{
+        QStringLiteral("irdload"), QStringLiteral("/dev/ttyS1 Open Error!"),
+        QStringLiteral("no such device: /dev/ttyS1 does not exist"), QMessageBox::Warning};
     const auto box = QtMessagePresenter::MakeBox(nullptr, message);
     box->show();
     QVERIFY(QTest::qWaitForWindowExposed(box.get()));
@@ -210,8 +209,8 @@ class OperatorTest : public QObject {
     Unplug(harness, "ttyUSB0");
     harness.dialog().ports().Refresh();
     harness.SelectPort(QStringLiteral("COM2"));
-    QTRY_COMPARE_WITH_TIMEOUT(Items(ports),
-                              QStringList({"COM1", "COM2", "COM3", "COM4", "Virtual IRD"}), kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        Items(ports), QStringList({"COM1", "COM2", "COM3", "COM4", "Virtual IRD"}), kWaitMs);
     QCOMPARE(ports->currentText(), QStringLiteral("COM2"));
   }
 
@@ -228,10 +227,10 @@ class OperatorTest : public QObject {
     // usb-serial port and its tty, and the class entry pointing at that tty.
     const fs::path usb = sys / "devices" / "pci0000:00" / "usb1" / "1-1";
     fs::create_directories(usb);
-    for (const auto& [name, value] : {std::pair{"idVendor", "0403"}, std::pair{"idProduct", "6001"},
-                                      std::pair{"manufacturer", "FTDI"},
-                                      std::pair{"product", "FT232R USB UART"},
-                                      std::pair{"serial", "A1B2C3"}}) {
+    for (const auto& [name, value] :
+         {std::pair{"idVendor", "0403"}, std::pair{"idProduct", "6001"},
+          std::pair{"manufacturer", "FTDI"}, std::pair{"product", "FT232R USB UART"},
+          std::pair{"serial", "A1B2C3"}}) {
       std::ofstream(usb / name) << value << '\n';
     }
     const fs::path port = usb / "1-1:1.0" / "ttyUSB3";
@@ -259,11 +258,10 @@ class OperatorTest : public QObject {
     QTest::newRow("a .uuc") << QStringList({"fw.uuc"}) << "<dir>/fw.uuc" << QStringList();
     QTest::newRow("a pair") << QStringList({"fw.u01", "fw.u02"})
                             << "1: <dir>/fw.u01,\n2: <dir>/fw.u02" << QStringList();
-    QTest::newRow("a pair, second first")
-        << QStringList({"fw.u02", "fw.u01"}) << "1: <dir>/fw.u01,\n2: <dir>/fw.u02"
-        << QStringList();
-    QTest::newRow("not an upgrade file") << QStringList({"notes.txt"}) << ""
-                                         << QStringList({"Invalid File"});
+    QTest::newRow("a pair, second first") << QStringList({"fw.u02", "fw.u01"})
+                                          << "1: <dir>/fw.u01,\n2: <dir>/fw.u02" << QStringList();
+    QTest::newRow("not an upgrade file")
+        << QStringList({"notes.txt"}) << "" << QStringList({"Invalid File"});
     QTest::newRow("a .u01 with the wrong second")
         << QStringList({"fw.u01", "fw.uuc"}) << "" << QStringList({"Invalid Second File"});
   }

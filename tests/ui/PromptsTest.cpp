@@ -1,8 +1,8 @@
 // The real prompts: the message box the operator sees, the file dialog's set-up, and the title
 // that captions every box.
 #include <QApplication>
-#include <QLineEdit>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QListView>
 #include <QTest>
 
@@ -99,11 +99,10 @@ class PromptsTest : public QObject {
       return names;
     };
     QTRY_COMPARE_WITH_TIMEOUT(listed(), QStringList({"fw.u01", "fw.u02", "fw.uuc"}), kWaitMs);
-    dialog->selectNameFilter(NameFiltersFromWindowsFilter(
-        QString::fromLatin1(QtFileChooser::kWindowsFilter))[1]);
-    QTRY_COMPARE_WITH_TIMEOUT(listed(),
-                              QStringList({"README", "fw.u01", "fw.u02", "fw.uuc", "notes.txt"}),
-                              kWaitMs);
+    dialog->selectNameFilter(
+        NameFiltersFromWindowsFilter(QString::fromLatin1(QtFileChooser::kWindowsFilter))[1]);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        listed(), QStringList({"README", "fw.u01", "fw.u02", "fw.uuc", "notes.txt"}), kWaitMs);
   }
 
   // The second question opens at the first file, with the filter the operator used for it, and a

@@ -206,13 +206,17 @@ void PortInUse(const Args& a) {
 
 void PortNames(const Args&) {
   const std::pair<const char*, const char*> cases[] = {
-      {"COM1", "\\\\.\\COM1"},   {"COM10", "\\\\.\\COM10"}, {"com12", "\\\\.\\COM12"},
-      {"COM0", ""},              {"COM", ""},               {"LPT1", ""},
+      {"COM1", "\\\\.\\COM1"},
+      {"COM10", "\\\\.\\COM10"},
+      {"com12", "\\\\.\\COM12"},
+      {"COM0", ""},
+      {"COM", ""},
+      {"LPT1", ""},
       {"\\\\.\\COM3", "\\\\.\\COM3"},
   };
   for (const auto& [name, path] : cases) {
-    Check(DevicePathForPortName(name) == path, std::string(name) + " -> " +
-                                                   DevicePathForPortName(name));
+    Check(DevicePathForPortName(name) == path,
+          std::string(name) + " -> " + DevicePathForPortName(name));
   }
 }
 
@@ -220,8 +224,8 @@ void PortNames(const Args&) {
 // another program writes are refused with their reasons.
 void ImageFiles(const Args&) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("irdload-check-" +
-                                                    std::to_string(::GetCurrentProcessId()));
+  const fs::path dir =
+      fs::temp_directory_path() / ("irdload-check-" + std::to_string(::GetCurrentProcessId()));
   fs::create_directories(dir);
   const fs::path path = dir / "fw.uuc";
   {
@@ -276,11 +280,15 @@ int main(int argc, char** argv) {
     std::function<void(const Args&)> run;
   };
   const std::map<std::string, Case> cases = {
-      {"purge-at-open", {1, PurgeAtOpen}}, {"bytes-waiting", {1, BytesWaiting}},
-      {"pause-bound", {1, PauseBound}},    {"hang-up", {1, HangUp}},
+      {"purge-at-open", {1, PurgeAtOpen}},
+      {"bytes-waiting", {1, BytesWaiting}},
+      {"pause-bound", {1, PauseBound}},
+      {"hang-up", {1, HangUp}},
       {"bytes-and-settings", {1, BytesAndSettings}},
-      {"close-reopen", {2, CloseReopen}},  {"open-failures", {0, OpenFailures}},
-      {"port-in-use", {1, PortInUse}},     {"port-names", {0, PortNames}},
+      {"close-reopen", {2, CloseReopen}},
+      {"open-failures", {0, OpenFailures}},
+      {"port-in-use", {1, PortInUse}},
+      {"port-names", {0, PortNames}},
       {"image-files", {0, ImageFiles}},
   };
   const auto it = argc >= 2 ? cases.find(argv[1]) : cases.end();

@@ -64,13 +64,28 @@ TEST_F(WineSendTest, WholeDownloadsOverCom5) {
   const DownloadCase cases[] = {
       {"single", {}, {}, 0, "Download end successfully.", false, 1},
       {"pair", {}, {}, 0, "Download end successfully.", true, 2},
-      {"NACKs", {{sim::FaultKind::NackHeader, 0}, {sim::FaultKind::NackPacket, 2}}, {}, 0,
-       "Download end successfully.", false, 1},
+      {"NACKs",
+       {{sim::FaultKind::NackHeader, 0}, {sim::FaultKind::NackPacket, 2}},
+       {},
+       0,
+       "Download end successfully.",
+       false,
+       1},
       {"failure terminate", {{sim::FaultKind::FailTerminate}}, {}, 4, "Download Fail.", false, 0},
-      {"no response", {{sim::FaultKind::SilentFrom, 0}}, {"--connect-timeout", "2"}, 5,
-       "IRD No response: Retry download.", false, 0},
-      {"unplugged", {{sim::FaultKind::HangUpAt, 6}}, {}, 4, "the serial adapter was disconnected",
-       false, 0},
+      {"no response",
+       {{sim::FaultKind::SilentFrom, 0}},
+       {"--connect-timeout", "2"},
+       5,
+       "IRD No response: Retry download.",
+       false,
+       0},
+      {"unplugged",
+       {{sim::FaultKind::HangUpAt, 6}},
+       {},
+       4,
+       "the serial adapter was disconnected",
+       false,
+       0},
   };
   // A file without an extension, in a folder with a dot: it counts as an upgrade file (.uuc),
   // not as one whose extension is "v2\fw".
@@ -120,8 +135,8 @@ TEST_F(WineSendTest, WholeDownloadsOverCom5) {
 
 TEST_F(WineSendTest, AbsentPortIsReportedWithWindowsReason) {
   const Image single = Make("fw.uuc", kTypeSingle, 3000, 1);
-  const test::WineResult r = RunWine(IRDLOAD_WINDOWS_CLI,
-                                     {"send", "--port", "COM9", WindowsPath(single.path)});
+  const test::WineResult r =
+      RunWine(IRDLOAD_WINDOWS_CLI, {"send", "--port", "COM9", WindowsPath(single.path)});
   EXPECT_EQ(r.code, 3) << r.out << r.err;
   EXPECT_NE(r.err.find("COM9 Open Error!\n  \\\\.\\COM9: "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("(error 2)"), std::string::npos) << r.err;
@@ -137,10 +152,9 @@ TEST_F(WineSendTest, ReportAndJsonEventsOfADownload) {
   ASSERT_TRUE(ird.Start(&why)) << why;
   ComLink com5(5, ird.SlavePath());
   const auto reports = dir_.path() / "records";
-  const test::WineResult r =
-      RunWine(IRDLOAD_WINDOWS_CLI, {"send", "--port", "COM5", "--json", "--report",
-                                    WindowsPath(reports), "--unit-id", "SN-7",
-                                    WindowsPath(single.path)});
+  const test::WineResult r = RunWine(
+      IRDLOAD_WINDOWS_CLI, {"send", "--port", "COM5", "--json", "--report", WindowsPath(reports),
+                            "--unit-id", "SN-7", WindowsPath(single.path)});
   ASSERT_EQ(r.code, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("\"event\":\"end\""), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"loaded\":true"), std::string::npos) << r.out;
@@ -165,8 +179,7 @@ TEST_F(WineSendTest, PortsListsTheSerialCommMap) {
   const std::string key = "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM";
   for (const auto& [object, name] : {std::pair{"\\Device\\IrdloadTest10", "COM10"},
                                      std::pair{"\\Device\\IrdloadTest2", "COM2"}}) {
-    ASSERT_EQ(RunWine("reg", {"add", key, "/v", object, "/t", "REG_SZ", "/d", name, "/f"}).code,
-              0);
+    ASSERT_EQ(RunWine("reg", {"add", key, "/v", object, "/t", "REG_SZ", "/d", name, "/f"}).code, 0);
   }
   const test::WineResult r = RunWine(IRDLOAD_WINDOWS_CLI, {"ports"});
   for (const char* object : {"\\Device\\IrdloadTest10", "\\Device\\IrdloadTest2"}) {

@@ -24,8 +24,7 @@ class WineWin32PortTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(com5_.made()); }
 
   // Starts the check program's case on COM5 (and `more` ports).
-  std::unique_ptr<WineProgram> Start(const std::string& name,
-                                     std::vector<std::string> more = {}) {
+  std::unique_ptr<WineProgram> Start(const std::string& name, std::vector<std::string> more = {}) {
     std::vector<std::string> args = {name, "COM5"};
     args.insert(args.end(), more.begin(), more.end());
     return std::make_unique<WineProgram>(IRDLOAD_WIN32_CHECK, args);
@@ -90,9 +89,8 @@ TEST_F(WineWin32PortTest, BytesPassUnalteredAtTheModesSettingsWithSoftwareFlowCo
   ::cfsetspeed(&t, B9600);
   ASSERT_EQ(::tcsetattr(pty_.slave(), TCSANOW, &t), 0);
   auto program = Start("bytes-and-settings");
-  EXPECT_EQ(pty_.Receive(11, kBound),
-            (std::vector<std::uint8_t>{'a', 'b', 'c', 0xE1, 0x00, 0x0D, 0x0A, 0x11, 0x13, 0xFF,
-                                       0x7F}))
+  EXPECT_EQ(pty_.Receive(11, kBound), (std::vector<std::uint8_t>{'a', 'b', 'c', 0xE1, 0x00, 0x0D,
+                                                                 0x0A, 0x11, 0x13, 0xFF, 0x7F}))
       << program->out();
   ASSERT_EQ(::tcgetattr(pty_.slave(), &t), 0);
   EXPECT_EQ(::cfgetospeed(&t), B115200);
