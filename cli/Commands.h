@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/Events.h"
-#include "serial/PortInventory.h"
+#include "ports/PortInventory.h"
 
 namespace irdload::cli {
 

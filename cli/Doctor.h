@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "serial/PortChecks.h"
+#include "ports/PortChecks.h"
 
 namespace irdload::cli {
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "ports/PortAdvice.h"
 #include "serial/SerialPort.h"
 
 namespace irdload {
@@ -24,12 +25,14 @@ class PortLink {
   virtual void PrepareIoThread() {}
 };
 
-/// The real thing: a SerialPort.
+/// The real thing: a SerialPort, with this system's advice on its ports.
 class SerialPortLink final : public PortLink {
  public:
   explicit SerialPortLink(std::chrono::milliseconds replyWait = SerialPort::kDefaultReplyWait,
                           ReplyWatch watch = {}, bool realTime = false)
-      : port_(replyWait, watch), realTime_(realTime) {}
+      : port_(replyWait, watch), realTime_(realTime) {
+    port_.SetAdvice(SystemPortAdvice());
+  }
   int Open(const std::string& portName, const std::string& mode) override {
     return port_.Open(portName, mode);
   }

@@ -1,7 +1,8 @@
-// The operating system's side of one serial port: the one platform interface under SerialPort.
-// PosixTty.cpp implements it on Linux and Win32Port.cpp on Windows; the build takes exactly one.
-// Each call does what the port logic needs and no more; a failing call carries the system's code
-// and text upward, and nothing here prints.
+// One serial device as the port logic sees it: the narrow interface under SerialPort. The
+// operating system's own ports implement it (PosixTty.cpp on Linux, Win32Port.cpp on Windows;
+// the build takes exactly one), and so does the in-memory line (MemoryLine.h) that joins the
+// engine to a virtual IRD in the same process. Each call does what the port logic needs and no
+// more; a failing call carries the system's code and text upward, and nothing here prints.
 #pragma once
 
 #include <chrono>
@@ -9,6 +10,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "serial/LineSettings.h"
 
 namespace irdload {
 
@@ -19,79 +22,58 @@ struct OsError {
   explicit operator bool() const { return code != 0 || !text.empty(); }
 };
 
-/// Line settings as a mode text such as "115200,N,8,1" gives them.
-struct LineSettings {
-  std::uint32_t baud = 0;  // 0: not known
-  char parity = 'N';       // N, E, O, M, S
-  int dataBits = 8;        // 5..8
-  int stopBits = 1;        // 1 or 2
-};
-
-/// Line time of one byte with these settings: start, data, parity and stop bits; 0 when the
-/// baud rate is not known.
-inline std::chrono::nanoseconds ByteTime(const LineSettings& line) {
-  if (line.baud == 0) return std::chrono::nanoseconds(0);
-  const int bits = 1 + line.dataBits + (line.parity == 'N' ? 0 : 1) + line.stopBits;
-  return std::chrono::nanoseconds(std::int64_t{bits} * 1'000'000'000LL / line.baud);
-}
-
 enum class WaitResult { Readable, TimedOut, HungUp };
 
 class PortDevice {
  public:
   using Clock = std::chrono::steady_clock;
 
-  PortDevice();
   /// Closes the device when it is open.
-  ~PortDevice();
-  PortDevice(const PortDevice&) = delete;
-  PortDevice& operator=(const PortDevice&) = delete;
+  virtual ~PortDevice() = default;
 
   /// Opens `devicePath` exclusively for reading and writing, so that no call ever waits for the
-  /// line (non-blocking on Linux, overlapped on Windows). False with `err` set; its text is
-  /// worded for the operator (who holds the port, what to do).
-  bool Open(const std::string& devicePath, OsError& err);
-  bool isOpen() const;
+  /// line (non-blocking on Linux, overlapped on Windows). False with `err` set: the system's
+  /// code and its text; explaining it to the operator is for the layers above.
+  virtual bool Open(const std::string& devicePath, OsError& err) = 0;
+  virtual bool isOpen() const = 0;
 
-  /// Raw binary line with software flow control off both ways, and the mode text's baud rate,
-  /// parity, data and stop bits when it parses; everything else stays as the port had it.
-  /// True when the mode parsed and the settings read back as asked. `applied` gets the mode's
-  /// settings when it parsed (baud 0 otherwise).
-  bool Configure(const std::string& mode, LineSettings& applied);
+  /// Raw binary line with software flow control off both ways, and `line`'s baud rate, parity,
+  /// data and stop bits when given; everything else stays as the port had it. True when `line`
+  /// was given, applied, and read back as asked.
+  virtual bool Configure(const LineSettings* line) = 0;
 
   /// Abandons transfers in progress and discards what the driver holds, both directions.
-  void PurgeBoth();
+  virtual void PurgeBoth() = 0;
   /// Discards what has arrived and not been read.
-  void PurgeInput();
+  virtual void PurgeInput() = 0;
 
   /// Writes every byte and returns once they have left, or `limit` has passed (stuck flow
-  /// control). False with `err` set.
-  bool WriteAll(const std::uint8_t* data, std::size_t length, std::chrono::milliseconds limit,
-                OsError& err);
+  /// control). False with `err` set; `err.gone` when the device can take no more.
+  virtual bool WriteAll(const std::uint8_t* data, std::size_t length,
+                        std::chrono::milliseconds limit, OsError& err) = 0;
 
   /// Reads what is waiting, up to `length` bytes, never asking for more than is there; 0 when
   /// nothing is. `gone` is set when the device reported that it went away.
-  std::size_t ReadWaiting(std::uint8_t* data, std::size_t length, bool& gone);
+  virtual std::size_t ReadWaiting(std::uint8_t* data, std::size_t length, bool& gone) = 0;
 
-  /// Waits until input is waiting, the line hangs up (the device is gone: do not wait on it
-  /// again), or `deadline` passes. On Windows the wait is made of 1 ms pauses, at most one per
-  /// millisecond left. A device that is not open just waits.
-  WaitResult WaitReadable(Clock::time_point deadline);
+  /// Sleeps until input is waiting, the line hangs up (the device is gone: do not wait on it
+  /// again), or `deadline` passes; a byte that lands ends the wait at once. A device that is
+  /// not open just waits.
+  virtual WaitResult WaitReadable(Clock::time_point deadline) = 0;
 
-  /// Best effort: asks the driver to pass bytes on at once (ASYNC_LOW_LATENCY, the FTDI latency
-  /// timer). True when it took; a device without such a setting is no failure.
-  bool RequestLowLatency();
+  /// Best effort: asks the driver to pass bytes on at once (ASYNC_LOW_LATENCY). True when it
+  /// took; a device without such a setting is no failure.
+  virtual bool RequestLowLatency() = 0;
 
   /// Releases the device; nothing when it is not open.
-  void Close();
-
-  /// Best effort, for the thread that does a port's I/O: short timer waits, and with
-  /// `realTime`, a higher priority where this user may have it.
-  static void TuneIoThread(bool realTime);
-
- private:
-  struct Os;  // each platform's handle and records
-  std::unique_ptr<Os> os_;
+  virtual void Close() = 0;
 };
+
+/// A device of this operating system's own serial ports (PosixTty.cpp or Win32Port.cpp).
+std::unique_ptr<PortDevice> MakeSystemPortDevice();
+
+/// Best effort, for the thread that does a port's I/O: short timer waits, and with `realTime`,
+/// a higher priority where this user may have it.
+void TuneSystemIoThread(bool realTime);
 
 }  // namespace irdload

@@ -9,7 +9,10 @@ std::string ClassicPortName(int index) {
   return "COM" + std::to_string(index + 1);
 }
 
-std::optional<int> ClassicPortNumber(const std::string& name) {
+std::optional<int> ClassicPortNumber(const std::string& typed) {
+  // "COM5:" is how Windows' own tools write a port.
+  const std::string name =
+      !typed.empty() && typed.back() == ':' ? typed.substr(0, typed.size() - 1) : typed;
   if (name.size() < 4 || name.size() > 7) return std::nullopt;
   const std::string prefix = name.substr(0, 3);
   if (prefix != "COM" && prefix != "com") return std::nullopt;

@@ -14,7 +14,8 @@ inline constexpr int kClassicPortCount = 4;
 /// "COM<index + 1>": the name of the port list entry at `index`; no selection (-1) gives "COM0".
 std::string ClassicPortName(int index);
 
-/// n for a name "COMn" (or "comn") with n from 1 to 9999; nothing for any other name.
+/// n for a name "COMn" (or "comn", either with a colon after it, "COM5:") with n from 1 to
+/// 9999; nothing for any other name.
 std::optional<int> ClassicPortNumber(const std::string& name);
 
 /// The device a port name opens on this platform, empty for a name that names no port. Linux

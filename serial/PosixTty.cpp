@@ -15,11 +15,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <thread>
 #include <vector>
 
-#include "serial/PortDiagnostics.h"
 #include "serial/PortName.h"
 
 namespace irdload::posix {
@@ -57,40 +55,7 @@ bool SpeedForBaud(std::uint32_t baud, speed_t& speed) {
   return false;
 }
 
-std::string Trim(std::string s) {
-  const auto notSpace = [](unsigned char c) { return !std::isspace(c); };
-  s.erase(s.begin(), std::find_if(s.begin(), s.end(), notSpace));
-  s.erase(std::find_if(s.rbegin(), s.rend(), notSpace).base(), s.end());
-  return s;
-}
-
 }  // namespace
-
-bool ParseMode(const std::string& mode, LineSettings& out) {
-  std::vector<std::string> parts;
-  std::stringstream in(mode);
-  for (std::string part; std::getline(in, part, ',');) parts.push_back(Trim(part));
-  if (parts.size() != 4) return false;
-  LineSettings line;
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long baud = std::strtoul(parts[0].c_str(), &end, 10);
-  speed_t speed;
-  if (parts[0].empty() || *end != '\0' || errno != 0 || baud > UINT32_MAX ||
-      !SpeedForBaud(static_cast<std::uint32_t>(baud), speed)) {
-    return false;
-  }
-  line.baud = static_cast<std::uint32_t>(baud);
-  if (parts[1].size() != 1) return false;
-  line.parity = static_cast<char>(std::toupper(static_cast<unsigned char>(parts[1][0])));
-  if (std::string("NEOMS").find(line.parity) == std::string::npos) return false;
-  if (parts[2].size() != 1 || parts[2][0] < '5' || parts[2][0] > '8') return false;
-  line.dataBits = parts[2][0] - '0';
-  if (parts[3] != "1" && parts[3] != "2") return false;
-  line.stopBits = parts[3][0] - '0';
-  out = line;
-  return true;
-}
 
 int OpenExclusive(const std::string& path, OsError& err) {
   if (path.empty()) {
@@ -139,8 +104,9 @@ bool ConfigureRaw(int fd, const LineSettings* line, OsError& err) {
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 0;
   speed_t speed = 0;
-  if (line) {
-    SpeedForBaud(line->baud, speed);
+  // A rate this driver has no speed for leaves the port's own in force, and says so.
+  const bool known = line != nullptr && SpeedForBaud(line->baud, speed);
+  if (known) {
     ::cfsetispeed(&t, speed);
     ::cfsetospeed(&t, speed);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
@@ -172,12 +138,16 @@ bool ConfigureRaw(int fd, const LineSettings* line, OsError& err) {
   bool same = (back.c_lflag & lmask) == (t.c_lflag & lmask) &&
               (back.c_iflag & imask) == (t.c_iflag & imask) &&
               (back.c_oflag & OPOST) == (t.c_oflag & OPOST);
-  if (line) {
+  if (known) {
     same = same && (back.c_cflag & cmask) == (t.c_cflag & cmask) && ::cfgetospeed(&back) == speed &&
            ::cfgetispeed(&back) == speed;
   }
   if (!same) {
     err = {0, "the driver did not accept every line setting"};
+    return false;
+  }
+  if (line != nullptr && !known) {
+    err = {EINVAL, std::to_string(line->baud) + " baud is not a rate this driver knows"};
     return false;
   }
   return true;
@@ -298,78 +268,54 @@ void CloseFd(int fd) {
 }  // namespace irdload::posix
 
 namespace irdload {
+namespace {
 
-struct PortDevice::Os {
-  int fd = -1;
-  std::string path;  // as opened: the FTDI latency timer is found from it
-};
+// One terminal device by path, its descriptor and its termios.
+class PosixTty final : public PortDevice {
+ public:
+  ~PosixTty() override { Close(); }
 
-PortDevice::PortDevice() : os_(std::make_unique<Os>()) {}
-
-PortDevice::~PortDevice() {
-  Close();
-}
-
-bool PortDevice::Open(const std::string& devicePath, OsError& err) {
-  Close();
-  const int fd = posix::OpenExclusive(devicePath, err);
-  if (fd < 0) {
-    const std::string why = ExplainOpenFailure(devicePath, err.code);
-    if (!why.empty()) err.text = why;
+  bool Open(const std::string& devicePath, OsError& err) override {
+    Close();
+    fd_ = posix::OpenExclusive(devicePath, err);
+    return fd_ >= 0;
+  }
+  bool isOpen() const override { return fd_ >= 0; }
+  bool Configure(const LineSettings* line) override {
+    OsError err;
+    return posix::ConfigureRaw(fd_, line, err) && line != nullptr;
+  }
+  void PurgeBoth() override { posix::PurgeBoth(fd_); }
+  void PurgeInput() override { posix::PurgeInput(fd_); }
+  bool WriteAll(const std::uint8_t* data, std::size_t length, std::chrono::milliseconds limit,
+                OsError& err) override {
+    if (posix::WriteAllAndDrain(fd_, data, length, limit, err)) return true;
+    err.gone = posix::MeansDeviceGone(err.code);
     return false;
   }
-  os_->fd = fd;
-  os_->path = devicePath;
-  return true;
+  std::size_t ReadWaiting(std::uint8_t* data, std::size_t length, bool& gone) override {
+    return posix::ReadAvailable(fd_, data, length, gone);
+  }
+  WaitResult WaitReadable(Clock::time_point deadline) override {
+    return posix::WaitReadableUntil(fd_, deadline);
+  }
+  bool RequestLowLatency() override { return posix::RequestAsyncLowLatency(fd_); }
+  void Close() override {
+    posix::CloseFd(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace
+
+std::unique_ptr<PortDevice> MakeSystemPortDevice() {
+  return std::make_unique<PosixTty>();
 }
 
-bool PortDevice::isOpen() const {
-  return os_->fd >= 0;
-}
-
-bool PortDevice::Configure(const std::string& mode, LineSettings& applied) {
-  LineSettings line;
-  const bool parsed = posix::ParseMode(mode, line);
-  applied = parsed ? line : LineSettings{};
-  OsError err;
-  return posix::ConfigureRaw(os_->fd, parsed ? &line : nullptr, err) && parsed;
-}
-
-void PortDevice::PurgeBoth() {
-  posix::PurgeBoth(os_->fd);
-}
-
-void PortDevice::PurgeInput() {
-  posix::PurgeInput(os_->fd);
-}
-
-bool PortDevice::WriteAll(const std::uint8_t* data, std::size_t length,
-                          std::chrono::milliseconds limit, OsError& err) {
-  if (posix::WriteAllAndDrain(os_->fd, data, length, limit, err)) return true;
-  err.gone = posix::MeansDeviceGone(err.code);
-  return false;
-}
-
-std::size_t PortDevice::ReadWaiting(std::uint8_t* data, std::size_t length, bool& gone) {
-  return posix::ReadAvailable(os_->fd, data, length, gone);
-}
-
-WaitResult PortDevice::WaitReadable(Clock::time_point deadline) {
-  return posix::WaitReadableUntil(os_->fd, deadline);
-}
-
-bool PortDevice::RequestLowLatency() {
-  // Both ways, whatever the first gives: drivers differ in which one they honour.
-  const bool asyncLowLatency = posix::RequestAsyncLowLatency(os_->fd);
-  return LowerFtdiLatencyTimer(os_->path) || asyncLowLatency;
-}
-
-void PortDevice::Close() {
-  posix::CloseFd(os_->fd);
-  os_->fd = -1;
-}
-
-void PortDevice::TuneIoThread(bool realTime) {
+void TuneSystemIoThread(bool realTime) {
   // Timer slack of 1 µs: the default 50 µs blurs the short waits for a reply. The real-time
   // priority is the lowest one, where this user may have it (RLIMIT_RTPRIO or the capability).
   ::prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);

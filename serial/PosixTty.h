@@ -1,6 +1,7 @@
 // The POSIX side of PortDevice: one terminal device opened by path, its descriptor and its
 // termios. Every failing call reports errno and its text; nothing here prints. Explaining a
-// failure to the operator (who holds the port, which group may open it) is PortDiagnostics' work.
+// failure to the operator (who holds the port, which group may open it) is for the layers above
+// (ports/PortAdvice.h).
 #pragma once
 
 #include <termios.h>
@@ -14,17 +15,14 @@
 
 namespace irdload::posix {
 
-/// Parses "baud,parity,data,stop"; false when any part is missing or unsupported.
-bool ParseMode(const std::string& mode, LineSettings& out);
-
 /// Opens a terminal exclusively for reading and writing: O_NOCTTY | O_NONBLOCK | O_CLOEXEC,
 /// an advisory lock (flock) and TIOCEXCL. Returns the descriptor or -1 with `err` set; a port
 /// that another program has locked fails with EBUSY.
 int OpenExclusive(const std::string& path, OsError& err);
 
 /// Raw binary mode, software flow control off both ways, modem lines ignored for reading,
-/// reads never wait (VMIN 0, VTIME 0); applies `line` when given. Reads the settings back and
-/// reports a mismatch.
+/// reads never wait (VMIN 0, VTIME 0); applies `line` when given and its rate is one the driver
+/// knows. Reads the settings back and reports a mismatch or a rate it left alone.
 bool ConfigureRaw(int fd, const LineSettings* line, OsError& err);
 
 /// Discards what the driver holds in both directions.

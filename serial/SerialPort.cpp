@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "serial/PortName.h"
 
@@ -28,24 +29,34 @@ int SerialPort::Open(std::string portName, std::string mode) {
   lineLost_ = false;
   lowLatency_ = false;
   settingsVerified_ = false;
-  devicePath_ = DevicePathForPortName(portName);
+  device_ = source_ ? source_(portName) : nullptr;
+  devicePath_ = device_ ? portName : DevicePathForPortName(portName);
+  if (!device_) device_ = MakeSystemPortDevice();
   OsError err;
   if (devicePath_.empty()) {
     err.text = "\"" + portName + "\" names no serial port";
-  } else if (device_.Open(devicePath_, err)) {
+  } else if (device_->Open(devicePath_, err)) {
     handle_ = Handle::Open;
+  } else if (advice_.explainOpenFailure) {
+    // The device gives the system's reason; the layers above know who holds the port and what
+    // to do about it.
+    const std::string why = advice_.explainOpenFailure(devicePath_, err);
+    if (!why.empty()) err.text = why;
   }
   if (handle_ != Handle::Open) {
     handle_ = Handle::Failed;
+    device_.reset();
     openFailure_ = {portName + " Open Error!", err.text};
     return 0;
   }
-  device_.PurgeBoth();
-  LineSettings line;
-  settingsVerified_ = device_.Configure(mode, line);
-  byteTime_ = ByteTime(line);
+  device_->PurgeBoth();
+  const std::optional<LineSettings> line = ParseMode(mode);
+  settingsVerified_ = device_->Configure(line ? &*line : nullptr);
+  byteTime_ = line ? ByteTime(*line) : std::chrono::nanoseconds(0);
   replyDue_.reset();
-  lowLatency_ = device_.RequestLowLatency();
+  // Both ways, whatever the first gives: drivers differ in which one they honour.
+  lowLatency_ = device_->RequestLowLatency();
+  if (advice_.lowerLatency && advice_.lowerLatency(devicePath_)) lowLatency_ = true;
   return 1;
 }
 
@@ -55,11 +66,12 @@ void SerialPort::Close() {
   // last one got stuck; on a pseudo-terminal a purge would even take the last bytes back from
   // the other end before it read them.
   if (transferError_.empty()) {
-    device_.PurgeInput();
+    device_->PurgeInput();
   } else {
-    device_.PurgeBoth();
+    device_->PurgeBoth();
   }
-  device_.Close();
+  device_->Close();
+  device_.reset();
   // The object keeps a "port" (like a stale handle) so that Write still reports 1.
   handle_ = Handle::Failed;
 }
@@ -75,7 +87,7 @@ int SerialPort::Write(const void* buffer, std::uint32_t length) {
   }
   OsError err;
   const auto started = std::chrono::steady_clock::now();
-  if (device_.WriteAll(bytes, length, WriteLimit(length), err)) {
+  if (device_->WriteAll(bytes, length, WriteLimit(length), err)) {
     transferError_.clear();
   } else {
     transferError_ = err.text;
@@ -98,7 +110,7 @@ std::uint32_t SerialPort::Read(void* buffer, std::uint32_t maxLength) {
   auto* bytes = static_cast<std::uint8_t*>(buffer);
   // The descriptor never blocks: a read takes what is waiting, up to maxLength, and no more.
   bool gone = false;
-  const std::size_t got = device_.ReadWaiting(bytes, maxLength, gone);
+  const std::size_t got = device_->ReadWaiting(bytes, maxLength, gone);
   if (gone) lineLost_ = true;
   if (got > 0 && tap_) tap_(WireDirection::FromDevice, bytes, got);
   return static_cast<std::uint32_t>(got);
@@ -123,7 +135,7 @@ int SerialPort::ReadByte(std::uint8_t& b) {
     const auto open = std::min(*replyDue_ - watch_.before, deadline);
     const auto close = std::min(*replyDue_ + watch_.after, deadline);
     replyDue_.reset();  // one window per write
-    if (Clock::now() < open && device_.WaitReadable(open) == WaitResult::HungUp) {
+    if (Clock::now() < open && WaitFor(open) == WaitResult::HungUp) {
       lineLost_ = true;
       return 0;
     }
@@ -133,7 +145,7 @@ int SerialPort::ReadByte(std::uint8_t& b) {
     }
   }
   while (Clock::now() < deadline) {
-    const WaitResult waited = device_.WaitReadable(deadline);
+    const WaitResult waited = WaitFor(deadline);
     if (take()) return 1;
     if (waited == WaitResult::HungUp || lineLost_) {
       lineLost_ = true;
@@ -143,8 +155,15 @@ int SerialPort::ReadByte(std::uint8_t& b) {
   return 0;
 }
 
+WaitResult SerialPort::WaitFor(std::chrono::steady_clock::time_point deadline) {
+  if (device_) return device_->WaitReadable(deadline);
+  // No port: the bound is waited out all the same, as a silent line's would be.
+  std::this_thread::sleep_until(deadline);
+  return WaitResult::TimedOut;
+}
+
 void SerialPort::TuneIoThread(bool realTime) {
-  PortDevice::TuneIoThread(realTime);
+  TuneSystemIoThread(realTime);
 }
 
 int SerialPort::WriteByte(int value) {

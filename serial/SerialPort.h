@@ -1,10 +1,12 @@
-// One serial port, opened exclusively and configured from a mode text such as "115200,N,8,1".
-// Results follow the classic convention: 1 for success, 0 for failure, a count for Read.
+// One serial port, opened exclusively and configured from a mode text such as "115200,N,8,1",
+// which is parsed here, once, into the LineSettings that the device applies. Results follow the
+// classic convention: 1 for success, 0 for failure, a count for Read.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -20,6 +22,21 @@ struct OpenFailure {
 };
 
 enum class WireDirection { ToDevice, FromDevice };
+
+/// What the layers above the port add to it, both optional (ports/PortAdvice.h gives this
+/// system's own): the operator's words for an open that failed (who holds the port, which group
+/// may open it), and a way to ask a driver for quick replies that the device alone does not have
+/// (the FTDI latency timer in sysfs).
+struct PortAdvice {
+  /// The text for an open of `devicePath` that failed with `err`; "" keeps `err.text`.
+  std::function<std::string(const std::string& devicePath, const OsError& err)> explainOpenFailure;
+  /// True when the driver now passes bytes on at once.
+  std::function<bool(const std::string& devicePath)> lowerLatency;
+};
+
+/// Devices other than the system's ports for some port names (an in-memory line): the device
+/// that `portName` opens, or null when the name is for the system's ports.
+using DeviceSource = std::function<std::unique_ptr<PortDevice>(const std::string& portName)>;
 
 /// How ReadByte waits where a reply is due: around the moment a reply should land (one line time
 /// after the last write, plus the reply's own) it can look without sleeping for a short window,
@@ -47,9 +64,9 @@ class SerialPort {
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  /// Opens "COMn" (/dev/ttyS<n-1> on Linux, \\.\COMn on Windows) or a device path. 0 on
-  /// failure, with lastOpenFailure() set; a mode text that does not parse leaves the line
-  /// settings as they were and still gives 1.
+  /// Opens "COMn" (/dev/ttyS<n-1> on Linux, \\.\COMn on Windows), a device path, or a name
+  /// the device source knows. 0 on failure, with lastOpenFailure() set; a mode text that does
+  /// not parse leaves the line settings as they were and still gives 1.
   int Open(std::string portName, std::string mode);
   /// Purges both directions and releases the port; nothing when never opened.
   void Close();
@@ -80,6 +97,10 @@ class SerialPort {
   bool lineLost() const { return lineLost_; }
 
   void SetTap(Tap tap) { tap_ = std::move(tap); }
+  /// Takes effect at the next Open.
+  void SetAdvice(PortAdvice advice) { advice_ = std::move(advice); }
+  /// Takes effect at the next Open.
+  void SetDeviceSource(DeviceSource source) { source_ = std::move(source); }
 
   /// Tunes the calling thread for this port's I/O (short timer slack; with `realTime`, a
   /// real-time priority where allowed). Best effort; call from the thread that reads and writes.
@@ -90,8 +111,10 @@ class SerialPort {
   // "no port" for Write's result.
   enum class Handle { None, Open, Failed };
 
+  WaitResult WaitFor(std::chrono::steady_clock::time_point deadline);
+
   Handle handle_ = Handle::None;
-  PortDevice device_;
+  std::unique_ptr<PortDevice> device_;  // of the last Open; null before it and after Close
   std::chrono::milliseconds replyWait_;
   ReplyWatch watch_;
   std::chrono::nanoseconds byteTime_{0};  // of the line settings in force; 0 when unknown
@@ -103,6 +126,8 @@ class SerialPort {
   OpenFailure openFailure_;
   std::string transferError_;
   Tap tap_;
+  PortAdvice advice_;
+  DeviceSource source_;
 };
 
 }  // namespace irdload

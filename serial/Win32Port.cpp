@@ -1,7 +1,8 @@
 // The Win32 side of PortDevice: a COM port opened for overlapped I/O, with an OVERLAPPED record
-// and an event of its own for each direction, and a never-signalled event whose 1 ms waits are
-// the pauses of a read. Every transfer is complete (or cancelled and complete) before a call
-// returns, so no I/O is ever left pending on the handle.
+// and an event of its own for each direction. Every transfer is complete (or cancelled and
+// complete) before a call returns, so no I/O is ever left pending on the handle. The wait for a
+// reply is a one-byte read that the driver completes when the byte lands; the byte it takes is
+// kept for the next ReadWaiting.
 #include <windows.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include "serial/PortDevice.h"
 #include "serial/PortName.h"
 #include "serial/Win32Error.h"
+#include "serial/Win32Text.h"
 
 namespace irdload {
 namespace {
@@ -21,7 +23,7 @@ constexpr DWORD kQueueBytes = 4096;  // a whole 1024-byte packet fits in the out
 constexpr DWORD kReadGuardMs = 1000;
 
 HANDLE NewEvent() {
-  return ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  return ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 }
 
 void CloseEvent(HANDLE& event) {
@@ -29,112 +31,101 @@ void CloseEvent(HANDLE& event) {
   event = nullptr;
 }
 
-// What an adapter that went away gives: a closed pseudo-terminal under wine (ERROR_NOT_READY),
-// an unplugged USB adapter (the others, depending on its driver).
-bool MeansDeviceGone(DWORD code) {
-  switch (code) {
-    case ERROR_NOT_READY:
-    case ERROR_BAD_COMMAND:
-    case ERROR_GEN_FAILURE:
-    case ERROR_ACCESS_DENIED:
-    case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_DEVICE_REMOVED:
-      return true;
+BYTE ParityCode(char letter) {
+  switch (letter) {
+    case 'O':
+      return ODDPARITY;
+    case 'E':
+      return EVENPARITY;
+    case 'M':
+      return MARKPARITY;
+    case 'S':
+      return SPACEPARITY;
     default:
-      return false;
+      return NOPARITY;
   }
 }
 
-std::string OpenHint(DWORD code) {
-  switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      return "; no such port on this PC (irdload-cli ports lists them)";
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-      return "; another program may have the port open";
-    default:
-      return "";
+class Win32Port final : public PortDevice {
+ public:
+  ~Win32Port() override { Close(); }
+
+  bool Open(const std::string& devicePath, OsError& err) override;
+  bool isOpen() const override { return port_ != INVALID_HANDLE_VALUE; }
+  bool Configure(const LineSettings* line) override;
+  void PurgeBoth() override;
+  void PurgeInput() override;
+  bool WriteAll(const std::uint8_t* data, std::size_t length, std::chrono::milliseconds limit,
+                OsError& err) override;
+  std::size_t ReadWaiting(std::uint8_t* data, std::size_t length, bool& gone) override;
+  WaitResult WaitReadable(Clock::time_point deadline) override;
+  bool RequestLowLatency() override;
+  void Close() override;
+
+ private:
+  // A port that can no longer tell how many bytes it holds has gone (unplugged, or a line that
+  // hung up): whatever code the failed call gave, which differs from driver to driver.
+  bool Gone() const {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    return !::ClearCommError(port_, &errors, &stat);
   }
-}
-
-char ParityLetter(BYTE parity) {
-  switch (parity) {
-    case ODDPARITY:
-      return 'O';
-    case EVENPARITY:
-      return 'E';
-    case MARKPARITY:
-      return 'M';
-    case SPACEPARITY:
-      return 'S';
-    default:
-      return 'N';
+  // Clears the port's error state so that later transfers can proceed; the flags are not needed.
+  void ClearError() const {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    ::ClearCommError(port_, &errors, &stat);
   }
-}
-
-// Clears the port's error state so that later transfers can proceed; the flags are not needed.
-void ClearError(HANDLE port) {
-  DWORD errors = 0;
-  COMSTAT stat{};
-  ::ClearCommError(port, &errors, &stat);
-}
-
-}  // namespace
-
-struct PortDevice::Os {
-  HANDLE port = INVALID_HANDLE_VALUE;
-  OVERLAPPED write{};
-  OVERLAPPED read{};
-  HANDLE pause = NewEvent();  // never signalled: a 1 ms wait on it is a 1 ms pause
-  bool fineTimer = false;     // timeBeginPeriod(1) in force while the port is open
-
-  ~Os() { CloseEvent(pause); }
-  bool open() const { return port != INVALID_HANDLE_VALUE; }
-
-  // Waits for an overlapped transfer that went pending, at most `limit`; a transfer still
+  // Waits for an overlapped transfer that went pending, at most `limitMs`; a transfer still
   // running then is cancelled and waited out. The count it moved, or nothing with `code`.
-  std::optional<DWORD> Finish(OVERLAPPED& ov, DWORD limitMs, DWORD& code) {
-    if (::WaitForSingleObject(ov.hEvent, limitMs) == WAIT_TIMEOUT) {
-      ::CancelIoEx(port, &ov);
-      DWORD moved = 0;
-      ::GetOverlappedResult(port, &ov, &moved, TRUE);
-      code = ERROR_TIMEOUT;
-      return std::nullopt;
-    }
-    DWORD moved = 0;
-    while (!::GetOverlappedResult(port, &ov, &moved, TRUE)) {
-      code = ::GetLastError();
-      if (code != ERROR_IO_INCOMPLETE) return std::nullopt;
-    }
-    return moved;
+  std::optional<DWORD> Finish(OVERLAPPED& ov, DWORD limitMs, DWORD& code);
+  // Starts a transfer on `ov` with a fresh event state.
+  static void Rearm(OVERLAPPED& ov) {
+    ov.Offset = 0;
+    ov.OffsetHigh = 0;
+    ::ResetEvent(ov.hEvent);
   }
+
+  HANDLE port_ = INVALID_HANDLE_VALUE;
+  OVERLAPPED write_{};
+  OVERLAPPED read_{};
+  // A byte the wait's read took off the line before ReadWaiting asked for it.
+  std::optional<std::uint8_t> early_;
 };
 
-PortDevice::PortDevice() : os_(std::make_unique<Os>()) {}
-
-PortDevice::~PortDevice() {
-  Close();
+std::optional<DWORD> Win32Port::Finish(OVERLAPPED& ov, DWORD limitMs, DWORD& code) {
+  if (::WaitForSingleObject(ov.hEvent, limitMs) == WAIT_TIMEOUT) {
+    ::CancelIoEx(port_, &ov);
+    DWORD moved = 0;
+    ::GetOverlappedResult(port_, &ov, &moved, TRUE);
+    code = ERROR_TIMEOUT;
+    return std::nullopt;
+  }
+  DWORD moved = 0;
+  while (!::GetOverlappedResult(port_, &ov, &moved, TRUE)) {
+    code = ::GetLastError();
+    if (code != ERROR_IO_INCOMPLETE) return std::nullopt;
+  }
+  return moved;
 }
 
-bool PortDevice::Open(const std::string& devicePath, OsError& err) {
+bool Win32Port::Open(const std::string& devicePath, OsError& err) {
   Close();
-  Os& os = *os_;
-  os.read = {};
-  os.write = {};
-  os.read.hEvent = NewEvent();
-  os.write.hEvent = NewEvent();
-  if (!os.read.hEvent || !os.write.hEvent) {
+  read_ = {};
+  write_ = {};
+  read_.hEvent = NewEvent();
+  write_.hEvent = NewEvent();
+  if (!read_.hEvent || !write_.hEvent) {
     const DWORD code = ::GetLastError();
     err = {static_cast<int>(code), "cannot make the port's events: " + WindowsErrorText(code)};
     Close();
     return false;
   }
-  const HANDLE port = ::CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  const HANDLE port = ::CreateFileW(WideFromUtf8(devicePath).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (port == INVALID_HANDLE_VALUE) {
     const DWORD code = ::GetLastError();
-    err = {static_cast<int>(code), devicePath + ": " + WindowsErrorText(code) + OpenHint(code)};
+    err = {static_cast<int>(code), devicePath + ": " + WindowsErrorText(code)};
     Close();
     return false;
   }
@@ -147,164 +138,188 @@ bool PortDevice::Open(const std::string& devicePath, OsError& err) {
     Close();
     return false;
   }
-  os.port = port;
-  ::SetCommMask(port, EV_RXCHAR);
-  ::SetupComm(port, kQueueBytes, kQueueBytes);
-  // The pauses of a read are 1 ms each only with the finer timer; the default tick is 15.6 ms.
-  os.fineTimer = ::timeBeginPeriod(1) == TIMERR_NOERROR;
+  port_ = port;
+  ::SetCommMask(port_, EV_RXCHAR);
+  ::SetupComm(port_, kQueueBytes, kQueueBytes);
+  // Known time-outs, whatever the last program left: none at all. A read asks only for bytes
+  // that are there or waits for its one byte as long as the caller's own bound, and a write is
+  // bounded by the caller; a write time-out left behind would cut packets short.
+  COMMTIMEOUTS timeouts{};
+  ::SetCommTimeouts(port_, &timeouts);
   return true;
 }
 
-bool PortDevice::isOpen() const {
-  return os_->open();
-}
-
-bool PortDevice::Configure(const std::string& mode, LineSettings& applied) {
-  applied = {};
-  Os& os = *os_;
+bool Win32Port::Configure(const LineSettings* line) {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  if (!os.open() || !::GetCommState(os.port, &dcb)) return false;
-  // A mode that does not build leaves the port's own line settings in force.
-  const bool built = ::BuildCommDCBA(mode.c_str(), &dcb) != 0;
+  if (!isOpen() || !::GetCommState(port_, &dcb)) return false;
+  if (line) {
+    dcb.BaudRate = line->baud;
+    dcb.ByteSize = static_cast<BYTE>(line->dataBits);
+    dcb.Parity = ParityCode(line->parity);
+    dcb.fParity = line->parity == 'N' ? FALSE : TRUE;
+    dcb.StopBits = line->stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+  }
   dcb.fOutX = FALSE;
   dcb.fInX = FALSE;
   // Bytes must pass unaltered whatever the last program left: no NULs dropped, no error
-  // character put in, and input taken whatever DSR says (as CLOCAL does on Linux).
+  // character put in, and input taken whatever DSR says (as CLOCAL does on Linux). A line error
+  // must not stop every later transfer until someone clears it.
   dcb.fBinary = TRUE;
   dcb.fNull = FALSE;
   dcb.fErrorChar = FALSE;
   dcb.fDsrSensitivity = FALSE;
-  const bool set = ::SetCommState(os.port, &dcb) != 0;
-  if (built) {
-    applied.baud = dcb.BaudRate;
-    applied.parity = ParityLetter(dcb.Parity);
-    applied.dataBits = dcb.ByteSize;
-    applied.stopBits = dcb.StopBits == ONESTOPBIT ? 1 : 2;
-  }
+  dcb.fAbortOnError = FALSE;
+  const bool set = ::SetCommState(port_, &dcb) != 0;
   // SetCommState may succeed with a setting the driver rounded: read back to know.
   DCB back{};
   back.DCBlength = sizeof back;
-  if (!::GetCommState(os.port, &back)) return false;
-  return built && set && back.BaudRate == dcb.BaudRate && back.ByteSize == dcb.ByteSize &&
+  if (!::GetCommState(port_, &back)) return false;
+  return line && set && back.BaudRate == dcb.BaudRate && back.ByteSize == dcb.ByteSize &&
          back.Parity == dcb.Parity && back.StopBits == dcb.StopBits && !back.fOutX && !back.fInX;
 }
 
-void PortDevice::PurgeBoth() {
-  if (os_->open()) ::PurgeComm(os_->port, kPurgeAll);
+void Win32Port::PurgeBoth() {
+  early_.reset();
+  if (isOpen()) ::PurgeComm(port_, kPurgeAll);
 }
 
-void PortDevice::PurgeInput() {
-  if (os_->open()) ::PurgeComm(os_->port, PURGE_RXABORT | PURGE_RXCLEAR);
+void Win32Port::PurgeInput() {
+  early_.reset();
+  if (isOpen()) ::PurgeComm(port_, PURGE_RXABORT | PURGE_RXCLEAR);
 }
 
-bool PortDevice::WriteAll(const std::uint8_t* data, std::size_t length,
-                          std::chrono::milliseconds limit, OsError& err) {
-  Os& os = *os_;
-  if (!os.open()) {
+bool Win32Port::WriteAll(const std::uint8_t* data, std::size_t length,
+                         std::chrono::milliseconds limit, OsError& err) {
+  if (!isOpen()) {
     err = {ERROR_INVALID_HANDLE, "write: the port is not open"};
     return false;
   }
-  os.write.Offset = 0;
-  os.write.OffsetHigh = 0;
-  ::ResetEvent(os.write.hEvent);
+  Rearm(write_);
   DWORD code = 0;
   std::optional<DWORD> sent;
-  if (::WriteFile(os.port, data, static_cast<DWORD>(length), nullptr, &os.write)) {
+  if (::WriteFile(port_, data, static_cast<DWORD>(length), nullptr, &write_)) {
     DWORD moved = 0;
-    ::GetOverlappedResult(os.port, &os.write, &moved, FALSE);
+    ::GetOverlappedResult(port_, &write_, &moved, FALSE);
     sent = moved;
   } else {
     code = ::GetLastError();
-    if (code == ERROR_IO_PENDING)
-      sent = os.Finish(os.write, static_cast<DWORD>(limit.count()), code);
+    if (code == ERROR_IO_PENDING) sent = Finish(write_, static_cast<DWORD>(limit.count()), code);
   }
   if (sent && *sent == length) return true;
-  ClearError(os.port);
+  const bool gone = Gone();
+  ClearError();
   if (sent) {
-    err = {0, "write: " + std::to_string(*sent) + " of " + std::to_string(length) +
-                  " bytes left (the port's write time-out ran out)"};
+    err = {0, "write: " + std::to_string(*sent) + " of " + std::to_string(length) + " bytes left",
+           gone};
   } else if (code == ERROR_TIMEOUT) {
-    err = {static_cast<int>(code), "write: the port took no data (flow control stuck?)"};
+    err = {static_cast<int>(code), "write: the port took no data (flow control stuck?)", gone};
   } else {
-    err = {static_cast<int>(code), "write: " + WindowsErrorText(code), MeansDeviceGone(code)};
+    err = {static_cast<int>(code), "write: " + WindowsErrorText(code), gone};
   }
   return false;
 }
 
-std::size_t PortDevice::ReadWaiting(std::uint8_t* data, std::size_t length, bool& gone) {
-  Os& os = *os_;
-  if (!os.open() || length == 0) return 0;
+std::size_t Win32Port::ReadWaiting(std::uint8_t* data, std::size_t length, bool& gone) {
+  if (!isOpen() || length == 0) return 0;
+  std::size_t got = 0;
+  if (early_) {
+    data[got++] = *early_;
+    early_.reset();
+  }
   DWORD errors = 0;
   COMSTAT stat{};
-  if (!::ClearCommError(os.port, &errors, &stat)) {
+  if (!::ClearCommError(port_, &errors, &stat)) {
     // No count, so no read: it must never ask for more than is waiting.
-    if (MeansDeviceGone(::GetLastError())) gone = true;
-    return 0;
-  }
-  const DWORD n = static_cast<DWORD>(std::min<std::size_t>(length, stat.cbInQue));
-  if (n == 0) return 0;
-  os.read.Offset = 0;
-  os.read.OffsetHigh = 0;
-  ::ResetEvent(os.read.hEvent);
-  DWORD got = 0;
-  if (::ReadFile(os.port, data, n, nullptr, &os.read)) {
-    ::GetOverlappedResult(os.port, &os.read, &got, FALSE);
+    gone = true;
     return got;
+  }
+  const DWORD n = static_cast<DWORD>(std::min<std::size_t>(length - got, stat.cbInQue));
+  if (n == 0) return got;
+  Rearm(read_);
+  DWORD moved = 0;
+  if (::ReadFile(port_, data + got, n, nullptr, &read_)) {
+    ::GetOverlappedResult(port_, &read_, &moved, FALSE);
+    return got + moved;
   }
   DWORD code = ::GetLastError();
   if (code == ERROR_IO_PENDING) {
-    if (const std::optional<DWORD> read = os.Finish(os.read, kReadGuardMs, code)) return *read;
+    if (const std::optional<DWORD> read = Finish(read_, kReadGuardMs, code)) return got + *read;
     // A cancelled read may still have moved some bytes.
-    ::GetOverlappedResult(os.port, &os.read, &got, FALSE);
+    ::GetOverlappedResult(port_, &read_, &moved, FALSE);
   }
-  ClearError(os.port);
-  if (MeansDeviceGone(code)) gone = true;
-  return got;
+  if (Gone()) gone = true;
+  ClearError();
+  return got + moved;
 }
 
-WaitResult PortDevice::WaitReadable(Clock::time_point deadline) {
-  Os& os = *os_;
-  const auto left = deadline - Clock::now();
-  if (left <= Clock::duration::zero()) return WaitResult::TimedOut;
-  // One pause per millisecond left at most, however short a pause the timer makes.
-  auto pauses = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-  for (;;) {
-    if (os.open()) {
-      DWORD errors = 0;
-      COMSTAT stat{};
-      if (!::ClearCommError(os.port, &errors, &stat)) {
-        // A hung-up line fails at once, every time: waiting on would only spin.
-        if (MeansDeviceGone(::GetLastError())) return WaitResult::HungUp;
-      } else if (stat.cbInQue > 0) {
-        return WaitResult::Readable;
-      }
-    }
-    if (pauses-- <= 0 || Clock::now() >= deadline) return WaitResult::TimedOut;
-    if (!os.pause || ::WaitForSingleObject(os.pause, 1) == WAIT_FAILED) ::Sleep(1);
+WaitResult Win32Port::WaitReadable(Clock::time_point deadline) {
+  if (early_) return WaitResult::Readable;
+  if (!isOpen()) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() > 0) ::Sleep(static_cast<DWORD>(left.count()));
+    return WaitResult::TimedOut;
   }
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+  if (left.count() <= 0) return WaitResult::TimedOut;
+  // With no read time-outs a read of one byte completes when the byte lands: the driver wakes
+  // this thread then, and no sooner.
+  Rearm(read_);
+  std::uint8_t byte = 0;
+  DWORD moved = 0;
+  DWORD code = 0;
+  std::optional<DWORD> read;
+  if (::ReadFile(port_, &byte, 1, nullptr, &read_)) {
+    ::GetOverlappedResult(port_, &read_, &moved, FALSE);
+    read = moved;
+  } else {
+    code = ::GetLastError();
+    if (code == ERROR_IO_PENDING) read = Finish(read_, static_cast<DWORD>(left.count()), code);
+  }
+  if (read && *read == 1) {
+    early_ = byte;
+    return WaitResult::Readable;
+  }
+  // A read cancelled at the deadline may have taken its byte after all.
+  if (!read && code == ERROR_TIMEOUT && ::GetOverlappedResult(port_, &read_, &moved, FALSE) &&
+      moved == 1) {
+    early_ = byte;
+    return WaitResult::Readable;
+  }
+  if (Gone()) return WaitResult::HungUp;
+  ClearError();
+  if (!read && code != ERROR_TIMEOUT) {
+    // The read failed on a port that is still there: wait out the bound without spinning.
+    const auto rest = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (rest.count() > 0) ::Sleep(static_cast<DWORD>(std::min<long long>(rest.count(), 10)));
+  }
+  return WaitResult::TimedOut;
 }
 
-bool PortDevice::RequestLowLatency() {
+bool Win32Port::RequestLowLatency() {
   // Windows keeps an FTDI adapter's latency timer in the device's registry key, which only an
   // administrator may change; nothing is asked of the driver here.
   return false;
 }
 
-void PortDevice::Close() {
-  Os& os = *os_;
-  if (os.open()) {
-    ::SetCommMask(os.port, 0);
-    ::CloseHandle(os.port);
-    os.port = INVALID_HANDLE_VALUE;
+void Win32Port::Close() {
+  early_.reset();
+  if (isOpen()) {
+    ::SetCommMask(port_, 0);
+    ::CloseHandle(port_);
+    port_ = INVALID_HANDLE_VALUE;
   }
-  if (os.fineTimer) ::timeEndPeriod(1);
-  os.fineTimer = false;
-  CloseEvent(os.read.hEvent);
-  CloseEvent(os.write.hEvent);
+  CloseEvent(read_.hEvent);
+  CloseEvent(write_.hEvent);
 }
 
-void PortDevice::TuneIoThread(bool realTime) {
+}  // namespace
+
+std::unique_ptr<PortDevice> MakeSystemPortDevice() {
+  return std::make_unique<Win32Port>();
+}
+
+void TuneSystemIoThread(bool realTime) {
   if (realTime) ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
 }
 

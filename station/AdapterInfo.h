@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "serial/PortInventory.h"
+#include "ports/PortInventory.h"
 #include "station/UnitRecord.h"
 
 namespace irdload::station {

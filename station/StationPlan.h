@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/ProtocolMachine.h"
-#include "serial/PortInventory.h"
+#include "ports/PortInventory.h"
 #include "serial/SerialPort.h"
 
 namespace irdload::station {

@@ -21,7 +21,7 @@
 
 #include "engine/DownloadEngine.h"
 #include "engine/EngineHost.h"
-#include "serial/PortInventory.h"
+#include "ports/PortInventory.h"
 #include "sim/VirtualIrd.h"
 #include "ui/DialogFields.h"
 #include "ui/DialogThreadCalls.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/PortInventory.h"
+#include "ports/PortInventory.h"
 #include "ui/PortChoices.h"
 
 namespace irdload::ui {

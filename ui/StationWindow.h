@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/PortInventory.h"
+#include "ports/PortInventory.h"
 #include "sim/VirtualIrd.h"
 #include "station/OperatorQueue.h"
 #include "station/Station.h"

@@ -3,8 +3,9 @@
 
 #include <thread>
 
+#include "ports/PortAdvice.h"
+#include "serial/LineSettings.h"
 #include "serial/PortName.h"
-#include "serial/PosixTty.h"
 #include "serial/SerialPort.h"
 #include "support/Child.h"
 #include "support/PtyPair.h"
@@ -47,6 +48,7 @@ TEST_F(SerialPortTest, FailedOpenShowsTheNameAndReasonAndLeavesAPortThatNeverAns
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     SerialPort port(3ms);
+    port.SetAdvice(SystemPortAdvice());
     const std::string name = c.portName(pty_, dir);
     EXPECT_EQ(port.Open(name, kMode), 0);
     EXPECT_EQ(port.lastOpenFailure().message, name + " Open Error!");
@@ -63,6 +65,7 @@ TEST_F(SerialPortTest, BusyReasonNamesTheHoldingProcess) {
   SerialPort holder;
   ASSERT_EQ(holder.Open(pty_.slavePath(), kMode), 1);
   SerialPort second;
+  second.SetAdvice(SystemPortAdvice());
   EXPECT_EQ(second.Open(pty_.slavePath(), kMode), 0);
   EXPECT_NE(second.lastOpenFailure().detail.find("pid " + std::to_string(::getpid())),
             std::string::npos)
@@ -75,6 +78,7 @@ TEST_F(SerialPortTest, PermissionDeniedSaysHowToJoinThePortsGroup) {
   const test::ChildResult child = test::RunInChild([&](std::string& detail) {
     if (!test::BecomeNobody()) return 2;
     SerialPort port;
+    port.SetAdvice(SystemPortAdvice());
     const int rc = port.Open(pty_.slavePath(), kMode);
     detail = port.lastOpenFailure().detail;
     return rc == 0 ? 0 : 1;
@@ -222,11 +226,15 @@ TEST_F(SerialPortTest, RejectedModeKeepsTheLineSettingsAndStillOpens) {
   ASSERT_EQ(::tcgetattr(pty_.slave(), &t), 0);
   ::cfsetspeed(&t, B9600);
   ASSERT_EQ(::tcsetattr(pty_.slave(), TCSANOW, &t), 0);
-  SerialPort port;
-  EXPECT_EQ(port.Open(pty_.slavePath(), "fast,N,8,1"), 1);
-  EXPECT_FALSE(port.settingsVerified());
-  ASSERT_EQ(::tcgetattr(pty_.slave(), &t), 0);
-  EXPECT_EQ(::cfgetospeed(&t), B9600);
+  // A mode that does not parse, and one whose rate the driver has no speed for.
+  for (const char* mode : {"fast,N,8,1", "115201,N,8,1"}) {
+    SCOPED_TRACE(mode);
+    SerialPort port;
+    EXPECT_EQ(port.Open(pty_.slavePath(), mode), 1);
+    EXPECT_FALSE(port.settingsVerified());
+    ASSERT_EQ(::tcgetattr(pty_.slave(), &t), 0);
+    EXPECT_EQ(::cfgetospeed(&t), B9600);
+  }
 }
 
 TEST_F(SerialPortTest, CloseThenOpenMovesToTheOtherPortAndReleasesTheFirst) {
@@ -275,6 +283,8 @@ TEST(PortNameTest, ComNamesMapToTtySAndPathsStayAsTheyAre) {
       {"COM1", "/dev/ttyS0"},
       {"COM4", "/dev/ttyS3"},
       {"COM12", "/dev/ttyS11"},
+      {"COM5:", "/dev/ttyS4"},
+      {"COM5::", ""},
       {"COM0", ""},
       {"COM", ""},
       {"COMx", ""},
@@ -299,19 +309,22 @@ TEST(ModeTest, ParsesTheFourFieldsAndRefusesTheRest) {
       {"115200,N,8,1", true, 115200, 'N', 8, 1},
       {"9600,e,7,2", true, 9600, 'E', 7, 2},
       {" 57600 , O , 8 , 1 ", true, 57600, 'O', 8, 1},
-      {"115201,N,8,1", false, 0, 0, 0, 0},
+      {"115201,N,8,1", true, 115201, 'N', 8, 1},  // whether a driver has the rate is its own say
       {"115200,X,8,1", false, 0, 0, 0, 0},
       {"115200,N,9,1", false, 0, 0, 0, 0},
       {"115200,N,8,1.5", false, 0, 0, 0, 0},
       {"115200,N,8", false, 0, 0, 0, 0},
       {"", false, 0, 0, 0, 0},
       {"-1,N,8,1", false, 0, 0, 0, 0},
+      {"0,N,8,1", false, 0, 0, 0, 0},
+      {"99999999999,N,8,1", false, 0, 0, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mode);
-    LineSettings line;
-    ASSERT_EQ(posix::ParseMode(c.mode, line), c.ok);
+    const std::optional<LineSettings> parsed = ParseMode(c.mode);
+    ASSERT_EQ(parsed.has_value(), c.ok);
     if (!c.ok) continue;
+    const LineSettings& line = *parsed;
     EXPECT_EQ(line.baud, c.baud);
     EXPECT_EQ(line.parity, c.parity);
     EXPECT_EQ(line.dataBits, c.data);

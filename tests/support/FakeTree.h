@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "serial/PortInventory.h"
+#include "ports/PortInventory.h"
 
 namespace irdload::test {
 

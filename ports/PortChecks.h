@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/PortInventory.h"
+#include "ports/PortInventory.h"
 
 namespace irdload {
 

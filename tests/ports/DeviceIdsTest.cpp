@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "serial/DeviceIds.h"
+#include "ports/DeviceIds.h"
 
 namespace irdload {
 namespace {

@@ -1,4 +1,4 @@
-#include "serial/SysFiles.h"
+#include "ports/SysFiles.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

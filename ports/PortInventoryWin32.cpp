@@ -10,8 +10,8 @@
 #include <optional>
 #include <tuple>
 
-#include "serial/DeviceIds.h"
-#include "serial/PortInventory.h"
+#include "ports/DeviceIds.h"
+#include "ports/PortInventory.h"
 #include "serial/PortName.h"
 
 namespace irdload {

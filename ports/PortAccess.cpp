@@ -1,4 +1,4 @@
-#include "serial/PortAccess.h"
+#include "ports/PortAccess.h"
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "serial/SysFiles.h"
+#include "ports/SysFiles.h"
 
 namespace irdload {
 namespace {

@@ -1,14 +1,14 @@
-#include "serial/PortChecks.h"
+#include "ports/PortChecks.h"
 
 #include <cerrno>
 #include <filesystem>
 #include <optional>
 #include <system_error>
 
-#include "serial/PortAccess.h"
-#include "serial/PortDiagnostics.h"
+#include "ports/PortAccess.h"
+#include "ports/PortDiagnostics.h"
+#include "ports/SysFiles.h"
 #include "serial/PortName.h"
-#include "serial/SysFiles.h"
 
 namespace irdload {
 namespace {

@@ -1,4 +1,4 @@
-#include "serial/PortInventory.h"
+#include "ports/PortInventory.h"
 
 #include <algorithm>
 #include <charconv>
@@ -7,7 +7,7 @@
 #include <tuple>
 #include <utility>
 
-#include "serial/SysFiles.h"
+#include "ports/SysFiles.h"
 
 namespace irdload {
 namespace {

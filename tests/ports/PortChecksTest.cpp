@@ -6,7 +6,7 @@
 #include <functional>
 #include <map>
 
-#include "serial/PortChecks.h"
+#include "ports/PortChecks.h"
 #include "support/FakeTree.h"
 
 namespace irdload {

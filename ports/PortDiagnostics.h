@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/PortInventory.h"
+#include "ports/PortInventory.h"
 
 namespace irdload {
 

@@ -1,7 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "serial/PortAccess.h"
+#include "ports/PortAccess.h"
 #include "support/FakeTree.h"
 
 namespace irdload {

@@ -4,8 +4,8 @@
 
 #include <cerrno>
 
-#include "serial/PortDiagnostics.h"
-#include "serial/SysFiles.h"
+#include "ports/PortDiagnostics.h"
+#include "ports/SysFiles.h"
 #include "support/FakeTree.h"
 
 namespace irdload {

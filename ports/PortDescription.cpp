@@ -2,7 +2,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "serial/PortInventory.h"
+#include "ports/PortInventory.h"
 
 namespace irdload {
 namespace {

@@ -1,4 +1,4 @@
-#include "serial/DeviceIds.h"
+#include "ports/DeviceIds.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "serial/PortDiagnostics.h"
+#include "ports/PortDiagnostics.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,8 +9,8 @@
 #include <string_view>
 #include <system_error>
 
-#include "serial/PortAccess.h"
-#include "serial/SysFiles.h"
+#include "ports/PortAccess.h"
+#include "ports/SysFiles.h"
 
 namespace irdload {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/PortInventory.h"
+#include "ports/PortInventory.h"
 #include "support/FakeTree.h"
 
 namespace irdload {
