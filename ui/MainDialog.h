@@ -19,14 +19,14 @@
 #include <thread>
 #include <vector>
 
+#include "dialog/DialogFields.h"
+#include "dialog/PortChoices.h"
 #include "engine/DownloadEngine.h"
 #include "engine/EngineHost.h"
 #include "ports/PortInventory.h"
 #include "sim/VirtualIrd.h"
-#include "ui/DialogFields.h"
 #include "ui/DialogThreadCalls.h"
 #include "ui/OperatorPrompts.h"
-#include "ui/PortChoices.h"
 #include "ui/PortList.h"
 
 class QLabel;

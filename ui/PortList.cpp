@@ -106,7 +106,7 @@ void PortList::OnSelected(int index) {
       selected_ = entries_[static_cast<std::size_t>(index)];
     } else {
       // No selection: a start opens the classic name of index -1, "COM0".
-      selected_ = {PortChoice::Kind::kClassicCom, "", {}};
+      selected_ = {PortChoice::Kind::kClassicCom, "", {}, {}};
     }
   }
   // Another entry was chosen: an adapter that went away need not be kept any more.

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "dialog/PortChoices.h"
 #include "ports/PortInventory.h"
-#include "ui/PortChoices.h"
 
 namespace irdload::ui {
 
@@ -48,7 +48,7 @@ class PortList final : public QObject {
   bool openFailed_ = false;
 
   mutable std::mutex mu_;
-  PortChoice selected_{PortChoice::Kind::kClassicCom, "COM1", {}};
+  PortChoice selected_{PortChoice::Kind::kClassicCom, "COM1", {}, {}};
 };
 
 }  // namespace irdload::ui

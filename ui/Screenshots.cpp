@@ -10,12 +10,12 @@
 #include <chrono>
 #include <functional>
 
+#include "dialog/PortChoices.h"
 #include "engine/Image.h"
 #include "engine/ImageWriter.h"
 #include "ui/AboutDialog.h"
 #include "ui/HeadlessPrompts.h"
 #include "ui/MainDialog.h"
-#include "ui/PortChoices.h"
 #include "ui/StationTile.h"
 #include "ui/StationWindow.h"
 

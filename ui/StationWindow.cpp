@@ -24,13 +24,13 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "dialog/PortChoices.h"
 #include "engine/FileChoice.h"
 #include "irdload/BuildInfo.h"
 #include "station/PortRunner.h"
 #include "station/PortSpec.h"
 #include "station/UnitFiles.h"
 #include "ui/ApplicationTitle.h"
-#include "ui/PortChoices.h"
 #include "ui/ProgramIcon.h"
 #include "ui/QtFileChooser.h"
 #include "ui/QtMessagePresenter.h"

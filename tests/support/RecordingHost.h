@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "dialog/DialogFields.h"
 #include "engine/EngineHost.h"
 #include "serial/PortName.h"
-#include "ui/DialogFields.h"
 
 namespace irdload::test {
 

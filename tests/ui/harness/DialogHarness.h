@@ -18,13 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "dialog/PortChoices.h"
 #include "engine/Image.h"
 #include "engine/ImageWriter.h"
 #include "harness/CapturingPresenter.h"
 #include "harness/ScriptedChooser.h"
 #include "support/TempDir.h"
 #include "ui/MainDialog.h"
-#include "ui/PortChoices.h"
 
 namespace irdload::ui::test {
 

@@ -1,4 +1,4 @@
-#include "ui/DialogFields.h"
+#include "dialog/DialogFields.h"
 
 #include <cstdio>
 
@@ -41,9 +41,10 @@ struct Writes {
       out.SetField(FIELD_STATUS, e.outcome.message);
     }
   }
-  void operator()(const ImageLoaded&) {}
-  void operator()(const PortOpened&) {}
-  void operator()(const PortOpenFailed&) {}
+  // Everything else shows nothing in the fields (a file loaded, a port opened or not, and any
+  // fact the engine reports for logs and records).
+  template <class Event>
+  void operator()(const Event&) {}
 };
 
 struct Keys {
@@ -56,9 +57,10 @@ struct Keys {
   int operator()(const ImageAccepted&) const { return FIELD_TOTAL_SIZE; }
   int operator()(const ClockStarted&) const { return kElapsedClockKey; }
   int operator()(const ClockStopped&) const { return kElapsedClockKey; }
-  int operator()(const ImageLoaded&) const { return kNoDisplayKey; }
-  int operator()(const PortOpened&) const { return kNoDisplayKey; }
-  int operator()(const PortOpenFailed&) const { return kNoDisplayKey; }
+  template <class Event>
+  int operator()(const Event&) const {
+    return kNoDisplayKey;
+  }
 };
 
 }  // namespace

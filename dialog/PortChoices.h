@@ -2,12 +2,13 @@
 // machine, and the in-process virtual IRD.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ports/PortInventory.h"
 
-namespace irdload::ui {
+namespace irdload {
 
 inline constexpr const char* kVirtualIrdLabel = "Virtual IRD";
 
@@ -19,12 +20,16 @@ struct PortChoice {
   std::string label;
   /// A found port's details for its tooltip: maker, product, serial, driver, latency timer.
   std::string details;
+  /// What the inventory knows of the port, for a dialog that words the details itself.
+  std::optional<PortInfo> info;
 };
 
 /// "COM1".."COM4" first (they keep their places whatever else is found), then every port
 /// ListSerialPorts() finds under `roots`, in its order (less those COM1..COM4 already name), then
-/// `extraPorts`, then "Virtual IRD".
+/// `extraPorts`, then "Virtual IRD" (when `virtualIrd`). A classic entry that the inventory
+/// found too carries what it knows of it.
 std::vector<PortChoice> ListPortChoices(const InventoryRoots& roots,
-                                        const std::vector<std::string>& extraPorts = {});
+                                        const std::vector<std::string>& extraPorts = {},
+                                        bool virtualIrd = true);
 
-}  // namespace irdload::ui
+}  // namespace irdload

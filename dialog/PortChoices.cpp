@@ -1,8 +1,8 @@
-#include "ui/PortChoices.h"
+#include "dialog/PortChoices.h"
 
 #include "serial/PortName.h"
 
-namespace irdload::ui {
+namespace irdload {
 namespace {
 
 // The name that stays the same for an adapter: by-id names the adapter, by-path its socket.
@@ -33,24 +33,30 @@ std::string Details(const PortInfo& port) {
 }  // namespace
 
 std::vector<PortChoice> ListPortChoices(const InventoryRoots& roots,
-                                        const std::vector<std::string>& extraPorts) {
+                                        const std::vector<std::string>& extraPorts,
+                                        bool virtualIrd) {
   std::vector<PortChoice> choices;
   for (int index = 0; index < kClassicPortCount; ++index) {
-    choices.push_back({PortChoice::Kind::kClassicCom, ClassicPortName(index), {}});
+    choices.push_back({PortChoice::Kind::kClassicCom, ClassicPortName(index), {}, {}});
   }
   for (const PortInfo& port : ListSerialPorts(roots)) {
+    // Linux lists device nodes (/dev/ttyS0 is COM1), Windows the COM names themselves.
     bool classic = false;
     for (int index = 0; index < kClassicPortCount; ++index) {
-      classic = classic || DevicePathForPortName(ClassicPortName(index)) == port.device;
+      const std::string name = ClassicPortName(index);
+      if (DevicePathForPortName(name) == port.device || name == port.device) {
+        classic = true;
+        choices[static_cast<std::size_t>(index)].info = port;
+      }
     }
     if (!classic)
-      choices.push_back({PortChoice::Kind::kFoundPort, StableName(port), Details(port)});
+      choices.push_back({PortChoice::Kind::kFoundPort, StableName(port), Details(port), port});
   }
   for (const std::string& path : extraPorts) {
-    choices.push_back({PortChoice::Kind::kFoundPort, path, path});
+    choices.push_back({PortChoice::Kind::kFoundPort, path, path, {}});
   }
-  choices.push_back({PortChoice::Kind::kVirtualIrd, kVirtualIrdLabel, {}});
+  if (virtualIrd) choices.push_back({PortChoice::Kind::kVirtualIrd, kVirtualIrdLabel, {}, {}});
   return choices;
 }
 
-}  // namespace irdload::ui
+}  // namespace irdload

@@ -1,6 +1,7 @@
 // The main dialog's status fields, and how the engine's events become writes to them: which
-// field, in which format, at which moment. Plain C++, without Qt, so that the engine's tests can
-// hold the engine to the very writes the dialog makes.
+// field, in which format, at which moment. Plain C++, without a windowing system: the Qt dialog
+// (ui/) and the Win32 dialog (win/) both write through it, so the two cannot drift, and the
+// engine's tests hold the engine to the very writes the dialogs make.
 #pragma once
 
 #include <string>
