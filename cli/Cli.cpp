@@ -12,6 +12,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   CLI::App app{"irdload-cli: loads a firmware upgrade into an IRD over a serial line.",
                "irdload-cli"};
   app.set_version_flag("--version", std::string("irdload-cli ") + build::kVersion);
+  // Paths are paths: on Windows CLI11 would read "/port" or a Linux-style path as an option.
+  // Set before the subcommands are made, which take it from here.
+  app.allow_windows_style_options(false);
   app.require_subcommand(1);
   app.footer(PlatformCommands::ExitCodes());
   PlatformCommands platform;

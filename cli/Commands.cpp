@@ -51,8 +51,14 @@ int RunInspect(const std::string& path, std::ostream& out, std::ostream& err) {
   if (seen.loads()) {
     out << "packets:       " << seen.lastPacketIndex + 1 << " of 1024 bytes\n"
         << "estimate:      "
-        << FormatMinutesSeconds(EstimateSeconds(seen.payloadSize, seen.lastPacketIndex)) << '\n'
-        << "would load:    yes\n";
+        << FormatMinutesSeconds(EstimateSeconds(seen.payloadSize, seen.lastPacketIndex)) << '\n';
+    // A second file is sound but never loads alone: send refuses it without its first file.
+    if (before == IMAGE_FIRST) {
+      out << "would load:    only after its first file: irdload-cli send FIRST.u01 "
+          << Printable(path) << '\n';
+      return EXIT_REFUSED;
+    }
+    out << "would load:    yes\n";
     return EXIT_OK;
   }
   out << "would load:    no: " << seen.refusal << '\n';

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace irdload::cli {
 
@@ -27,6 +28,15 @@ class StopKeys {
   struct Os;
   std::unique_ptr<Os> os_;
 };
+
+/// The command line as UTF-8 words, whatever the system's code page: on Windows from the wide
+/// command line, with the system's own way of asking for help ("/?") read as "--help"; on
+/// Linux `argv` as it is.
+std::vector<std::string> CommandLineWords(int argc, char** argv);
+
+/// Makes the console show what the program writes, UTF-8 (Windows' console takes its own code
+/// page otherwise); nothing on Linux.
+void PrepareConsole();
 
 /// True when standard output is a terminal (a console window on Windows).
 bool StandardOutputIsTerminal();

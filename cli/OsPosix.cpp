@@ -29,6 +29,12 @@ bool StopKeys::Pressed() {
   return sigtimedwait(&os_->set, nullptr, &zero) > 0;
 }
 
+std::vector<std::string> CommandLineWords(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+void PrepareConsole() {}
+
 bool StandardOutputIsTerminal() {
   return ::isatty(STDOUT_FILENO) != 0;
 }

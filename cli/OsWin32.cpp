@@ -1,8 +1,11 @@
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <atomic>
 
 #include "cli/Os.h"
+#include "serial/Win32Text.h"
 
 namespace irdload::cli {
 namespace {
@@ -34,6 +37,25 @@ StopKeys::~StopKeys() {
 
 bool StopKeys::Pressed() {
   return os_ && pressed.exchange(0) > 0;
+}
+
+std::vector<std::string> CommandLineWords(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> words;
+  for (int i = 0; i < count; ++i) {
+    const std::string word = Utf8FromWide(wide[i]);
+    // Windows' programs answer "/?" with their help; every other word keeps its meaning, so a
+    // path that starts with "/" stays a path.
+    words.push_back(i > 0 && word == "/?" ? "--help" : word);
+  }
+  ::LocalFree(wide);
+  return words;
+}
+
+void PrepareConsole() {
+  ::SetConsoleOutputCP(CP_UTF8);
 }
 
 bool StandardOutputIsTerminal() {

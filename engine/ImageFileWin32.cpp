@@ -2,6 +2,7 @@
 
 #include "engine/ImageFile.h"
 #include "serial/Win32Error.h"
+#include "serial/Win32Text.h"
 
 namespace irdload {
 namespace {
@@ -24,12 +25,14 @@ bool ImageFile::Open(const std::string& path, std::string* error) {
   };
   if (path.empty()) return fail("no file name");
   // A folder opens only with backup semantics, so ask first for the plainer message.
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  // Wide, so that a name in any script opens whatever the system's code page.
+  const std::wstring wide = WideFromUtf8(path);
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return fail(path + ": is a folder, not an upgrade file");
   }
   // Others may read the file meanwhile, nobody may change it.
-  const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+  const HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD code = ::GetLastError();

@@ -247,6 +247,21 @@ TEST_F(CliTest, TraceRecordsBothDirectionsInHex) {
   EXPECT_NE(text.find("PC>IRD ed\n"), std::string::npos);
 }
 
+// A sound second file still does not load alone: send refuses it without its first.
+TEST_F(CliTest, InspectOfALoneSecondFileSaysItNeedsItsFirst) {
+  const auto second = Image("fw.u02", kTypeSecondOfPair, 3000);
+  const Result r = Cli({"inspect", second});
+  EXPECT_EQ(r.code, EXIT_REFUSED);
+  EXPECT_NE(r.out.find("type code:     0xFFEEFFBB (second file of a pair)"), std::string::npos)
+      << r.out;
+  EXPECT_NE(
+      r.out.find("would load:    only after its first file: irdload-cli send FIRST.u01 " + second),
+      std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("would load:    yes"), std::string::npos) << r.out;
+  EXPECT_EQ(Cli({"send", "--simulate", second}).code, EXIT_REFUSED);
+}
+
 TEST_F(CliTest, InspectShowsTheHeaderAndVerdict) {
   const auto first = Image("fw.u01", kTypeFirstOfPair, 1000000);
   const Result r = Cli({"inspect", first});
