@@ -22,3 +22,6 @@ convert -size 16x16 xc:none \
   -fill '#0a1a33' -draw 'rectangle 2,12 9,12' \
   -fill '#30e030' -draw 'rectangle 12,10 13,11' \
   -colors 16 PNG8:irdload-16.png
+
+# The Windows program's icon 128: both pictures in one .ico, 16 colours each.
+convert irdload-32.png irdload-16.png -colors 16 ../../win/irdload.ico
