@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,12 +58,24 @@ inline std::string Unix(std::string text) {
   return text;
 }
 
-/// A Windows program running under wine, with the run's prefix.
+/// The X display the run's window programs show on (the test fixture's Xvfb), as DISPLAY=:N;
+/// empty when there is none.
+inline std::string DisplaySetting() {
+  std::ifstream in(IRDLOAD_WINE_DISPLAY_FILE);
+  std::string number;
+  if (!(in >> number) || number.empty()) return {};
+  return "DISPLAY=:" + number;
+}
+
+/// A Windows program running under wine, with the run's prefix (and display, for windows).
 class WineProgram {
  public:
   WineProgram(const std::string& exe, const std::vector<std::string>& args) {
     std::vector<std::string> all = {"WINEPREFIX=" IRDLOAD_WINEPREFIX, "WINEDEBUG=-all",
-                                    "WINEDLLOVERRIDES=mscoree,mshtml=", IRDLOAD_WINE, exe};
+                                    "WINEDLLOVERRIDES=mscoree,mshtml="};
+    if (const std::string display = DisplaySetting(); !display.empty()) all.push_back(display);
+    all.push_back(IRDLOAD_WINE);
+    all.push_back(exe);
     all.insert(all.end(), args.begin(), args.end());
     started_ = process_.Start("/usr/bin/env", all);
   }

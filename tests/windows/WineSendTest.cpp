@@ -133,6 +133,45 @@ TEST_F(WineSendTest, WholeDownloadsOverCom5) {
   }
 }
 
+// What Windows users type: a path in Cyrillic (whatever the system's code page), a path that
+// starts with "/" (a path, not an option), a port written "COM5:".
+TEST_F(WineSendTest, PathsInAnyScriptAndPortNamesAsWindowsWritesThem) {
+  const Image single = Make("Прошивки/образ.uuc", kTypeSingle, 9000, 5);
+  struct Case {
+    const char* label;
+    std::string port, file;
+  };
+  const Case cases[] = {
+      {"Cyrillic path", "COM5", WindowsPath(single.path)},
+      {"leading slash", "COM5:", std::filesystem::absolute(single.path).string()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    sim::VirtualIrd::Options options;
+    options.baud = 115200;
+    sim::VirtualIrd ird(options);
+    std::string why;
+    ASSERT_TRUE(ird.Start(&why)) << why;
+    ComLink com5(5, ird.SlavePath());
+    const test::WineResult r = RunWine(IRDLOAD_WINDOWS_CLI, {"send", "--port", c.port, c.file});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    // The console shows the name whole.
+    EXPECT_NE(r.out.find("образ.uuc"), std::string::npos) << r.out;
+    const sim::Report report = ird.GetReport();
+    ASSERT_EQ(report.files.size(), 1u);
+    ExpectReceived(report.files[0], single);
+  }
+}
+
+TEST_F(WineSendTest, QuestionMarkAfterASlashGivesTheHelp) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"/?"}, std::vector<std::string>{"send", "/?"}}) {
+    const test::WineResult r = RunWine(IRDLOAD_WINDOWS_CLI, args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Usage:"), std::string::npos) << r.out;
+  }
+}
+
 TEST_F(WineSendTest, AbsentPortIsReportedWithWindowsReason) {
   const Image single = Make("fw.uuc", kTypeSingle, 3000, 1);
   const test::WineResult r =
