@@ -169,14 +169,14 @@ std::optional<Refusal> DownloadEngine::CheckChoice(UpgradeFile& first,
   const std::string secondPath = host_->SecondFileName();
   std::optional<std::uint32_t> secondType;
   if (!secondPath.empty()) {
-    // A second file that cannot be read now is asked for again when the first has gone, and
-    // its type is checked then.
+    // The second file is checked as completely as the first before a byte is sent: found wrong
+    // only once the first file is on the IRD, the pair could never be completed.
     std::string why;
-    if (const std::unique_ptr<UpgradeFile> second = options_.openFile(secondPath, &why)) {
-      const ImageCheck other = InspectImage(*second, IMAGE_FIRST);
-      if (other.sized) secondType = other.typeCode;
-    }
-    if (!secondType && seen.typeCode == kTypeFirstOfPair) return std::nullopt;
+    const std::unique_ptr<UpgradeFile> second = options_.openFile(secondPath, &why);
+    if (!second) return Refusal{"Open Error!", secondPath + ": " + why};
+    const ImageCheck other = InspectImage(*second, IMAGE_FIRST);
+    if (!other.sized) return Refusal{other.refusal, secondPath + ": the second file of the pair"};
+    secondType = other.typeCode;
   }
   return CheckChoiceTypes(firstPath, seen.typeCode, secondPath, secondType);
 }
