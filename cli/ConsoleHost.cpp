@@ -69,6 +69,9 @@ struct ConsoleHost::Apply {
     h.status_ = e.outcome.message;
     if (!h.interactive_) h.pendingLines_.push_back(Printable(h.status_));
   }
+  // The facts for records (Connected, RepeatAnswered, ...) are not shown here.
+  template <class Fact>
+  void operator()(const Fact&) {}
 };
 
 ConsoleHost::ConsoleHost(std::string portName, std::string first, std::string second,

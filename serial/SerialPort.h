@@ -21,7 +21,11 @@ struct OpenFailure {
   std::string detail;
 };
 
-enum class WireDirection { ToDevice, FromDevice };
+enum class WireDirection {
+  ToDevice,
+  FromDevice,
+  StaleFromDevice,  ///< arrived unasked before a write, and dropped unread (DropWaiting)
+};
 
 /// What the layers above the port add to it, both optional (ports/PortAdvice.h gives this
 /// system's own): the operator's words for an open that failed (who holds the port, which group
@@ -80,6 +84,9 @@ class SerialPort {
   int ReadByte(std::uint8_t& b);
   /// Sends the low 8 bits of `value`; the result of Write.
   int WriteByte(int value);
+  /// Reads and discards every byte waiting now, never waiting for more; the tap sees them as
+  /// StaleFromDevice. Returns how many there were.
+  std::size_t DropWaiting();
 
   const OpenFailure& lastOpenFailure() const { return openFailure_; }
   /// The OS reason of the last failed transfer, empty when the last one went through.
