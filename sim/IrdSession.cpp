@@ -44,13 +44,17 @@ void IrdSession::FromPc(const std::uint8_t* data, std::size_t length, Time readA
       lost = true;
     }
     // A byte lost on the line is never heard: the IRD's silence goes on.
-    if (lost) continue;
+    if (lost) {
+      ++pcBytesLost_;
+      continue;
+    }
     if (timing_.recordTiming) NoteTiming(data[i], lineStart, arrival);
     // The PC spoke: the silence that a repeat waits for begins again from here.
     repeatAt_.reset();
     repeats_ = 0;
     if (const std::optional<std::uint8_t> reply = receiver_.Feed(data[i])) {
       lastDecision_ = *reply;
+      ++decisions_;
       terminateAsked_ = *reply == CMD_TERMINATE_OK || *reply == CMD_TERMINATE_FAIL;
       Reply(*reply, arrival);
     } else if (timing_.repeatAfter.count() > 0) {

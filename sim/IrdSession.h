@@ -66,6 +66,10 @@ class IrdSession {
   /// The receiver's latest decision before any line fault (0 before the first), for models that
   /// tell what the IRD accepted from what the PC heard.
   std::uint8_t lastDecision() const { return lastDecision_; }
+  /// How many of the PC's bytes the line lost so far (LoseAnswer, LosePcByte).
+  std::uint64_t pcBytesLost() const { return pcBytesLost_; }
+  /// How many replies the receiver has decided on so far.
+  std::uint64_t decisions() const { return decisions_; }
   /// The line is closed (HangUpAt): nothing more will come.
   bool hungUp() const { return hungUp_; }
   /// When the PC's latest byte has fully arrived (readAt of the last FromPc when unpaced).
@@ -94,6 +98,8 @@ class IrdSession {
   std::uint64_t pcBytes_ = 0;              // every byte the PC wrote, lost ones included
   std::optional<std::uint32_t> awaiting_;  // the reply whose answer the next PC byte begins
   std::uint8_t lastDecision_ = 0;
+  std::uint64_t decisions_ = 0;
+  std::uint64_t pcBytesLost_ = 0;
   bool terminateAsked_ = false;  // the last decision was a terminate request (for timing)
   bool silent_ = false;
   bool hungUp_ = false;
