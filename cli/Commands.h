@@ -12,6 +12,7 @@
 
 #include "engine/Events.h"
 #include "ports/PortInventory.h"
+#include "serial/SerialPort.h"
 
 namespace irdload::cli {
 
@@ -33,6 +34,8 @@ class OwnReceiver {
   virtual ~OwnReceiver() = default;
   /// The device it listens on.
   virtual const std::string& port() const = 0;
+  /// Where the port's device comes from when it is not the system's (an in-memory line).
+  virtual DeviceSource deviceSource() const { return {}; }
   /// After a successful download: EXIT_OK when it holds what the engine loaded, byte for byte;
   /// EXIT_VERIFY with the complaint written otherwise.
   virtual int Verify(const std::vector<ImageLoaded>& loaded, std::ostream& out,

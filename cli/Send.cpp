@@ -114,6 +114,7 @@ RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out
   }
   ConsoleHost& host = console;
   auto port = std::make_unique<SerialPortLink>(options.replyWait);
+  if (p.receiver) port->port().SetDeviceSource(p.receiver->deviceSource());
   if (p.trace) {
     port->port().SetTap([trace = p.trace.get()](WireDirection d, const std::uint8_t* bytes,
                                                 std::size_t n) { trace->Record(d, bytes, n); });

@@ -2,7 +2,7 @@
 
 #include "cli/Console.h"
 #include "cli/FaultText.h"
-#include "engine/Sha256.h"
+#include "cli/ReceiverCheck.h"
 #include "sim/VirtualIrd.h"
 
 namespace irdload::cli {
@@ -19,30 +19,9 @@ class SimulatedReceiver final : public OwnReceiver {
   }
   const std::string& port() const override { return port_; }
 
-  // What the virtual IRD holds against what the engine loaded (not the files on disk, which
-  // may have changed since).
   int Verify(const std::vector<ImageLoaded>& loaded, std::ostream& out,
              std::ostream& err) const override {
-    const sim::Report report = ird_.GetReport();
-    if (report.files.size() != loaded.size()) {
-      Complain(err, "the virtual IRD received " + std::to_string(report.files.size()) +
-                        " files, not " + std::to_string(loaded.size()));
-      return EXIT_VERIFY;
-    }
-    std::size_t bytes = 0;
-    for (std::size_t i = 0; i < loaded.size(); ++i) {
-      const auto& got = report.files[i];
-      Sha256 sha;
-      sha.Update(got.header.data(), got.header.size());
-      sha.Update(got.payload.data(), got.payload.size());
-      if (sha.Final() != loaded[i].sha256) {
-        Complain(err, "the virtual IRD's image differs from " + loaded[i].path + " as loaded");
-        return EXIT_VERIFY;
-      }
-      bytes += got.payload.size();
-    }
-    out << "Verified: the virtual IRD holds the image byte for byte (" << bytes << " bytes)\n";
-    return EXIT_OK;
+    return VerifyReceived(ird_.GetReport(), loaded, out, err);
   }
 
  private:

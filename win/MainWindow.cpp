@@ -98,7 +98,24 @@ MainWindow::MainWindow() : dialogThread_(std::this_thread::get_id()) {
   smallIcon_ = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME),
                                                IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
                                                ::GetSystemMetrics(SM_CYSMICON), 0));
-  engine_.emplace();
+  auto link = std::make_unique<SerialPortLink>();
+  link->port().SetDeviceSource(
+      [this](const std::string& portName) { return VirtualIrdDevice(portName); });
+  EngineOptions options;
+  options.port = std::move(link);
+  engine_.emplace(std::move(options));
+}
+
+std::unique_ptr<PortDevice> MainWindow::VirtualIrdDevice(const std::string& portName) {
+  if (portName != sim::InMemoryIrd::kPortName) return nullptr;
+  std::lock_guard lk(virtualIrdMu_);
+  if (!virtualIrd_) {
+    // Paced like a real line, so that the operator sees the download run.
+    sim::VirtualIrd::Options options;
+    options.baud = DownloadEngine::kBaud;
+    virtualIrd_ = std::make_unique<sim::InMemoryIrd>(options);
+  }
+  return virtualIrd_->Source()(portName);
 }
 
 MainWindow::~MainWindow() {
@@ -180,7 +197,7 @@ void MainWindow::OnInitDialog() {
   ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
   // The template's segmented bar: a visual style would draw it as one smooth bar.
   ::SetWindowTheme(::GetDlgItem(window_, IDC_PROGRESS), L"", L"");
-  ports_ = std::make_unique<PortBox>(window_, ::GetDlgItem(window_, IDC_PORT_LIST), false);
+  ports_ = std::make_unique<PortBox>(window_, ::GetDlgItem(window_, IDC_PORT_LIST), true);
   // A failure has been shown by the engine; the dialog runs on either way.
   engine_->Init(*this, ClassicPortName(0));
   // No owner window, and the template has no centring style: the dialog opens centred in the
@@ -315,6 +332,12 @@ void MainWindow::OnSendClicked() {
     engine_->Finish();
     SetField(FIELD_STATUS, "");
   }
+  // A start on the virtual IRD meets a receiver just switched on: what a stopped download left
+  // in the last one is gone.
+  if (engine_->IsIdle() && ports_->Selected().kind == PortChoice::Kind::kVirtualIrd) {
+    std::lock_guard lk(virtualIrdMu_);
+    virtualIrd_.reset();
+  }
   engine_->StartDownload();
 }
 
@@ -438,6 +461,8 @@ void MainWindow::EndEngine() {
   // it: nothing of the worker outlives this.
   engine_.reset();
   if (window_) ::KillTimer(window_, kElapsedTimerId);
+  std::lock_guard lk(virtualIrdMu_);
+  virtualIrd_.reset();
 }
 
 }  // namespace irdload::win

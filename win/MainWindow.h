@@ -21,6 +21,7 @@
 #include "dialog/DialogFields.h"
 #include "engine/DownloadEngine.h"
 #include "engine/EngineHost.h"
+#include "sim/InMemoryIrd.h"
 #include "win/DialogQueue.h"
 #include "win/PortBox.h"
 
@@ -80,6 +81,7 @@ class MainWindow final : public EngineHost, public FieldWriter {
   void ShowMessage(const std::string& text, const std::string& detail);
   void SetFileNames(std::string first, std::string second);
   void EndEngine();
+  std::unique_ptr<PortDevice> VirtualIrdDevice(const std::string& portName);
 
   HWND window_ = nullptr;
   HICON icon_ = nullptr;
@@ -101,6 +103,11 @@ class MainWindow final : public EngineHost, public FieldWriter {
   mutable std::mutex namesMu_;
   std::string firstFileName_;
   std::string secondFileName_;
+
+  // The IRD behind "Virtual IRD", made on first use and anew for every start, as a real receiver
+  // is switched off and on; the engine's port opens its line by that name.
+  std::mutex virtualIrdMu_;
+  std::unique_ptr<sim::InMemoryIrd> virtualIrd_;
 
   // Declared last so that it goes first.
   std::optional<DownloadEngine> engine_;
