@@ -13,5 +13,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# A release is stripped: the symbols would more than double the files a technician copies.
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
 # -O3 makes this GCC's libstdc++ warn falsely about overlapping string copies (-Wrestrict).
 set(CMAKE_CXX_FLAGS_RELEASE "-O2 -DNDEBUG" CACHE STRING "Flags of a Release build")

@@ -342,7 +342,9 @@ void MainWindow::OnSendClicked() {
 }
 
 void MainWindow::OnEndAsked(int result) {
-  if (engine_ && !engine_->IsIdle()) {
+  // A download whose end message was answered just now goes idle within moments: that one is
+  // over, not running, and ending needs no question.
+  if (engine_ && !engine_->IsIdle() && !engine_->WaitIdle(kEndingGrace)) {
     // A stray Enter or Escape must not leave a receiver with half an image: ask, "No" first.
     const std::string first = FirstFileName();
     const std::string second = SecondFileName();

@@ -10,6 +10,7 @@
 // The engine's host names its question MessageBox, which windows.h makes a macro.
 #undef MessageBox
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -31,6 +32,8 @@ class MainWindow final : public EngineHost, public FieldWriter {
  public:
   static constexpr UINT_PTR kElapsedTimerId = 2313;
   static constexpr UINT kElapsedTickMs = 1000;
+  /// How long an ending waits for a download that is finishing before it asks.
+  static constexpr std::chrono::milliseconds kEndingGrace{200};
 
   MainWindow();
   /// Ends the engine's worker before anything it calls into goes away.

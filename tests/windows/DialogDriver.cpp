@@ -5,6 +5,7 @@
 #include <windows.h>
 // After windows.h, which they need.
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <chrono>
 #include <cstdio>
@@ -83,8 +84,12 @@ std::string StaticTexts(HWND box) {
       box,
       [](HWND child, LPARAM data) -> BOOL {
         auto& out = *reinterpret_cast<std::string*>(data);
+        // An icon control's "text" names its icon resource.
+        const bool icon = (::GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
         const std::string text = Text(child);
-        if (ClassOf(child) == "Static" && !text.empty()) out += (out.empty() ? "" : "\n") + text;
+        if (ClassOf(child) == "Static" && !icon && !text.empty()) {
+          out += (out.empty() ? "" : "\n") + text;
+        }
         return TRUE;
       },
       reinterpret_cast<LPARAM>(&texts));
@@ -114,12 +119,29 @@ bool AnswerFileDialog(HWND main, const std::string& title, const std::string& pa
   return Await([&] { return ::IsWindow(dialog) ? nullptr : main; }, 30s) != nullptr;
 }
 
+// The port list's entries, for a failure's words.
+std::string PortEntries(HWND list) {
+  std::string entries;
+  const auto count = ::SendMessageW(list, CB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    wchar_t item[512] = {};
+    if (::SendMessageW(list, CB_GETLBTEXTLEN, i, 0) < 500) {
+      ::SendMessageW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item));
+    }
+    entries += (entries.empty() ? "" : ", ") + Utf8FromWide(item);
+  }
+  return entries;
+}
+
 bool ChoosePort(HWND main, const std::string& port) {
   HWND list = ::GetDlgItem(main, 1000);
   const std::wstring wide = WideFromUtf8(port);
   const LRESULT at = ::SendMessageW(list, CB_SELECTSTRING, static_cast<WPARAM>(-1),
                                     reinterpret_cast<LPARAM>(wide.c_str()));
-  if (at == CB_ERR) return false;
+  if (at == CB_ERR) {
+    std::cout << "ports: " << PortEntries(list) << std::endl;
+    return false;
+  }
   // A selection made by a message does not notify; the operator's does.
   ::SendMessageW(main, WM_COMMAND, MAKEWPARAM(1000, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
   return true;
@@ -162,7 +184,7 @@ bool ChooseFiles(HWND main, const std::vector<std::string>& files) {
 void Send(const std::vector<std::string>& a) {
   HWND main = MainDialog();
   if (main == nullptr) return Check(false, "no window \"Zembrin 1.0\"");
-  Check(ChoosePort(main, a[0]), "the port list has no " + a[0]);
+  if (!ChoosePort(main, a[0])) return Check(false, "the port list has no " + a[0]);
   const std::vector<std::string> files(a.begin() + 1, a.end());
   if (!ChooseFiles(main, files)) return Check(false, "the file dialogs did not take the files");
   Press(main, 1002);
@@ -178,7 +200,7 @@ void Send(const std::vector<std::string>& a) {
 void EndMidDownload(const std::vector<std::string>& a) {
   HWND main = MainDialog();
   if (main == nullptr) return Check(false, "no window \"Zembrin 1.0\"");
-  Check(ChoosePort(main, a[0]), "the port list has no " + a[0]);
+  if (!ChoosePort(main, a[0])) return Check(false, "the port list has no " + a[0]);
   if (!ChooseFiles(main, {a[1]})) return Check(false, "the file dialog did not take the file");
   Press(main, 1002);
   HWND packets = ::GetDlgItem(main, 1011);
@@ -206,7 +228,8 @@ void EndMidDownload(const std::vector<std::string>& a) {
     const std::string text = StaticTexts(question);
     std::cout << "question " << way.name << ": " << text << std::endl;
     // "No" is the default: Enter answers it.
-    Check(::SendMessageW(question, DM_GETDEFID, 0, 0) == MAKELRESULT(IDNO, DC_HASDEFID),
+    const LONG_PTR noStyle = ::GetWindowLongPtrW(::GetDlgItem(question, IDNO), GWL_STYLE);
+    Check((noStyle & 0x0F) == BS_DEFPUSHBUTTON,
           std::string(way.name) + ": \"No\" is not the default");
     const int before = std::atoi(Text(packets).c_str());
     Press(question, IDNO);
@@ -281,9 +304,10 @@ void Layout(const std::vector<std::string>& a) {
                              ", \"" + Text(child) + "\")";
     Check(id == c.id || (c.id == -1 && (id == 0xFFFF || id == -1)),
           name + ": has ID " + std::to_string(id));
-    RECT expected{c.units.left, c.units.top, c.units.left + c.units.right,
-                  c.units.top + c.units.bottom};
-    ::MapDialogRect(units, &expected);
+    // As a dialog makes a control: its position and its size each mapped from units.
+    RECT at{c.units.left, c.units.top, c.units.right, c.units.bottom};
+    ::MapDialogRect(units, &at);
+    const RECT expected{at.left, at.top, at.left + at.right, at.top + at.bottom};
     RECT seen{};
     ::GetWindowRect(child, &seen);
     ::MapWindowPoints(HWND_DESKTOP, main, reinterpret_cast<POINT*>(&seen), 2);
@@ -319,8 +343,14 @@ void Layout(const std::vector<std::string>& a) {
 }  // namespace
 }  // namespace irdload
 
-int main(int argc, char** argv) {
+int main() {
   using namespace irdload;
+  // The words in UTF-8 from the wide command line: paths in any script come whole.
+  int argc = 0;
+  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+  std::vector<std::string> words;
+  for (int i = 0; i < argc; ++i) words.push_back(Utf8FromWide(wide[i]));
+  ::LocalFree(wide);
   INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
                                 ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
   ::InitCommonControlsEx(&controls);
@@ -333,14 +363,14 @@ int main(int argc, char** argv) {
       {"end-mid-download", {2, EndMidDownload}},
       {"layout", {1, Layout}},
   };
-  const auto it = argc >= 2 ? cases.find(argv[1]) : cases.end();
+  const auto it = argc >= 2 ? cases.find(words[1]) : cases.end();
   if (it == cases.end() || static_cast<std::size_t>(argc - 2) < it->second.leastArgs) {
     std::cerr << "usage: irdload-dialog-driver send PORT FILE [SECOND] | end-mid-download PORT "
                  "FILE | layout PROGRAM.exe"
               << std::endl;
     return 2;
   }
-  it->second.run(std::vector<std::string>(argv + 2, argv + argc));
+  it->second.run(std::vector<std::string>(words.begin() + 2, words.end()));
   std::cout << (failures == 0 ? "PASS" : "FAILED") << std::endl;
   return failures == 0 ? 0 : 1;
 }

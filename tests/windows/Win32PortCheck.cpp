@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/ImageFile.h"
+#include "ports/PortAdvice.h"
 #include "serial/PortName.h"
 #include "serial/SerialPort.h"
 
@@ -178,6 +179,7 @@ void OpenFailures(const Args&) {
   };
   for (const Case& c : cases) {
     SerialPort port(3ms);
+    port.SetAdvice(SystemPortAdvice());
     Check(port.Open(c.name, kMode) == 0, c.name + " opened");
     Check(port.lastOpenFailure().message == c.name + " Open Error!",
           c.name + ": message \"" + port.lastOpenFailure().message + "\"");
@@ -199,6 +201,7 @@ void PortInUse(const Args& a) {
   SerialPort holder;
   if (!OpenOrFail(holder, a[0])) return;
   SerialPort second;
+  second.SetAdvice(SystemPortAdvice());
   Check(second.Open(a[0], kMode) == 0, "a port in use opened twice");
   Check(second.lastOpenFailure().detail.find("another program") != std::string::npos,
         "detail \"" + second.lastOpenFailure().detail + "\"");

@@ -237,15 +237,34 @@ TEST_F(WineSendTest, HelpOffersOnlyWhatTheWindowsBuildHas) {
   const test::WineResult send = RunWine(IRDLOAD_WINDOWS_CLI, {"send", "--help"});
   ASSERT_EQ(top.code, 0);
   ASSERT_EQ(send.code, 0);
-  for (const char* word : {"station", "virtual-ird", "doctor", "--simulate"}) {
+  for (const char* word : {"station", "virtual-ird", "doctor", "--simulate-fault", "--baud"}) {
     EXPECT_EQ((top.out + send.out).find(word), std::string::npos) << word;
   }
   EXPECT_NE(top.out.find("send"), std::string::npos);
   EXPECT_NE(send.out.find("COM10"), std::string::npos) << send.out;
+  EXPECT_NE(send.out.find("--simulate"), std::string::npos) << send.out;
   const test::WineResult station = RunWine(IRDLOAD_WINDOWS_CLI, {"station", "--port", "COM5"});
   EXPECT_EQ(station.code, 2);
   EXPECT_NE(station.err.find("station is in the Linux build only"), std::string::npos)
       << station.err;
+}
+
+// The virtual IRD in the program itself, on the in-memory line: no port, no pseudo-terminal.
+TEST_F(WineSendTest, SimulateSendsToTheVirtualIrdInTheProgram) {
+  const Image single = Make("fw.uuc", kTypeSingle, 30000, 6);
+  const Image first = Make("fw.u01", kTypeFirstOfPair, 4000, 7);
+  const Image second = Make("fw.u02", kTypeSecondOfPair, 2500, 8);
+  for (const std::vector<std::string>& files :
+       {std::vector{WindowsPath(single.path)},
+        std::vector{WindowsPath(first.path), WindowsPath(second.path)}}) {
+    std::vector<std::string> args = {"send", "--simulate"};
+    args.insert(args.end(), files.begin(), files.end());
+    const test::WineResult r = RunWine(IRDLOAD_WINDOWS_CLI, args);
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Verified: the virtual IRD holds the image byte for byte"),
+              std::string::npos)
+        << r.out;
+  }
 }
 
 }  // namespace

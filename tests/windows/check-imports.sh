@@ -8,7 +8,7 @@ imports=$("$1" -p "$2" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z' | sort)
 status=0
 for dll in $imports; do
   case "$dll" in
-    kernel32.dll|msvcrt.dll|advapi32.dll|setupapi.dll|winmm.dll|user32.dll|ntdll.dll|shell32.dll|gdi32.dll|comctl32.dll|comdlg32.dll) ;;
+    kernel32.dll|msvcrt.dll|advapi32.dll|setupapi.dll|winmm.dll|user32.dll|ntdll.dll|shell32.dll|gdi32.dll|comctl32.dll|comdlg32.dll|uxtheme.dll) ;;
     *) echo "FAIL: $2 imports $dll, which Windows does not have"; status=1 ;;
   esac
 done
