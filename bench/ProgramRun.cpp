@@ -63,10 +63,12 @@ ProgramRun RunOnce(BenchContext& context, const Program& program, std::size_t by
   ChildProcess::Command command;
   command.program = program.path;
   command.args = program.args;
+  const std::string port = program.portName ? program.portName(ird.SlavePath()) : ird.SlavePath();
+  const std::string file = program.fileName ? program.fileName(image) : image;
   if (program.fileFirst) {
-    command.args.insert(command.args.end(), {image, "--port", ird.SlavePath()});
+    command.args.insert(command.args.end(), {file, "--port", port});
   } else {
-    command.args.insert(command.args.end(), {"--port", ird.SlavePath(), image});
+    command.args.insert(command.args.end(), {"--port", port, file});
   }
   command.stdoutFd = log;
   command.stderrFd = log;

@@ -2,6 +2,7 @@
 // download as a user runs it, with the IRD's timing record and the child's own CPU and memory.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,10 @@ struct Program {
   bool fileFirst = false;
   // A program that may not know the option shows a window and waits: it gets a bound.
   bool mayNotKnowOption = false;
+  // How the program names the IRD's line and the image, when not by their Linux paths (a Windows
+  // program under wine: a COM port and a Z: path).
+  std::function<std::string(const std::string& slavePath)> portName = {};
+  std::function<std::string(const std::string& imagePath)> fileName = {};
 };
 
 struct ProgramRun {

@@ -17,6 +17,7 @@
 #include "bench/PtyDelivery.h"
 #include "bench/StationBench.h"
 #include "bench/Table.h"
+#include "bench/WineEfficiency.h"
 #include "bench/Workspace.h"
 
 namespace {
@@ -24,9 +25,11 @@ namespace {
 using irdload::bench::Row;
 
 constexpr const char* kUsage =
-    "usage: irdload-bench [--quick] [--only station] [--results FILE]\n"
+    "usage: irdload-bench [--quick] [--only station | --only windows BUILD] [--results FILE]\n"
     "  --quick           64 KiB only and fewer repetitions (a few minutes)\n"
     "  --only station    only the station figure (many ports at once)\n"
+    "  --only windows BUILD  only irdload-cli.exe under wine beside the Linux build (BUILD: the\n"
+    "                    cross build's folder, e.g. build/windows/exe)\n"
     "  --results FILE    also write the table, the date and the core count to FILE\n"
     "Prints the benchmark table (markdown) on standard output. Exits 0 unless a measurement\n"
     "broke; a missed goal is reported in the table, not in the exit status.\n";
@@ -35,6 +38,7 @@ struct Arguments {
   bool help = false;
   bool quick = false;
   bool stationOnly = false;
+  std::string windowsBuild;
   std::string resultsPath;
 };
 
@@ -48,6 +52,9 @@ bool Parse(int argc, char** argv, Arguments& out) {
     } else if (arg == "--only" && i + 1 < argc && std::string(argv[i + 1]) == "station") {
       out.stationOnly = true;
       ++i;
+    } else if (arg == "--only" && i + 2 < argc && std::string(argv[i + 1]) == "windows") {
+      out.windowsBuild = argv[i + 2];
+      i += 2;
     } else if (arg == "--results" && i + 1 < argc) {
       out.resultsPath = argv[++i];
     } else {
@@ -117,6 +124,12 @@ int main(int argc, char** argv) {
   irdload::bench::BenchContext context(args.quick, self.parent_path(), workspace);
 
   std::vector<Row> rows;
+  if (!args.windowsBuild.empty()) {
+    irdload::bench::MeasureWineEfficiency(context, args.windowsBuild, rows);
+    const std::string table = irdload::bench::RenderTable(rows);
+    std::cout << table << std::flush;
+    return context.broken() ? 1 : 0;
+  }
   if (!args.stationOnly) {
     const auto ours = irdload::bench::MeasureCliEfficiency(context, rows);
     irdload::bench::MeasurePeer(context, ours, rows);

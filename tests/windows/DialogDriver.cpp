@@ -246,6 +246,49 @@ void EndMidDownload(const std::vector<std::string>& a) {
         "the dialog did not end after Yes");
 }
 
+// Says where `window` is on the screen, then waits for the word that its picture was taken.
+void Pose(const char* name, HWND window) {
+  std::this_thread::sleep_for(500ms);  // painted
+  RECT r{};
+  ::GetWindowRect(window, &r);
+  std::cout << "pose " << name << " " << r.left << " " << r.top << " " << (r.right - r.left) << " "
+            << (r.bottom - r.top) << std::endl;
+  std::string word;
+  std::getline(std::cin, word);
+}
+
+// irdload-dialog-driver pictures FILE: the dialog mid-download on the Virtual IRD, the About box,
+// and the question on ending, each posed for a picture (see ./run screenshot).
+void Pictures(const std::vector<std::string>& a) {
+  HWND main = MainDialog();
+  if (main == nullptr) return Check(false, "no window \"Zembrin 1.0\"");
+  Pose("main-idle", main);
+  if (!ChoosePort(main, "Virtual IRD")) return Check(false, "the port list has no Virtual IRD");
+  if (!ChooseFiles(main, {a[0]})) return Check(false, "the file dialog did not take the file");
+  Press(main, 1002);
+  HWND progress = ::GetDlgItem(main, 1005);
+  const bool midway = Await(
+                          [&] {
+                            const auto total = ::SendMessageW(progress, PBM_GETRANGE, FALSE, 0);
+                            const auto at = ::SendMessageW(progress, PBM_GETPOS, 0, 0);
+                            return total > 0 && at * 3 >= total ? main : nullptr;
+                          },
+                          120s) != nullptr;
+  Check(midway, "the download did not get a third of the way");
+  Pose("main-download", main);
+  ::PostMessageW(main, WM_SYSCOMMAND, 0x10, 0);
+  HWND about = Await([&] { return OwnedDialog(main, "About Zembrin"); }, 20s);
+  if (about == nullptr) return Check(false, "no About box");
+  Pose("about", about);
+  Press(about, IDOK);
+  Await([&] { return ::IsWindow(about) ? nullptr : main; }, 20s);
+  ::PostMessageW(main, WM_CLOSE, 0, 0);
+  HWND question = Await([&] { return OwnedDialog(main, "irdload"); }, 20s);
+  if (question == nullptr) return Check(false, "no question on ending mid-download");
+  Pose("main-end-question", main);
+  Press(question, IDYES);
+}
+
 // One control of template 102: its ID and its rectangle in dialog units.
 struct TemplateControl {
   int id;
@@ -362,6 +405,7 @@ int main() {
       {"send", {2, Send}},
       {"end-mid-download", {2, EndMidDownload}},
       {"layout", {1, Layout}},
+      {"pictures", {1, Pictures}},
   };
   const auto it = argc >= 2 ? cases.find(words[1]) : cases.end();
   if (it == cases.end() || static_cast<std::size_t>(argc - 2) < it->second.leastArgs) {
