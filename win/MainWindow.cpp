@@ -11,6 +11,7 @@
 #include "serial/PortName.h"
 #include "serial/Win32Text.h"
 #include "win/AboutBox.h"
+#include "win/FieldFit.h"
 #include "win/Texts.h"
 #include "win/resource.h"
 
@@ -195,6 +196,7 @@ void MainWindow::OnInitDialog() {
   }
   ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+  FitFields();
   // The template's segmented bar: a visual style would draw it as one smooth bar.
   ::SetWindowTheme(::GetDlgItem(window_, IDC_PROGRESS), L"", L"");
   ports_ = std::make_unique<PortBox>(window_, ::GetDlgItem(window_, IDC_PORT_LIST), true);
@@ -211,6 +213,26 @@ void MainWindow::OnInitDialog() {
   ::SetWindowPos(window_, nullptr, area.left + (area.right - area.left - width) / 2,
                  area.top + (area.bottom - area.top - height) / 2, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void MainWindow::FitFields() {
+  // The labels without an ID, found by where the template puts them: the units after 1007 and
+  // 1014, and the label before 1011.
+  HWND bytesUnit = nullptr;
+  HWND totalUnit = nullptr;
+  HWND packetsLabel = nullptr;
+  int index = 0;
+  for (HWND child = ::GetWindow(window_, GW_CHILD); child != nullptr;
+       child = ::GetWindow(child, GW_HWNDNEXT), ++index) {
+    if (index == kPacketsLabelIndex) packetsLabel = child;
+    if (index == kBytesUnitIndex) bytesUnit = child;
+    if (index == kTotalUnitIndex) totalUnit = child;
+  }
+  FitFieldToText(window_, IDC_BYTES_SENT, L"4294967295", Grow::Right, bytesUnit);
+  FitFieldToText(window_, IDC_TOTAL_SIZE, L"4294967295", Grow::Right, totalUnit);
+  FitFieldToText(window_, IDC_PACKET_NUMBER, L"4294967295", Grow::Left, packetsLabel);
+  FitFieldToText(window_, IDC_ELAPSED, L"9999:59", Grow::Right, nullptr);
+  FitFieldToText(window_, IDC_ESTIMATE, L"9999:59", Grow::Right, nullptr);
 }
 
 void MainWindow::OnCommand(int id, int code) {

@@ -68,6 +68,12 @@ class MainWindow final : public EngineHost, public FieldWriter {
   static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void OnInitDialog();
+  // The number and time fields, wide enough for their widest text (win/FieldFit.h).
+  void FitFields();
+  // Template 102's labels "Пакеты" and the two "Байт", by their place in the template.
+  static constexpr int kPacketsLabelIndex = 23;
+  static constexpr int kBytesUnitIndex = 25;
+  static constexpr int kTotalUnitIndex = 26;
   void OnCommand(int id, int code);
   void OnSysCommand(WPARAM command);
   void OnTimer(UINT_PTR timerId);

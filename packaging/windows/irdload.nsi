@@ -1,14 +1,15 @@
-; The Windows installer: irdload.exe and irdload-cli.exe in Program Files, a Start-menu entry for
-; the dialog, and an uninstaller that Windows lists under its installed programs. Made by
+; The Windows installer: irdload.exe and irdload-cli.exe for the user who installs them (no
+; administrator needed, as on a workshop PC a technician does not own), a Start-menu entry for
+; the dialog, and an uninstaller that Windows lists under the user's installed programs. Made by
 ; makensis (Debian's nsis) from the release folder that ./run windows fills; VERSION, STAGE and
 ; OUTFILE are given on its command line.
-Unicode true
-!include x64.nsh
+; A 64-bit installer for 64-bit programs (and one that a 64-bit-only wine runs in the tests).
+Target amd64-unicode
 
 Name "irdload ${VERSION}"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES64\irdload"
-RequestExecutionLevel admin
+InstallDir "$LOCALAPPDATA\Programs\irdload"
+RequestExecutionLevel user
 SetCompressor /SOLID lzma
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\irdload"
@@ -19,8 +20,7 @@ UninstPage uninstConfirm
 UninstPage instfiles
 
 Section "irdload"
-  SetRegView 64
-  SetShellVarContext all
+  SetShellVarContext current
   SetOutPath "$INSTDIR"
   File "${STAGE}/irdload.exe"
   File "${STAGE}/irdload-cli.exe"
@@ -30,18 +30,17 @@ Section "irdload"
   CreateDirectory "$SMPROGRAMS\irdload"
   CreateShortcut "$SMPROGRAMS\irdload\Zembrin 1.0 (irdload).lnk" "$INSTDIR\irdload.exe"
   CreateShortcut "$SMPROGRAMS\irdload\Uninstall irdload.lnk" "$INSTDIR\uninstall.exe"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "irdload ${VERSION}"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\irdload.exe"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "irdload ${VERSION}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\irdload.exe"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
 Section "Uninstall"
-  SetRegView 64
-  SetShellVarContext all
+  SetShellVarContext current
   Delete "$INSTDIR\irdload.exe"
   Delete "$INSTDIR\irdload-cli.exe"
   Delete "$INSTDIR\README.txt"
@@ -51,5 +50,5 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\irdload\Zembrin 1.0 (irdload).lnk"
   Delete "$SMPROGRAMS\irdload\Uninstall irdload.lnk"
   RMDir "$SMPROGRAMS\irdload"
-  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  DeleteRegKey HKCU "${UNINSTALL_KEY}"
 SectionEnd

@@ -334,6 +334,13 @@ void Layout(const std::vector<std::string>& a) {
             << std::endl;
   Check(client.right == dialogUnits.right && client.bottom == dialogUnits.bottom,
         "the client area is not the template's 365 x 200 units");
+  // Fields that grow to their widest text: ID, and whether they grow to the left.
+  static const std::map<int, bool> kWidened = {
+      {1007, false}, {1014, false}, {1011, true}, {1008, false}, {1016, false}};
+  // Labels that move with such a field: template index -> (field, moves left).
+  static const std::map<std::size_t, std::pair<int, bool>> kMovedWith = {
+      {23, {1011, true}}, {25, {1007, false}}, {26, {1014, false}}};
+  std::map<int, int> growth;
   std::size_t index = 0;
   for (HWND child = ::GetWindow(main, GW_CHILD); child != nullptr;
        child = ::GetWindow(child, GW_HWNDNEXT), ++index) {
@@ -356,8 +363,22 @@ void Layout(const std::vector<std::string>& a) {
     ::MapWindowPoints(HWND_DESKTOP, main, reinterpret_cast<POINT*>(&seen), 2);
     // A drop-down combo box is as tall as its edit field; its 72 units are the open list's.
     const bool combo = c.id == 1000;
-    const bool same = seen.left == expected.left && seen.top == expected.top &&
-                      seen.right == expected.right && (combo || seen.bottom == expected.bottom);
+    // The number and time fields grow to show their widest text (1011 to its left), and the
+    // label beside each moves by as much; everything else is exactly where the units say.
+    const auto widened = kWidened.find(c.id);
+    const auto moved = kMovedWith.find(index);
+    bool same = seen.top == expected.top && (combo || seen.bottom == expected.bottom);
+    if (widened != kWidened.end()) {
+      const bool left = widened->second;
+      same = same && (left ? seen.right == expected.right : seen.left == expected.left) &&
+             seen.right - seen.left >= expected.right - expected.left;
+      growth[c.id] = (seen.right - seen.left) - (expected.right - expected.left);
+    } else if (moved != kMovedWith.end()) {
+      const int by = growth[moved->second.first] * (moved->second.second ? -1 : 1);
+      same = same && seen.left == expected.left + by && seen.right == expected.right + by;
+    } else {
+      same = same && seen.left == expected.left && seen.right == expected.right;
+    }
     Check(same, name + ": at " + std::to_string(seen.left) + "," + std::to_string(seen.top) + " " +
                     std::to_string(seen.right - seen.left) + "x" +
                     std::to_string(seen.bottom - seen.top) + ", the template says " +

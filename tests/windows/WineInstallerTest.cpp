@@ -28,8 +28,14 @@ TEST(WineInstallerTest, InstallsRunsAndUninstallsSilently) {
   if (!fs::exists(setup)) GTEST_SKIP() << "no installer built (" << setup << ")";
   const fs::path drive = fs::path(IRDLOAD_WINEPREFIX) / "drive_c";
   const fs::path folder = drive / "irdload-test";
-  const fs::path menu = drive / "ProgramData/Microsoft/Windows/Start Menu/Programs/irdload";
   std::error_code ec;
+  // The user's own Start menu: the installer asks for no administrator.
+  fs::path menu;
+  for (const auto& user : fs::directory_iterator(drive / "users", ec)) {
+    const fs::path programs = user.path() / "AppData/Roaming/Microsoft/Windows/Start Menu/Programs";
+    if (fs::exists(programs)) menu = programs / "irdload";
+  }
+  ASSERT_FALSE(menu.empty()) << "no user's Start menu in the prefix";
   fs::remove_all(folder, ec);
 
   // NSIS: /S silent; /D= the folder, last and unquoted.
