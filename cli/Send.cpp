@@ -95,8 +95,7 @@ struct RunResult {
 };
 
 RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out, std::ostream& err,
-                      std::optional<SendEvents>& events, std::ostream* json) {
-  StopKeys stopKeys(options.handleSignals);
+                      std::optional<SendEvents>& events, std::ostream* json, StopKeys& stopKeys) {
   std::uint64_t totalBytes = 0;
   std::uint32_t packets = 0;
   for (const auto& f : p.files) {
@@ -205,6 +204,9 @@ int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
   // Under --json standard output carries the events only; the person's text goes to err.
   std::ostream& human = options.json ? err : out;
   std::ostream* json = options.json ? &out : nullptr;
+  // Before the virtual IRD's threads start, so that none of them takes Ctrl-C and ends the
+  // process before the download is stopped and summed up.
+  StopKeys stopKeys(options.handleSignals);
   Prepared prepared;
   std::ostringstream refusal;
   if (const std::optional<int> refused = Prepare(options, prepared, refusal)) {
@@ -224,7 +226,7 @@ int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
     return *refused;
   }
   std::optional<SendEvents> events;
-  const RunResult result = RunDownload(options, prepared, human, err, events, json);
+  const RunResult result = RunDownload(options, prepared, human, err, events, json, stopKeys);
   const int code = Verdict(prepared, result, human, err);
   if (!result.refused.empty()) {
     if (json) station::JsonEventWriter(*json, {}).Refused(code, result.refused, "");
