@@ -262,8 +262,9 @@ void ConsoleHost::Render(bool final) {
     const std::size_t limit = Limit();
     const std::string line =
         final ? SummaryLine(Totals(now), limit) : ProgressLine(Figures(now), limit);
-    // Spaces over what is left of a longer line before.
-    output_.out << '\r' << PadRight(line, std::min(lineWidth_, limit));
+    // Spaces over what is left of a longer line before; at the end, over the whole row, which
+    // may hold the terminal's echo of Ctrl-C.
+    output_.out << '\r' << PadRight(line, final ? limit : std::min(lineWidth_, limit));
     lineWidth_ = TextWidth(line);
     if (final) {
       output_.out << '\n';
