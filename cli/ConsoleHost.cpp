@@ -137,7 +137,7 @@ void ConsoleHost::MessageBox(const std::string& text, const std::string& detail,
       output_.err << line << '\n';
     }
     if (!detail.empty()) {
-      for (const auto& line : Fold(Printable(detail), limit - 2, "")) {
+      for (const auto& line : Fold(Printable(detail), limit > 2 ? limit - 2 : 1, "")) {
         output_.err << "  " << line << '\n';
       }
     }

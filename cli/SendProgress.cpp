@@ -38,7 +38,9 @@ std::string Line(Column lead, const SendFigures& f, std::size_t limit) {
   if (f.left) columns.push_back(Cell(MinutesSeconds(*f.left) + " left", kLeft));
   if (f.elapsed) columns.push_back(Cell(MinutesSeconds(*f.elapsed) + " elapsed", kElapsed));
   if (f.connectRequests) {
-    columns.push_back(Cell(std::to_string(*f.connectRequests) + " connect requests", kTrouble));
+    columns.push_back(Cell(std::to_string(*f.connectRequests) +
+                               (*f.connectRequests == 1 ? " connect request" : " connect requests"),
+                           kTrouble));
   } else if (f.retryCount >= kRetriesShownFrom) {
     columns.push_back(Cell("retries " + std::to_string(f.retryCount), kTrouble));
   }
