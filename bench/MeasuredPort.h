@@ -33,6 +33,7 @@ class MeasuredPort final : public PortLink {
   int ReadByte(std::uint8_t& b) override { return inner_.ReadByte(b); }
   OpenFailure LastOpenFailure() const override { return inner_.LastOpenFailure(); }
   bool LineLost() const override { return inner_.LineLost(); }
+  std::size_t DropWaiting() override { return inner_.DropWaiting(); }
   void PrepareIoThread() override;
 
   /// Every byte from the IRD with the moment it was read (CLOCK_MONOTONIC, from its epoch).

@@ -5,6 +5,8 @@
 #include <optional>
 #include <system_error>
 
+#include "serial/PortDevice.h"
+
 namespace irdload {
 
 DownloadEngine::DownloadEngine(EngineOptions options)
@@ -84,6 +86,7 @@ int DownloadEngine::StartDownload() {
     WaitForPassEnd(lk);
     runStop_ = std::stop_source();
   }
+  counts_ = {};
   if (!StartSteps(false, {})) return 0;
   {
     std::lock_guard lk(mu_);
@@ -151,9 +154,10 @@ bool DownloadEngine::StartSteps(bool chained, std::stop_token stop) {
   machine_.SetKind(kind);
   Emit(ImageLoaded{*path, image_.payloadSize, image_.sha256});
   // The chained start's connect request begins when the machine takes SecondFileLoaded.
-  if (!chained) machine_.Begin(image_.lastPacketIndex);
+  if (!chained) machine_.Begin(image_.lastPacketIndex, LastPacketIsPadding());
   Publish();
   port_->Close();
+  portOpen_ = false;
   OpenPort(host_->SelectedPortName(), stop);
   return true;
 }
@@ -165,14 +169,14 @@ std::optional<Refusal> DownloadEngine::CheckChoice(UpgradeFile& first,
   const std::string secondPath = host_->SecondFileName();
   std::optional<std::uint32_t> secondType;
   if (!secondPath.empty()) {
-    // A second file that cannot be read now is asked for again when the first has gone, and
-    // its type is checked then.
+    // The second file is checked as completely as the first before a byte is sent: found wrong
+    // only once the first file is on the IRD, the pair could never be completed.
     std::string why;
-    if (const std::unique_ptr<UpgradeFile> second = options_.openFile(secondPath, &why)) {
-      const ImageCheck other = InspectImage(*second, IMAGE_FIRST);
-      if (other.sized) secondType = other.typeCode;
-    }
-    if (!secondType && seen.typeCode == kTypeFirstOfPair) return std::nullopt;
+    const std::unique_ptr<UpgradeFile> second = options_.openFile(secondPath, &why);
+    if (!second) return Refusal{"Open Error!", secondPath + ": " + why};
+    const ImageCheck other = InspectImage(*second, IMAGE_FIRST);
+    if (!other.sized) return Refusal{other.refusal, secondPath + ": the second file of the pair"};
+    secondType = other.typeCode;
   }
   return CheckChoiceTypes(firstPath, seen.typeCode, secondPath, secondType);
 }
@@ -185,12 +189,13 @@ bool DownloadEngine::Refused(bool chained, std::string message, std::string deta
     std::lock_guard lk(mu_);
     lastOutcome_ = outcome;
   }
-  Emit(DownloadEnded{std::move(outcome)});
+  Emit(DownloadEnded{std::move(outcome), {}});
   return false;
 }
 
 bool DownloadEngine::OpenPort(const std::string& name, std::stop_token stop) {
-  if (port_->Open(name, Mode())) {
+  portOpen_ = port_->Open(name, Mode()) != 0;
+  if (portOpen_) {
     Emit(PortOpened{name});
     return true;
   }
@@ -221,7 +226,7 @@ void DownloadEngine::FinishSteps(std::stop_token stop) {
   std::optional<Outcome> outcome;
   if (!machine_.idle()) {
     outcome = machine_.Finish();
-    Emit(DownloadEnded{*outcome});
+    Emit(DownloadEnded{*outcome, counts_});
     // The retry limit's message was shown at its pass; a stop shows none.
     if (outcome->kind == OutcomeKind::Success || outcome->kind == OutcomeKind::Failed) {
       host_->MessageBox(outcome->message, outcome->detail, stop);
@@ -275,13 +280,17 @@ void DownloadEngine::Pass(std::stop_token stop) {
     host_->MessageBox("IRD No response: Retry download.", detail, stop);
     return;
   }
-  Emit(StateEntered{machine_.state().state, action.status});
+  Emit(StateEntered{action.state, action.phase, action.status});
   const Input input = Perform(action, stop);
   // A chained start that a stop cut short is the stop's to end, not a failure.
   if (input.kind == Input::Kind::SecondFileRefused && stop.stop_requested()) return;
+  if (input.kind == Input::Kind::NoReply && action.kind == Action::Kind::AwaitReply) {
+    NoteNoReply(action);
+  }
   const StepReport report = machine_.Step(input);
   Publish();
   if (report.reply) Emit(ReplyReceived{*report.reply});
+  EmitFacts(report);
   if (report.packetSent) EmitProgress();
   if (report.clockStarted) Emit(ClockStarted{});
   if (report.noResponse) host_->MessageBox("IRD No response: Retry download.", "", stop);
@@ -296,22 +305,33 @@ Input DownloadEngine::Perform(const Action& action, std::stop_token stop) {
   };
   switch (action.kind) {
     case Action::Kind::SendCommand:
+      // A connect request answers nothing: an acknowledge that came late answers it as well as
+      // the next one, so it is left for the next wait to read.
+      if (action.byte != CMD_CONNECT_REQ) DropStaleBytes();
+      NoteWrite(1);
       return sent(port_->WriteByte(action.byte));
     case Action::Kind::SendHeader:
+      DropStaleBytes();
+      NoteWrite(kHeaderSize);
       return sent(port_->Write(image_.header.data(), kHeaderSize));
     case Action::Kind::SendPacket:
       if (!image_.payload) return Input::Of(Kind::SendFailed);
       BuildDataPacket(packet_, image_.payload.get(), image_.payloadSize, image_.lastPacketIndex,
                       action.packet);
+      DropStaleBytes();
+      NoteWrite(kPacketSize);
       return sent(port_->Write(packet_.data(), kPacketSize));
     case Action::Kind::AwaitReply: {
       std::uint8_t received = 0;
-      if (port_->ReadByte(received)) return Input::Reply(received);
+      if (port_->ReadByte(received)) {
+        lateCounted_ = false;
+        return Input::Reply(received);
+      }
       return Input::Of(port_->LineLost() ? Kind::LineLost : Kind::NoReply);
     }
     case Action::Kind::LoadSecondFile:
       if (!StartSteps(true, stop)) return Input::Of(Kind::SecondFileRefused);
-      return {Kind::SecondFileLoaded, 0, image_.lastPacketIndex};
+      return {Kind::SecondFileLoaded, 0, image_.lastPacketIndex, LastPacketIsPadding()};
     case Action::Kind::None:
     case Action::Kind::Finish:
       break;
@@ -327,6 +347,86 @@ bool DownloadEngine::ConnectTimedOut() {
   const auto now = std::chrono::steady_clock::now();
   if (!connectingSince_) connectingSince_ = now;
   return options_.connectTimeout.count() > 0 && now - *connectingSince_ >= options_.connectTimeout;
+}
+
+// The IRD only answers what the PC sends, so whatever waits before the PC writes is a late
+// repeat of a reply already answered, or noise: read as the answer to what follows it would put
+// the two ends out of step.
+void DownloadEngine::DropStaleBytes() {
+  const std::size_t dropped = port_->DropWaiting();
+  if (dropped == 0) return;
+  counts_.staleBytes += static_cast<std::uint32_t>(dropped);
+  Emit(StaleBytesDropped{static_cast<std::uint32_t>(dropped)});
+}
+
+void DownloadEngine::NoteWrite(std::size_t bytes) {
+  static const std::chrono::nanoseconds byteTime = ByteTime(LineSettings{kBaud, 'N', 8, 1});
+  replyLateAfter_ = std::chrono::steady_clock::now() +
+                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                        byteTime * static_cast<std::int64_t>(bytes) + options_.replyWait);
+  lateCounted_ = false;
+}
+
+void DownloadEngine::NoteNoReply(const Action& action) {
+  // Calling an IRD that is not there yet is not lateness.
+  if (lateCounted_ || action.phase == Phase::Connecting) return;
+  if (std::chrono::steady_clock::now() < replyLateAfter_) return;
+  lateCounted_ = true;
+  ++counts_.lateReplies;
+  Emit(ReplyLate{action.byte});
+}
+
+void DownloadEngine::EmitFacts(const StepReport& report) {
+  if (report.failedStep) ++counts_.failedSteps;
+  if (report.connected) Emit(Connected{machine_.state().file});
+  if (report.headerAccepted) Emit(HeaderAccepted{});
+  if (report.headerRejected) {
+    ++counts_.rejections;
+    Emit(HeaderRejected{*report.headerRejected});
+  }
+  if (report.packetRejected) {
+    ++counts_.rejections;
+    Emit(PacketRejected{report.packetRejected->packet, report.packetRejected->inARow});
+  }
+  if (report.repeat) {
+    ++counts_.repeats;
+    Emit(*report.repeat);
+  }
+}
+
+DownloadEngine::Probe DownloadEngine::ProbeConnect() {
+  if (host_ == nullptr) return Probe::NotOpen;
+  {
+    std::unique_lock lk(mu_);
+    if (running_) return Probe::NotOpen;
+    WaitForPassEnd(lk);
+  }
+  // Quietly: a front end that probes again and again tells its operator itself.
+  if (!portOpen_) portOpen_ = port_->Open(host_->SelectedPortName(), Mode()) != 0;
+  if (!portOpen_) return Probe::NotOpen;
+  port_->WriteByte(CMD_CONNECT_REQ);
+  std::uint8_t reply = 0;
+  const bool got = port_->ReadByte(reply) != 0;
+  if (port_->LineLost()) {
+    port_->Close();
+    portOpen_ = false;
+    return Probe::LineLost;
+  }
+  return got && NormaliseReply(reply) == CMD_CONNECT_ACK ? Probe::Answered : Probe::Quiet;
+}
+
+void DownloadEngine::ReleasePort() {
+  {
+    std::unique_lock lk(mu_);
+    if (running_) return;
+    WaitForPassEnd(lk);
+  }
+  port_->Close();
+  portOpen_ = false;
+}
+
+bool DownloadEngine::LastPacketIsPadding() const {
+  return ChunkLength(image_.payloadSize, image_.lastPacketIndex) == 0;
 }
 
 void DownloadEngine::EmitProgress() {

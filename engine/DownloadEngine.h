@@ -78,6 +78,21 @@ class DownloadEngine {
 
   static std::string Mode();
 
+  /// What ProbeConnect found.
+  enum class Probe {
+    Answered,  ///< the IRD acknowledged the connect request
+    Quiet,     ///< no acknowledge within the reply bound
+    LineLost,  ///< the port reported a hang-up or an I/O error
+    NotOpen,   ///< the port could not be opened (PortOpenFailed was emitted)
+  };
+  /// While idle: one connect request (0xE1) on the selected port, opened first when it is not
+  /// open, and the reply bound for its acknowledge. For a front end that must know whether an IRD
+  /// is on the line without starting a download. Refused (NotOpen) while a download runs.
+  Probe ProbeConnect();
+  /// While idle: closes the port, so that the device is free for others until the next start or
+  /// probe opens it again.
+  void ReleasePort();
+
  private:
   void WorkerMain(std::stop_token quit);
   void Pass(std::stop_token stop);
@@ -91,6 +106,11 @@ class DownloadEngine {
   void FinishSteps(std::stop_token stop);
   void Emit(EngineEvent event) { host_->OnEvent(event); }
   void EmitProgress();
+  void EmitFacts(const StepReport& report);
+  void DropStaleBytes();
+  void NoteWrite(std::size_t bytes);
+  void NoteNoReply(const Action& action);
+  bool LastPacketIsPadding() const;
   void Publish() { state_.store(machine_.state().state); }
   bool OnWorker() const { return workerId_.load() == std::this_thread::get_id(); }
 
@@ -105,6 +125,12 @@ class DownloadEngine {
   DataPacket packet_{};
   std::optional<std::chrono::steady_clock::time_point> connectingSince_;
   std::atomic<DownloadState> state_{STATUS_IDLE};
+  LinkCounts counts_;
+  // When the reply to the last write can be late at the earliest: the bytes' line time and the
+  // reply bound after the write began. One ReplyLate per awaited reply.
+  std::chrono::steady_clock::time_point replyLateAfter_{};
+  bool lateCounted_ = false;
+  bool portOpen_ = false;
 
   // Who decides what between the front end's thread and the worker, all under mu_:
   // - running_: a download was started and has not finished; the worker takes passes only then.

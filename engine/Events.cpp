@@ -36,6 +36,26 @@ std::string_view FailureReasonName(FailureReason reason) {
       return "second-file-not-loaded";
     case FailureReason::AdapterDisconnected:
       return "adapter-disconnected";
+    case FailureReason::AnswersNotHeard:
+      return "answers-not-heard";
+  }
+  return "unknown";
+}
+
+std::string_view PhaseName(Phase phase) {
+  switch (phase) {
+    case Phase::Connecting:
+      return "connecting";
+    case Phase::Header:
+      return "header";
+    case Phase::Data:
+      return "data";
+    case Phase::Terminating:
+      return "terminating";
+    case Phase::Ended:
+      return "ended";
+    case Phase::Idle:
+      return "idle";
   }
   return "unknown";
 }

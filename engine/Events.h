@@ -32,6 +32,17 @@ enum class FailureReason {
   PacketRejected,       ///< the IRD rejected one packet too often in a row
   SecondFileNotLoaded,  ///< the pair's second file could not be loaded
   AdapterDisconnected,  ///< the port reported a hang-up or an I/O error
+  AnswersNotHeard,      ///< the IRD kept repeating a reply: it does not hear the PC's answers
+};
+
+/// Where a download stands, for front ends that show a phase rather than a state.
+enum class Phase : std::uint8_t {
+  Connecting,   ///< connect requests until the IRD acknowledges
+  Header,       ///< the IRD answered: the connect re-acknowledge and the header
+  Data,         ///< data packets
+  Terminating,  ///< every packet is in: the terminate handshake
+  Ended,        ///< the end states; the outcome follows
+  Idle,
 };
 
 struct Outcome {
@@ -47,7 +58,48 @@ struct Outcome {
 /// states, which show none).
 struct StateEntered {
   DownloadState state;
+  Phase phase;
   std::string_view status;
+};
+
+/// The IRD acknowledged the connect request of file `file` (1, or 2 for a pair's second): a
+/// receiver is on the line.
+struct Connected {
+  int file;
+};
+
+/// The IRD accepted the header of the file in flight.
+struct HeaderAccepted {};
+
+/// The IRD rejected the header; `inARow` counts its rejections in a row.
+struct HeaderRejected {
+  int inARow;
+};
+
+/// The IRD rejected packet `packet` (numbered from 0 in its file); `inARow` counts the rejections
+/// of that packet in a row. The packet goes again.
+struct PacketRejected {
+  std::uint32_t packet;
+  int inARow;
+};
+
+/// The IRD sent again a reply that the PC had already answered (its answer was lost or late),
+/// and the PC answered it again with the same byte; nothing else changed.
+struct RepeatAnswered {
+  std::uint8_t reply;
+  std::uint8_t answer;
+};
+
+/// Bytes were waiting when the PC was about to write: the IRD only answers what the PC sends, so
+/// they are a late repeat or noise, and were dropped unread.
+struct StaleBytesDropped {
+  std::uint32_t count;
+};
+
+/// The reply awaited (`awaited`) had not come once the line time of the bytes written and the
+/// reply bound had passed. Counted once per awaited reply; not while calling the IRD.
+struct ReplyLate {
+  std::uint8_t awaited;
 };
 
 /// A reply byte from the IRD, normalised (OR 0x20).
@@ -107,17 +159,33 @@ struct PortOpenFailed {
   std::string detail;   ///< the operating system's reason
 };
 
+/// What the line did during one download, counted by the engine: the facts a record keeps.
+struct LinkCounts {
+  std::uint32_t rejections = 0;   ///< headers and packets the IRD rejected (0xE5, 0xE9)
+  std::uint32_t repeats = 0;      ///< replies the IRD repeated, answered again
+  std::uint32_t lateReplies = 0;  ///< replies not there within the line time and the bound
+  std::uint32_t staleBytes = 0;   ///< bytes dropped before a write
+  /// Every step the retry counter counted (a wait without a reply, an unexpected reply, a failed
+  /// write), summed over the download; the counter itself goes back to 0 at every good step.
+  std::uint32_t failedSteps = 0;
+};
+
 /// The end of a download, or of a start that did not happen (FileRefused).
 struct DownloadEnded {
   Outcome outcome;
+  LinkCounts counts;
 };
 
-using EngineEvent = std::variant<StateEntered, ReplyReceived, RetryCountShown, ImageSized,
-                                 ImageAccepted, ImageLoaded, ProgressMade, ClockStarted,
-                                 ClockStopped, PortOpened, PortOpenFailed, DownloadEnded>;
+using EngineEvent =
+    std::variant<StateEntered, ReplyReceived, RetryCountShown, ImageSized, ImageAccepted,
+                 ImageLoaded, ProgressMade, ClockStarted, ClockStopped, PortOpened, PortOpenFailed,
+                 DownloadEnded, Connected, HeaderAccepted, HeaderRejected, PacketRejected,
+                 RepeatAnswered, StaleBytesDropped, ReplyLate>;
 
 /// Short stable names, for logs and machine-readable output.
 std::string_view OutcomeName(OutcomeKind kind);
 std::string_view FailureReasonName(FailureReason reason);
+/// "connecting", "header", "data", "terminating", "ended", "idle".
+std::string_view PhaseName(Phase phase);
 
 }  // namespace irdload

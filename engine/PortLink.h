@@ -20,6 +20,8 @@ class PortLink {
   virtual OpenFailure LastOpenFailure() const = 0;
   /// True once the open port has reported a hang-up or an I/O error: the adapter is gone.
   virtual bool LineLost() const { return false; }
+  /// Discards the bytes waiting now, unread; returns how many there were.
+  virtual std::size_t DropWaiting() { return 0; }
   /// Called once on the worker thread before its first transfer.
   virtual void PrepareIoThread() {}
 };
@@ -41,6 +43,7 @@ class SerialPortLink final : public PortLink {
   int ReadByte(std::uint8_t& b) override { return port_.ReadByte(b); }
   OpenFailure LastOpenFailure() const override { return port_.lastOpenFailure(); }
   bool LineLost() const override { return port_.lineLost(); }
+  std::size_t DropWaiting() override { return port_.DropWaiting(); }
   void PrepareIoThread() override { SerialPort::TuneIoThread(realTime_); }
 
   /// For what the engine does not need: a trace tap, the settings read back.

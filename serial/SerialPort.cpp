@@ -143,6 +143,22 @@ int SerialPort::ReadByte(std::uint8_t& b) {
   return 0;
 }
 
+std::size_t SerialPort::DropWaiting() {
+  if (handle_ != Handle::Open) return 0;
+  std::size_t dropped = 0;
+  std::uint8_t chunk[256];
+  for (;;) {
+    bool gone = false;
+    const std::size_t got = device_.ReadWaiting(chunk, sizeof chunk, gone);
+    if (gone) lineLost_ = true;
+    if (got == 0) break;
+    if (tap_) tap_(WireDirection::StaleFromDevice, chunk, got);
+    dropped += got;
+    if (got < sizeof chunk) break;
+  }
+  return dropped;
+}
+
 void SerialPort::TuneIoThread(bool realTime) {
   PortDevice::TuneIoThread(realTime);
 }

@@ -19,7 +19,11 @@ struct OpenFailure {
   std::string detail;
 };
 
-enum class WireDirection { ToDevice, FromDevice };
+enum class WireDirection {
+  ToDevice,
+  FromDevice,
+  StaleFromDevice,  ///< arrived unasked before a write, and dropped unread (DropWaiting)
+};
 
 /// How ReadByte waits where a reply is due: around the moment a reply should land (one line time
 /// after the last write, plus the reply's own) it can look without sleeping for a short window,
@@ -63,6 +67,9 @@ class SerialPort {
   int ReadByte(std::uint8_t& b);
   /// Sends the low 8 bits of `value`; the result of Write.
   int WriteByte(int value);
+  /// Reads and discards every byte waiting now, never waiting for more; the tap sees them as
+  /// StaleFromDevice. Returns how many there were.
+  std::size_t DropWaiting();
 
   const OpenFailure& lastOpenFailure() const { return openFailure_; }
   /// The OS reason of the last failed transfer, empty when the last one went through.

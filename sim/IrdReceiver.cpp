@@ -14,6 +14,12 @@ bool ChecksumMatches(const DataPacket& packet) {
 IrdReceiver::IrdReceiver(const FaultPlan& plan, ReportStore& store) : plan_(plan), store_(store) {}
 
 std::optional<std::uint8_t> IrdReceiver::Feed(std::uint8_t byte) {
+  const std::optional<std::uint8_t> reply = Decide(byte);
+  if (reply) lastReply_ = *reply;
+  return reply;
+}
+
+std::optional<std::uint8_t> IrdReceiver::Decide(std::uint8_t byte) {
   switch (phase_) {
     case Phase::WaitConnect:
       if (byte != CMD_CONNECT_REQ) return Unexpected();
@@ -33,6 +39,7 @@ std::optional<std::uint8_t> IrdReceiver::Feed(std::uint8_t byte) {
       return CMD_HEADER_REQ;
 
     case Phase::ReceiveHeader:
+      if (headerFill_ == 0 && RepeatedAnswer(byte)) return Unexpected();
       header_[headerFill_++] = byte;
       if (headerFill_ < kHeaderSize) return std::nullopt;
       headerFill_ = 0;
@@ -50,6 +57,7 @@ std::optional<std::uint8_t> IrdReceiver::Feed(std::uint8_t byte) {
       return CMD_DATA_REQ;
 
     case Phase::ReceivePacket:
+      if (packetFill_ == 0 && RepeatedAnswer(byte)) return Unexpected();
       packet_[packetFill_++] = byte;
       if (packetFill_ < kPacketSize) return std::nullopt;
       packetFill_ = 0;
@@ -73,6 +81,30 @@ std::optional<std::uint8_t> IrdReceiver::Feed(std::uint8_t byte) {
       return std::nullopt;
   }
   return std::nullopt;
+}
+
+std::optional<std::uint8_t> IrdReceiver::Repeat() {
+  switch (phase_) {
+    case Phase::WaitConnect:
+      return std::nullopt;
+    case Phase::ReceiveHeader:
+      headerFill_ = 0;
+      break;
+    case Phase::ReceivePacket:
+      packetFill_ = 0;
+      break;
+    default:
+      break;
+  }
+  if (lastReply_ == 0) return std::nullopt;
+  return lastReply_;
+}
+
+// A PC that answered a repeated reply may have answered it twice, the second answer crossing the
+// IRD's next request on the line. A header begins with the magic's 0x00 and a packet with 0x47,
+// so an answer byte where a unit should begin is that second answer, not data.
+bool IrdReceiver::RepeatedAnswer(std::uint8_t byte) {
+  return byte == CMD_CONNECT_RE_ACK || byte == CMD_HEADER_ANSWER || byte == CMD_DATA_ANSWER;
 }
 
 std::optional<std::uint8_t> IrdReceiver::Unexpected() {

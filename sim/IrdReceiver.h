@@ -22,6 +22,10 @@ class IrdReceiver {
   // Takes one byte from the PC; returns the byte the IRD answers with, if any.
   std::optional<std::uint8_t> Feed(std::uint8_t byte);
 
+  // The PC has been silent too long: the reply to send again, if the IRD waits for the PC at all.
+  // A header or packet only partly received is dropped: the request for it goes again.
+  std::optional<std::uint8_t> Repeat();
+
  private:
   enum class Phase {
     WaitConnect,
@@ -34,6 +38,8 @@ class IrdReceiver {
   };
 
   std::optional<std::uint8_t> Unexpected();
+  std::optional<std::uint8_t> Decide(std::uint8_t byte);
+  static bool RepeatedAnswer(std::uint8_t byte);
   std::uint8_t OnHeaderComplete();
   std::uint8_t OnPacketComplete();
   std::uint8_t OnPacketAnswered();
@@ -48,6 +54,7 @@ class IrdReceiver {
   DataPacket packet_{};
   std::size_t packetFill_ = 0;
   bool headerAccepted_ = false;
+  std::uint8_t lastReply_ = 0;  // 0: nothing said since the last connect
 
   // Session-wide reception counts that the faults are scheduled on.
   std::uint32_t headersReceived_ = 0;

@@ -1,6 +1,7 @@
 #include "sim/VirtualIrd.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -10,12 +11,13 @@
 #include <atomic>
 #include <cerrno>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 #include "sim/FaultPlan.h"
-#include "sim/IrdReceiver.h"
+#include "sim/IrdSession.h"
 #include "sim/LineClock.h"
 #include "sim/PseudoTerminal.h"
 #include "sim/ReportStore.h"
@@ -23,11 +25,11 @@
 namespace irdload::sim {
 namespace {
 
-// Backstop for the wake-up descriptor; also how long a full output queue is waited on per pass.
-constexpr int kPollIntervalMs = 5;
 // How long to wait before looking again when no slave is open (the PC is between close and
 // reopen): long enough not to spin, short enough to miss nothing the PC sends next.
 constexpr std::chrono::milliseconds kNoSlaveRetry{1};
+// How long a full output queue is waited on before a stop is looked at again.
+constexpr int kFullQueueWaitMs = 5;
 constexpr std::size_t kReadChunkBytes = 4096;
 // Pacing sleeps are a few tens of microseconds; the default 50 us timer slack would swamp them.
 constexpr unsigned long kTimerSlackNs = 1000;
@@ -58,6 +60,12 @@ std::string_view FaultKindName(FaultKind kind) {
       return "DelayReply";
     case FaultKind::HangUpAt:
       return "HangUpAt";
+    case FaultKind::LoseAnswer:
+      return "LoseAnswer";
+    case FaultKind::LosePcByte:
+      return "LosePcByte";
+    case FaultKind::StallPc:
+      return "StallPc";
   }
   return "Unknown";
 }
@@ -66,16 +74,15 @@ struct VirtualIrd::Impl {
   explicit Impl(Options opts)
       : options(std::move(opts)),
         plan(options.faults, options.seed),
-        receiver(plan, store),
-        paced(options.baud > 0),
-        byteTime(ByteLineTime(options.baud)) {}
+        session(LineTimingOptions{options.baud, options.replyLatency, options.repeatAfter,
+                                  options.holdTick, options.recordTiming},
+                plan, store) {}
 
   void Run();
-  bool HandleInput(const std::uint8_t* data, std::size_t len, MonotonicTime readAt);
-  void NoteTimedByte(std::uint8_t byte, MonotonicTime lineStart, MonotonicTime arrived);
-  bool SendReply(std::uint8_t reply, MonotonicTime triggerArrival);
-  bool PutOnLine(std::uint8_t byte, MonotonicTime earliest);
+  // Carries out what is due; false once the line is closed or a stop cut a write short.
+  bool Carry(const std::vector<LineAction>& actions);
   bool WriteToMaster(std::uint8_t byte);
+  void ResumePc();
   void CloseLine();
   void StopThread();
   void SleepBeforeRetry() { SleepUntil(MonotonicNow() + kNoSlaveRetry, wakeFd, stopRequested); }
@@ -97,30 +104,40 @@ struct VirtualIrd::Impl {
   // whoever joined it afterwards.
   int masterFd = -1;
   int keptSlaveFd = -1;
-  IrdReceiver receiver;
-  const bool paced;
-  const std::chrono::nanoseconds byteTime;
-  MonotonicTime rxLineFreeAt{0};  // when the PC's latest byte has fully arrived
-  MonotonicTime txLineFreeAt{0};  // when our latest byte has fully left
-  std::uint32_t replyIndex = 0;
-  std::uint8_t lastReplyDecided = 0;  // the receiver's latest answer, before faults; 0: none
-  bool silent = false;
+  IrdSession session;
+  std::optional<MonotonicTime> pcStalledUntil;
 };
 
 void VirtualIrd::Impl::Run() {
-  if (paced || options.replyLatency.count() > 0) prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);
+  const bool timed = options.baud > 0 || options.replyLatency.count() > 0 ||
+                     options.repeatAfter.count() > 0 || options.holdTick.count() > 0;
+  if (timed) prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);
   std::array<std::uint8_t, kReadChunkBytes> buffer{};
+  std::vector<LineAction> due;
   while (!stopRequested.load(std::memory_order_acquire)) {
+    MonotonicTime now = MonotonicNow();
+    due.clear();
+    session.Advance(now, due);
+    if (!Carry(due)) break;
+    if (pcStalledUntil && now >= *pcStalledUntil) ResumePc();
+    // Asleep on the descriptors until the next thing falls due: an idle IRD costs nothing.
+    std::optional<MonotonicTime> next = session.NextDue();
+    if (pcStalledUntil) next = next ? std::min(*next, *pcStalledUntil) : *pcStalledUntil;
+    timespec left{};
+    const timespec* timeout = nullptr;
+    if (next) {
+      now = MonotonicNow();
+      left = ToTimespec(*next > now ? *next - now : MonotonicTime{0});
+      timeout = &left;
+    }
     std::array<pollfd, 2> fds{{{masterFd, POLLIN, 0}, {wakeFd, POLLIN, 0}}};
-    const int ready = poll(fds.data(), fds.size(), kPollIntervalMs);
+    const int ready = ppoll(fds.data(), fds.size(), timeout, nullptr);
     if (ready < 0 && errno == EINTR) continue;
-    if (ready == 0 || (fds[1].revents & POLLIN) != 0) continue;
-    if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
+    if (ready <= 0 || (fds[1].revents & POLLIN) != 0) continue;
+    if ((fds[0].revents & POLLIN) != 0) {
       const ssize_t got = read(masterFd, buffer.data(), buffer.size());
       if (got > 0) {
-        const MonotonicTime readAt =
-            paced || options.recordTiming ? MonotonicNow() : MonotonicTime{0};
-        if (!HandleInput(buffer.data(), static_cast<std::size_t>(got), readAt)) break;
+        session.FromPc(buffer.data(), static_cast<std::size_t>(got), MonotonicNow());
         continue;
       }
       if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
@@ -128,93 +145,33 @@ void VirtualIrd::Impl::Run() {
     // POLLHUP without data or EIO: no slave is open at the moment.
     SleepBeforeRetry();
   }
+  ResumePc();
   store.MarkStopped();
 }
 
-bool VirtualIrd::Impl::HandleInput(const std::uint8_t* data, std::size_t len,
-                                   MonotonicTime readAt) {
-  store.AppendFromPc(data, len);
-  if (options.recordTiming) store.NoteReadFromPc(readAt);
-  for (std::size_t i = 0; i < len; ++i) {
-    MonotonicTime lineStart = readAt;
-    if (paced) {
-      // A byte is there only once its line time has passed after the one before it.
-      lineStart = std::max(rxLineFreeAt, readAt);
-      rxLineFreeAt = lineStart + byteTime;
+bool VirtualIrd::Impl::Carry(const std::vector<LineAction>& actions) {
+  for (const LineAction& action : actions) {
+    switch (action.kind) {
+      case LineAction::Kind::Byte:
+        if (!WriteToMaster(action.byte)) return false;
+        break;
+      case LineAction::Kind::HangUp:
+        CloseLine();
+        return false;
+      case LineAction::Kind::Stall:
+        if (options.pcProcess > 0 && kill(options.pcProcess, SIGSTOP) == 0) {
+          pcStalledUntil = MonotonicNow() + action.stall;
+        }
+        break;
     }
-    if (options.recordTiming) NoteTimedByte(data[i], lineStart, paced ? rxLineFreeAt : readAt);
-    if (silent) continue;
-    const std::optional<std::uint8_t> reply = receiver.Feed(data[i]);
-    if (reply && !SendReply(*reply, rxLineFreeAt)) return false;
   }
   return true;
 }
 
-void VirtualIrd::Impl::NoteTimedByte(std::uint8_t byte, MonotonicTime lineStart,
-                                     MonotonicTime arrived) {
-  // Packet data may hold any value, so the commands are told apart by where they stand: the
-  // connect request before any reply, the terminate answer right after a terminate request.
-  if (byte == CMD_CONNECT_REQ && replyIndex == 0) store.NoteConnectRequest(lineStart);
-  if (byte == CMD_TERMINATE_ANSWER &&
-      (lastReplyDecided == CMD_TERMINATE_OK || lastReplyDecided == CMD_TERMINATE_FAIL)) {
-    store.NoteTerminateAnswer(arrived);
-    lastReplyDecided = 0;
-  }
-}
-
-bool VirtualIrd::Impl::SendReply(std::uint8_t reply, MonotonicTime triggerArrival) {
-  const std::uint32_t index = replyIndex++;
-  lastReplyDecided = reply;
-  if (plan.Find(FaultKind::HangUpAt, index) != nullptr) {
-    store.CountFault(FaultKind::HangUpAt);
-    CloseLine();
-    return false;
-  }
-  if (plan.SilentAt(index)) {
-    silent = true;
-    store.CountFault(FaultKind::SilentFrom);
-    return true;
-  }
-
-  // Zero means "at once", which keeps the unpaced path free of clock reads.
-  MonotonicTime earliest = paced ? triggerArrival : MonotonicTime{0};
-  if (options.replyLatency.count() > 0) {
-    earliest = (paced ? triggerArrival : MonotonicNow()) + options.replyLatency;
-  }
-  if (const Fault* delay = plan.Find(FaultKind::DelayReply, index)) {
-    store.CountFault(FaultKind::DelayReply);
-    earliest = std::max(earliest, MonotonicNow()) + delay->delay;
-  }
-  if (const Fault* garbage = plan.Find(FaultKind::Garbage, index)) {
-    store.CountFault(FaultKind::Garbage);
-    for (std::uint32_t i = 0; i < garbage->value; ++i) {
-      if (!PutOnLine(plan.GarbageByte(index, i), earliest)) return false;
-    }
-  }
-  if (plan.Find(FaultKind::DropReply, index) != nullptr) {
-    store.CountFault(FaultKind::DropReply);
-    return true;
-  }
-  if (const Fault* corrupt = plan.Find(FaultKind::CorruptReply, index)) {
-    store.CountFault(FaultKind::CorruptReply);
-    reply = static_cast<std::uint8_t>(corrupt->value & 0xFF);
-  }
-  if (plan.Find(FaultKind::ClearBit20, index) != nullptr) {
-    store.CountFault(FaultKind::ClearBit20);
-    reply = static_cast<std::uint8_t>(reply & ~0x20);
-  }
-  return PutOnLine(reply, earliest);
-}
-
-bool VirtualIrd::Impl::PutOnLine(std::uint8_t byte, MonotonicTime earliest) {
-  MonotonicTime due = earliest;
-  if (paced) {
-    // The byte reaches the PC only once its own line time is over.
-    txLineFreeAt = std::max(txLineFreeAt, earliest) + byteTime;
-    due = txLineFreeAt;
-  }
-  if (due.count() > 0 && !SleepUntil(due, wakeFd, stopRequested)) return false;
-  return WriteToMaster(byte);
+void VirtualIrd::Impl::ResumePc() {
+  if (!pcStalledUntil) return;
+  kill(options.pcProcess, SIGCONT);
+  pcStalledUntil.reset();
 }
 
 bool VirtualIrd::Impl::WriteToMaster(std::uint8_t byte) {
@@ -233,7 +190,7 @@ bool VirtualIrd::Impl::WriteToMaster(std::uint8_t byte) {
     if (err == EAGAIN) {
       // The PC is not reading and the queue is full: wait for room, but keep seeing a stop.
       std::array<pollfd, 2> fds{{{masterFd, POLLOUT, 0}, {wakeFd, POLLIN, 0}}};
-      poll(fds.data(), fds.size(), kPollIntervalMs);
+      poll(fds.data(), fds.size(), kFullQueueWaitMs);
       if (stopRequested.load(std::memory_order_acquire)) return false;
       continue;
     }

@@ -31,6 +31,9 @@ enum class FaultKind {
   CorruptPacketByte,  ///< packet `at` gets one byte (1..1023) flipped as if on the line
   DelayReply,         ///< reply byte `at` goes out `delay` late
   HangUpAt,           ///< before reply byte `at` the IRD closes the line and stops
+  LoseAnswer,         ///< the PC's first byte after reply byte `at` is lost on the line
+  LosePcByte,         ///< byte `at` from the PC (counted from 0 over the session) is lost
+  StallPc,            ///< once reply byte `at` has reached it, the PC is stalled for `delay`
 };
 
 /// Short English name of a fault kind, e.g. "NackHeader".
@@ -91,8 +94,9 @@ struct Report {
   bool fromPcTruncated = false;       ///< fromPc reached kWireLogCapBytes and stopped growing
   bool toPcTruncated = false;         ///< toPc reached kWireLogCapBytes and stopped growing
   std::map<FaultKind, std::uint32_t> faultsInjected;  ///< how often each fault took effect
-  bool lineGone = false;  ///< the IRD closed its end (HangUp or a HangUpAt fault)
-  LineTiming timing;      ///< filled only with Options::recordTiming
+  std::uint64_t repeatsSent = 0;  ///< replies sent again after a silence (Options::repeatAfter)
+  bool lineGone = false;          ///< the IRD closed its end (HangUp or a HangUpAt fault)
+  LineTiming timing;              ///< filled only with Options::recordTiming
 };
 
 /// The IRD on the master side of a fresh pseudo-terminal; the PC opens SlavePath().
@@ -103,6 +107,13 @@ class VirtualIrd {
   struct Options {
     std::uint32_t baud = 0;  ///< line speed for pacing; 0 = bytes move as fast as the pty allows
     std::chrono::microseconds replyLatency{0};  ///< the IRD's turnaround before each reply
+    /// A reply the PC leaves unanswered this long is sent again, as many receivers do; 0: never.
+    std::chrono::microseconds repeatAfter{0};
+    /// Bytes to the PC wait for the next tick of a timer of this period, as a USB adapter's
+    /// latency timer holds them (1 ms, or 16 ms by default on FTDI chips); 0: not held.
+    std::chrono::microseconds holdTick{0};
+    /// The PC's process, for StallPc faults (SIGSTOP, then SIGCONT); 0: StallPc does nothing.
+    int pcProcess = 0;
     std::vector<Fault> faults{};
     std::uint64_t seed = 1;  ///< drives every fault detail that is not given (garbage, positions)
     /// Hold the slave open for the simulator's life, so the PC may close and reopen the port

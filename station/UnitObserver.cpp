@@ -72,6 +72,8 @@ struct UnitObserver::Apply {
     s.outcome = e.outcome;
     s.endedAt = std::chrono::steady_clock::now();
   }
+  template <class Fact>
+  void operator()(const Fact&) {}
 };
 
 UnitObserver::UnitObserver(std::string portPath, std::vector<std::string> files,

@@ -25,8 +25,10 @@ void WireTrace::Record(WireDirection direction, const std::uint8_t* data, std::s
   std::string line;
   line.reserve(32 + length * 3);
   char head[48];
-  std::snprintf(head, sizeof head, "%12.6f %s", t,
-                direction == WireDirection::ToDevice ? "PC>IRD" : "IRD>PC");
+  const char* way = direction == WireDirection::ToDevice     ? "PC>IRD"
+                    : direction == WireDirection::FromDevice ? "IRD>PC"
+                                                             : "IRD>PC stale, dropped:";
+  std::snprintf(head, sizeof head, "%12.6f %s", t, way);
   line += head;
   static constexpr char kHex[] = "0123456789abcdef";
   for (std::size_t i = 0; i < length; ++i) {

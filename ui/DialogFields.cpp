@@ -44,6 +44,9 @@ struct Writes {
   void operator()(const ImageLoaded&) {}
   void operator()(const PortOpened&) {}
   void operator()(const PortOpenFailed&) {}
+  // The facts for records and logs (Connected, RepeatAnswered, ...) show nothing here.
+  template <class Fact>
+  void operator()(const Fact&) {}
 };
 
 struct Keys {
@@ -59,6 +62,10 @@ struct Keys {
   int operator()(const ImageLoaded&) const { return kNoDisplayKey; }
   int operator()(const PortOpened&) const { return kNoDisplayKey; }
   int operator()(const PortOpenFailed&) const { return kNoDisplayKey; }
+  template <class Fact>
+  int operator()(const Fact&) const {
+    return kNoDisplayKey;
+  }
 };
 
 }  // namespace

@@ -48,6 +48,8 @@ QString ReasonText(FailureReason reason) {
       return QStringLiteral("the second file did not load");
     case FailureReason::AdapterDisconnected:
       return QStringLiteral("the adapter was disconnected");
+    case FailureReason::AnswersNotHeard:
+      return QStringLiteral("the IRD did not hear the answers");
   }
   return {};
 }

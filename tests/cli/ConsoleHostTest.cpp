@@ -8,12 +8,13 @@
 
 #include "cli/ConsoleHost.h"
 #include "engine/Link.h"
+#include "engine/ProtocolMachine.h"
 
 namespace irdload::cli {
 namespace {
 
 EngineEvent State(DownloadState state, std::string_view status) {
-  return StateEntered{.state = state, .status = status};
+  return StateEntered{state, ProtocolMachine::PhaseOf(state), status};
 }
 
 EngineEvent Accepted(std::uint32_t packets, std::uint32_t bytes) {
@@ -31,7 +32,7 @@ TEST(ConsoleHostTest, TerminalLineIsRedrawnWipedForAMessageAndReplacedByTheSumma
   host.Render(false);
   host.MessageBox("COM1 Open Error!", "busy", {});
   host.Render(false);
-  host.OnEvent(DownloadEnded{Outcome{}});
+  host.OnEvent(DownloadEnded{Outcome{}, LinkCounts{}});
   host.Render(true);
   host.Render(false);  // the summary stays
   const std::string line =
@@ -75,7 +76,8 @@ TEST(ConsoleHostTest, LogSaysEachStateOnceEveryTenthAndTheResultOnce) {
   }
   host.OnEvent(State(STATUS_WAIT_TERMINATE_REQ, "Waiting terminate request"));
   host.OnEvent(DownloadEnded{Outcome{OutcomeKind::Failed, FailureReason::IrdReportedFailure,
-                                     "Download Fail.", "the IRD reported failure"}});
+                                     "Download Fail.", "the IRD reported failure"},
+                             LinkCounts{}});
   host.MessageBox("Download Fail.", "the IRD reported failure", {});
   host.Render(true);
   EXPECT_EQ(both.str(),

@@ -1,6 +1,8 @@
 // The state machine stepped pass by pass against a scripted line.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <optional>
 #include <set>
 
 #include "engine/DownloadEngine.h"
@@ -416,8 +418,11 @@ TEST_F(EngineStateTest, StartWithoutFilesAsksAndReportsWhatCannotOpen) {
 
 TEST_F(EngineStateTest, FailedChainedStartEndsTheRunInsteadOfLoopingForEver) {
   const auto first = dir_.WriteBytes("a.u01", ComposeImage(kTypeFirstOfPair, PatternPayload(10)));
-  host_.SetFiles(first, (dir_.path() / "missing.u02").string());
+  const auto second = dir_.WriteBytes("a.u02", ComposeImage(kTypeSecondOfPair, PatternPayload(10)));
+  host_.SetFiles(first, second);
   ASSERT_EQ(engine_->StartDownload(), 1);
+  // Gone while the first file goes: the chained start cannot open it.
+  std::filesystem::remove(second);
   Handshake();
   Reply({CMD_DATA_REQ, CMD_DATA_ACK, CMD_TERMINATE_OK});
   RunTo(STATUS_IDLE, 100);
@@ -564,6 +569,44 @@ TEST_F(EngineStateTest, MistypedPairIsRefusedAtTheStart) {
   MakeEngine();
   host_.SetFiles(dir_.WriteBytes("b.u01", ComposeImage(kTypeFirstOfPair, PatternPayload(100))));
   EXPECT_EQ(engine_->StartDownload(), 1);
+}
+
+// The second file of a pair is checked as completely as the first before a byte is sent: found
+// wrong only after the first file is on the IRD, the pair could never be completed.
+TEST_F(EngineStateTest, SecondFileIsCheckedCompletelyBeforeAByteIsSent) {
+  const std::vector<std::uint8_t> good = ComposeImage(kTypeSecondOfPair, PatternPayload(50));
+  std::vector<std::uint8_t> badMagic = good;
+  badMagic[0] ^= 0xFF;
+  std::vector<std::uint8_t> sizeOff = good;
+  sizeOff.pop_back();
+  const std::vector<std::uint8_t> shortHeader(good.begin(), good.begin() + 40);
+  struct Case {
+    const char* label;
+    std::optional<std::vector<std::uint8_t>> bytes;  // nullopt: the file does not exist
+    const char* message;
+  };
+  const Case cases[] = {
+      {"missing", std::nullopt, "Open Error!"},
+      {"shorter than a header", shortHeader, "Read Error!"},
+      {"wrong magic", badMagic, "Invalid file: magic number miss match"},
+      {"size field off", sizeOff, "Invalid file size: check main.auc"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    MakeEngine();
+    ClearWritten();
+    const std::string first =
+        dir_.WriteBytes("p.u01", ComposeImage(kTypeFirstOfPair, PatternPayload(100)));
+    const std::string second =
+        c.bytes ? dir_.WriteBytes("p.u02", *c.bytes) : (dir_.path() / "absent.u02").string();
+    host_.SetFiles(first, second);
+    EXPECT_EQ(engine_->StartDownload(), 0);
+    EXPECT_EQ(host_.messageTexts().back(), c.message);
+    EXPECT_NE(host_.messages().back().detail.find(second), std::string::npos)
+        << host_.messages().back().detail;
+    EXPECT_EQ(host_.outcomes().back().kind, OutcomeKind::FileRefused);
+    EXPECT_TRUE(Written().empty());
+  }
 }
 
 }  // namespace

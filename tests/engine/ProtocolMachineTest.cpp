@@ -483,6 +483,202 @@ TEST(ProtocolMachineTest, PairChainsOrEndsAtTheTerminateAnswer) {
   EXPECT_EQ(outcome.reason, FailureReason::SecondFileNotLoaded);
 }
 
+// The IRD repeats a reply whose answer was lost or late: the same byte goes again, shown as the
+// state that first sent it, and nothing else moves: no counter, no packet index, no step back.
+TEST(ProtocolMachineTest, RepeatedRepliesAreAnsweredAgainAndChangeNothing) {
+  struct Row {
+    const char* label;
+    MachineState answering;  // the state that sends the answer
+    std::uint8_t reply;      // the reply it answers, repeated by the IRD (as received)
+    std::uint8_t answer;
+    DownloadState waiting;  // where the PC waits after its answer
+    const char* status;     // of the pass that answers again
+  };
+  MachineState reAck = At(STATUS_SEND_CONNECT_RE_ACK);
+  reAck.connecting = true;
+  MachineState headerAccepted = At(STATUS_SEND_HEADER_ACK);
+  headerAccepted.headerAccepted = true;
+  MachineState headerRejected = At(STATUS_SEND_HEADER_NACK);
+  headerRejected.headerRejections = 1;
+  MachineState rejected = InData(STATUS_SEND_DATA_NACK, 1);
+  rejected.packetRejections = 1;
+  MachineState lastAccepted = InData(STATUS_SEND_DATA_ACK, 0);
+  lastAccepted.lastPacketSent = true;
+  lastAccepted.allPacketsAccepted = true;
+  const Row rows[] = {
+      {"connect ack after the re-acknowledge", reAck, 0xE2, 0xEF, STATUS_WAIT_HEADER_REQ,
+       "Sending connect request re ack"},
+      {"header accepted", headerAccepted, 0xE4, 0xE6, STATUS_WAIT_DATA_REQ,
+       "Sending header transfer ACK"},
+      {"header rejected", headerRejected, 0xE5, 0xE6, STATUS_WAIT_HEADER_REQ,
+       "Sending header transfer NACK"},
+      {"a middle packet accepted", InData(STATUS_SEND_DATA_ACK, 2), 0xE8, 0xEA,
+       STATUS_WAIT_DATA_REQ, "Sending data transfer ACK"},
+      {"the last packet accepted", lastAccepted, 0xE8, 0xEA, STATUS_WAIT_TERMINATE_REQ,
+       "Please wait for saving"},
+      {"a packet rejected", rejected, 0xE9, 0xEA, STATUS_WAIT_DATA_REQ,
+       "Sending data transfer NACK"},
+      {"with bit 0x20 cleared on the line", InData(STATUS_SEND_DATA_ACK, 2), 0xC8, 0xEA,
+       STATUS_WAIT_DATA_REQ, "Sending data transfer ACK"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    ProtocolMachine m = Machine(row.answering);
+    EXPECT_EQ(m.Next().byte, row.answer);
+    m.Step(Input::Of(In::Sent));
+    ASSERT_EQ(m.state().state, row.waiting);
+    m.Step(Input::Of(In::NoReply));  // the answer was lost: the PC waits on
+    const MachineState before = m.state();
+    for (int repeat = 0; repeat < 3; ++repeat) {
+      const StepReport report = m.Step(Input::Reply(row.reply));
+      ASSERT_TRUE(report.repeat.has_value());
+      EXPECT_EQ(report.repeat->reply, NormaliseReply(row.reply));
+      EXPECT_EQ(report.repeat->answer, row.answer);
+      EXPECT_FALSE(report.packetRejected.has_value());
+      EXPECT_FALSE(report.headerRejected.has_value());
+      const Action again = m.Next();
+      EXPECT_EQ(again.kind, Kind::SendCommand);
+      EXPECT_EQ(again.byte, row.answer);
+      EXPECT_EQ(again.state, row.answering.state);
+      EXPECT_EQ(again.status, row.status);
+      m.Step(Input::Of(In::Sent));
+      EXPECT_EQ(m.state().state, row.waiting);
+      EXPECT_EQ(m.state().reportedState, before.reportedState);
+      EXPECT_EQ(m.state().retryCount, before.retryCount);
+      EXPECT_EQ(m.state().packetIndex, before.packetIndex);
+      EXPECT_EQ(m.state().lastPacketSent, before.lastPacketSent);
+      EXPECT_EQ(m.state().headerRejections, before.headerRejections);
+      EXPECT_EQ(m.state().packetRejections, before.packetRejections);
+      EXPECT_EQ(m.Next().kind, Kind::AwaitReply);
+    }
+  }
+}
+
+// A repeat can come only until the IRD says something new; after that the same byte contradicts
+// what the PC knows, and the strict rules decide as before.
+TEST(ProtocolMachineTest, RepeatWindowClosesAtTheNextReply) {
+  ProtocolMachine m = Machine(InData(STATUS_SEND_DATA_ACK, 2));
+  m.Step(Input::Of(In::Sent));  // 0xEA for packet 1
+  m.Step(Input::Reply(0xE7));   // the IRD asks for packet 2
+  m.Step(Input::Of(In::Sent));  // packet 2 goes
+  m.Step(Input::Reply(0xE8));   // accepted
+  m.Step(Input::Of(In::Sent));  // 0xEA: now waiting for the terminate request
+  m.Step(Input::Reply(0xE7));   // more data asked for after every packet was accepted
+  EXPECT_EQ(m.state().failure, FailureReason::OutOfStep);
+
+  // A header accepted twice with a data request between them is no repeat.
+  MachineState header = At(STATUS_SEND_HEADER_ACK);
+  header.headerAccepted = true;
+  ProtocolMachine h = Machine(header);
+  h.Step(Input::Of(In::Sent));
+  h.Step(Input::Reply(0xE7));
+  EXPECT_EQ(h.state().state, STATUS_SEND_DATA);
+  h.Step(Input::Of(In::Sent));
+  h.Step(Input::Reply(0xE4));  // while a packet awaits its answer
+  EXPECT_EQ(h.state().state, STATUS_ERREND);
+  EXPECT_EQ(h.state().failure, FailureReason::OutOfStep);
+}
+
+TEST(ProtocolMachineTest, RepeatsInARowHaveTheirLimitButNotWhileCalling) {
+  ProtocolMachine m(InData(STATUS_SEND_DATA_ACK, 2), MachineLimits{.repeatLimit = 3});
+  m.Step(Input::Of(In::Sent));
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(m.Step(Input::Reply(0xE8)).repeat.has_value());
+    m.Step(Input::Of(In::Sent));
+  }
+  m.Step(Input::Reply(0xE8));
+  EXPECT_EQ(m.state().state, STATUS_ERREND);
+  const Outcome outcome = m.Finish();
+  EXPECT_EQ(outcome.kind, OutcomeKind::Failed);
+  EXPECT_EQ(outcome.reason, FailureReason::AnswersNotHeard);
+  EXPECT_NE(outcome.detail.find("4 times in a row"), std::string::npos) << outcome.detail;
+
+  // Until the header is asked for, the PC calls until stopped, repeats or not.
+  MachineState reAck = At(STATUS_SEND_CONNECT_RE_ACK);
+  reAck.connecting = true;
+  ProtocolMachine calling(reAck, MachineLimits{.repeatLimit = 3});
+  calling.Step(Input::Of(In::Sent));
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_TRUE(calling.Step(Input::Reply(0xE2)).repeat.has_value());
+    calling.Step(Input::Of(In::Sent));
+  }
+  EXPECT_EQ(calling.state().state, STATUS_WAIT_HEADER_REQ);
+  EXPECT_EQ(calling.state().failure, FailureReason::None);
+}
+
+// The second file's connect request answers the first file's success terminate: a repeat of that
+// request while the PC calls is answered with another call, not taken for an early terminate.
+TEST(ProtocolMachineTest, RepeatedTerminateRequestDuringAChainIsAnsweredWithACall) {
+  MachineState chain = At(STATUS_SEND_SUCCESS_TERMINATE_ACK);
+  chain.kind = IMAGE_FIRST;
+  ProtocolMachine m = Machine(chain);
+  m.SetKind(IMAGE_SECOND);
+  m.Step({In::SecondFileLoaded, 0, 3, false});
+  m.Step(Input::Of(In::Sent));  // 0xE1
+  const StepReport report = m.Step(Input::Reply(0xEB));
+  ASSERT_TRUE(report.repeat.has_value());
+  const Action call = m.Next();
+  EXPECT_EQ(call.byte, CMD_CONNECT_REQ);
+  EXPECT_EQ(call.status, "Sending connect request");
+  m.Step(Input::Of(In::Sent));
+  EXPECT_EQ(m.state().state, STATUS_WAIT_CONNECT_ACK);
+  EXPECT_TRUE(m.Step(Input::Reply(0xE2)).connected);
+  EXPECT_EQ(m.state().file, 1);  // the test started mid-pair: only the chain's Begin counted
+}
+
+// An IRD that counts by payload bytes never asks for a last packet that carries none: its success
+// terminate then says it holds the exact image. Anything short of that stays a failure.
+TEST(ProtocolMachineTest, SuccessTerminateWithOnlyAPaddingPacketLeft) {
+  struct Row {
+    const char* label;
+    std::uint32_t next;  // the next packet to send
+    bool padding;
+    bool success;
+  };
+  const Row rows[] = {
+      {"every payload byte in, only padding left", 2, true, true},
+      {"a packet with payload left", 1, true, false},
+      {"the last packet carries payload", 2, false, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    MachineState s = InData(STATUS_WAIT_DATA_REQ, row.next);
+    s.lastPacketIsPadding = row.padding;
+    ProtocolMachine m = Machine(s);
+    m.Step(Input::Reply(0xEB));
+    EXPECT_EQ(m.Next().byte, CMD_TERMINATE_ANSWER);
+    m.Step(Input::Of(In::Sent));
+    const Outcome outcome = m.Finish();
+    EXPECT_EQ(outcome.kind, row.success ? OutcomeKind::Success : OutcomeKind::Failed);
+  }
+  // An empty payload: its only packet is padding, and the header's acceptance is enough.
+  MachineState empty = InData(STATUS_WAIT_DATA_REQ, 0);
+  empty.lastPacketIndex = 0;
+  empty.lastPacketIsPadding = true;
+  ProtocolMachine m = Machine(empty);
+  m.Step(Input::Reply(0xEB));
+  m.Step(Input::Of(In::Sent));
+  EXPECT_EQ(m.Finish().kind, OutcomeKind::Success);
+}
+
+TEST(ProtocolMachineTest, LineLostWhileAnsweringTheSuccessTerminateKeepsTheSuccess) {
+  MachineState answering = At(STATUS_SEND_SUCCESS_TERMINATE_ACK);
+  answering.reportedState = STATUS_END;
+  ProtocolMachine m = Machine(answering);
+  m.Step(Input::Of(In::LineLost));
+  const Outcome outcome = m.Finish();
+  EXPECT_EQ(outcome.kind, OutcomeKind::Success);
+  EXPECT_EQ(outcome.message, "Download end successfully.");
+  EXPECT_NE(outcome.detail.find("already said it stored the image"), std::string::npos);
+
+  // The first file of a pair is not done: its second file cannot go.
+  MachineState chaining = answering;
+  chaining.kind = IMAGE_FIRST;
+  ProtocolMachine pair = Machine(chaining);
+  pair.Step(Input::Of(In::LineLost));
+  EXPECT_EQ(pair.Finish().reason, FailureReason::AdapterDisconnected);
+}
+
 TEST(ProtocolMachineTest, FinishGivesTheOutcomeAndGoesIdle) {
   struct Row {
     const char* label;

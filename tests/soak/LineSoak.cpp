@@ -24,6 +24,8 @@ LineSoakTotals RunLineSoak(const LineSoakOptions& options, std::ostream& log) {
     test::ModelLineOptions line;
     line.bitErrorRate = options.bitErrorRate;
     line.seed = lineSeed;
+    line.timing.repeatAfter = options.repeatAfter;
+    line.timing.holdTick = options.holdTick;
     test::ModelLine model(line);
     const test::ModelRun result = model.Run(file);
     ++totals.runs;
@@ -43,6 +45,7 @@ LineSoakTotals RunLineSoak(const LineSoakOptions& options, std::ostream& log) {
         const test::WrongImage wrong = test::Compare(result.ird, file);
         if (wrong == test::WrongImage::None) {
           ++totals.exactSuccesses;
+          if (result.bitsFlipped > 0 || result.ird.repeatsSent > 0) ++totals.recovered;
         } else {
           ++totals.wrongImages[wrong];
           const bool explained = test::Explained(wrong, result);
@@ -74,12 +77,17 @@ LineSoakTotals RunLineSoak(const LineSoakOptions& options, std::ostream& log) {
 void PrintLineTable(const LineSoakOptions& options, const LineSoakTotals& t, std::ostream& out) {
   char rate[32];
   std::snprintf(rate, sizeof rate, "%g", options.bitErrorRate);
-  out << "| bit-error rate | runs | seed | bits flipped | exact image | clean failure | gave up "
-         "calling | wrong image reported as loaded | hang, silent end or unexplained |\n"
-      << "|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n"
-      << "| " << rate << " | " << t.runs << " | " << options.seed << " | " << t.bitsFlipped << " | "
-      << t.exactSuccesses << " | " << t.cleanFailures << " | " << t.gaveUpCalling << " | "
-      << t.wrong() << " | " << t.hangs + t.leaks + t.unexplained << " |\n";
+  const std::string repeats = options.repeatAfter.count() > 0
+                                  ? std::to_string(options.repeatAfter.count()) + " ms"
+                                  : std::string("never");
+  out << "| bit-error rate | IRD repeats after | reply hold | runs | seed | bits flipped | exact "
+         "image | of which recovered | clean failure | gave up calling | wrong image reported as "
+         "loaded | hang, silent end or unexplained |\n"
+      << "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n"
+      << "| " << rate << " | " << repeats << " | " << options.holdTick.count() << " ms | " << t.runs
+      << " | " << options.seed << " | " << t.bitsFlipped << " | " << t.exactSuccesses << " | "
+      << t.recovered << " | " << t.cleanFailures << " | " << t.gaveUpCalling << " | " << t.wrong()
+      << " | " << t.hangs + t.leaks + t.unexplained << " |\n";
   if (t.wrong() == 0) return;
   out << "\n| pattern the protocol cannot see | runs | per download |\n|---|---:|---:|\n";
   for (const auto& [pattern, count] : t.wrongImages) {

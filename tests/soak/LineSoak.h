@@ -3,6 +3,7 @@
 // reported as loaded, the last by the pattern the protocol cannot see.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <ostream>
@@ -15,11 +16,14 @@ struct LineSoakOptions {
   double bitErrorRate = 1e-4;
   int runs = 100000;
   std::uint64_t seed = 1;
+  std::chrono::milliseconds repeatAfter{0};  ///< an IRD that repeats unanswered replies
+  std::chrono::milliseconds holdTick{0};     ///< replies held like a USB adapter's
 };
 
 struct LineSoakTotals {
   int runs = 0;
   int exactSuccesses = 0;
+  int recovered = 0;  // exact images although the line flipped bits or the IRD repeated
   int cleanFailures = 0;
   int gaveUpCalling = 0;
   std::map<test::WrongImage, int> wrongImages;  // reported as loaded, but not the file

@@ -1,6 +1,7 @@
 #include "soak/Soak.h"
 
 #include <chrono>
+#include <optional>
 #include <random>
 
 #include "engine/DownloadEngine.h"
@@ -8,6 +9,7 @@
 #include "sim/VirtualIrd.h"
 #include "support/Outcomes.h"
 #include "support/RecordingHost.h"
+#include "support/StallingPort.h"
 #include "support/TempDir.h"
 
 namespace irdload::soak {
@@ -28,6 +30,12 @@ struct RunPlan {
   std::size_t payloadSize;
   std::vector<Fault> faults;
   bool silentFromStart = false;
+  // An IRD that repeats an unanswered reply after this silence; 0: one that never does. Scaled to
+  // the short reply bound as 300 ms is to 50 ms.
+  std::chrono::milliseconds repeatAfter{0};
+  // The PC stalls after reading this reply, for this long.
+  std::optional<std::uint32_t> stallAfter;
+  std::chrono::milliseconds stall{0};
 };
 
 Fault Delay(std::uint32_t at, std::uint32_t microseconds) {
@@ -39,14 +47,16 @@ RunPlan PlanRun(std::mt19937_64& rng, int faultsPerRun) {
   plan.payloadSize = std::uniform_int_distribution<std::size_t>(0, 12 * 1021)(rng);
   const std::uint32_t packets = static_cast<std::uint32_t>(plan.payloadSize / 1021 + 1);
   const std::uint32_t replies = 3 + 2 * packets + 1;  // E2 E3 E4, (E7 E8) per packet, EB
+  const std::uint32_t pcBytes = 2 + 64 + 1 + packets * 1025 + 1;
   const auto pick = [&](std::uint32_t lo, std::uint32_t hi) {
     return std::uniform_int_distribution<std::uint32_t>(lo, std::max(lo, hi))(rng);
   };
+  if (pick(0, 1) == 1) plan.repeatAfter = std::chrono::milliseconds{pick(20, 60)};
   const bool exact = faultsPerRun >= 0;
   const int count = exact ? faultsPerRun : std::uniform_int_distribution<int>(0, 3)(rng);
-  // With an exact count every draw is a fault; otherwise one kind in 13 may stay silent.
+  // With an exact count every draw is a fault; otherwise one kind in 16 may stay silent.
   for (int i = 0; i < count; ++i) {
-    switch (std::uniform_int_distribution<int>(0, exact ? 11 : 12)(rng)) {
+    switch (std::uniform_int_distribution<int>(0, exact ? 14 : 15)(rng)) {
       case 0:
         plan.faults.push_back({FaultKind::NackHeader, pick(0, 1)});
         break;
@@ -87,6 +97,17 @@ RunPlan PlanRun(std::mt19937_64& rng, int faultsPerRun) {
         plan.faults.push_back({FaultKind::DropReply, pick(0, replies)});
         break;
       case 12:
+        plan.faults.push_back({FaultKind::LoseAnswer, pick(0, replies)});
+        break;
+      case 13:
+        plan.faults.push_back({FaultKind::LosePcByte, pick(0, pcBytes)});
+        break;
+      case 14:
+        // A busy PC: longer than the IRD's silence before a repeat, so repeats wait for it.
+        plan.stallAfter = pick(0, replies);
+        plan.stall = std::chrono::milliseconds{pick(10, 90)};
+        break;
+      case 15:
         if (std::uniform_int_distribution<int>(0, 3)(rng) == 0) plan.silentFromStart = true;
         break;
     }
@@ -141,6 +162,7 @@ SoakTotals RunSoak(const SoakOptions& options, std::ostream& log) {
 
     sim::VirtualIrd::Options irdOptions;
     irdOptions.faults = plan.faults;
+    irdOptions.repeatAfter = plan.repeatAfter;
     irdOptions.seed = options.seed * 1000003 + static_cast<std::uint64_t>(run);
     sim::VirtualIrd ird(irdOptions);
     std::string why;
@@ -155,6 +177,10 @@ SoakTotals RunSoak(const SoakOptions& options, std::ostream& log) {
     EngineOptions engineOptions;
     engineOptions.replyWait = kReplyWait;
     engineOptions.limits.retryLimit = kRetryLimit;
+    if (plan.stallAfter) {
+      engineOptions.port =
+          std::make_unique<test::StallingPort>(kReplyWait, *plan.stallAfter, plan.stall);
+    }
     DownloadEngine engine(std::move(engineOptions));
     engine.Init(host, ird.SlavePath());
     ++totals.runs;
@@ -193,7 +219,10 @@ SoakTotals RunSoak(const SoakOptions& options, std::ostream& log) {
       if (outcome == OutcomeKind::Success) {
         if (HoldsExactly(ird.GetReport(), file)) {
           ++totals.successes;
-          verdict = "success";
+          const bool faulted = plan.stallAfter || !ird.GetReport().faultsInjected.empty() ||
+                               ird.GetReport().repeatsSent > 0;
+          if (faulted) ++totals.recovered;
+          verdict = faulted ? "recovered" : "success";
         } else {
           ++totals.wrongImage;
           verdict = "WRONG IMAGE";
@@ -214,6 +243,8 @@ SoakTotals RunSoak(const SoakOptions& options, std::ostream& log) {
     for (const auto& [kind, count] : ird.GetReport().faultsInjected) {
       totals.faultsInjected[std::string(sim::FaultKindName(kind))] += static_cast<int>(count);
     }
+    if (plan.stallAfter) ++totals.faultsInjected["PC stalled"];
+    totals.faultsInjected["repeats sent"] += static_cast<int>(ird.GetReport().repeatsSent);
     if (options.verbose || totals.forbidden() > forbiddenBefore) {
       log << "run " << run << " (" << plan.payloadSize << " bytes, " << plan.faults.size()
           << " faults): " << verdict << '\n';
@@ -223,18 +254,18 @@ SoakTotals RunSoak(const SoakOptions& options, std::ostream& log) {
 }
 
 void PrintTable(const SoakOptions& options, const SoakTotals& t, std::ostream& out) {
-  out << "| runs | seed | faults per run | successes | clean failures | stopped as designed | "
-         "wrong image | hang | "
-         "leaked payload | silent failure |\n"
-      << "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n"
+  out << "| runs | seed | faults per run | successes | of which recovered | clean failures | "
+         "stopped as designed | wrong image | hang | leaked payload | silent failure |\n"
+      << "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n"
       << "| " << t.runs << " | " << options.seed << " | "
       << (options.faultsPerRun >= 0 ? std::to_string(options.faultsPerRun) : "0-3") << " | "
-      << t.successes << " | " << t.cleanFailures << " | " << t.stoppedAsDesigned << " | "
-      << t.wrongImage << " | " << t.hangs << " | " << t.leakedPayload << " | " << t.silentFailures
-      << " |\n\n"
+      << t.successes << " | " << t.recovered << " | " << t.cleanFailures << " | "
+      << t.stoppedAsDesigned << " | " << t.wrongImage << " | " << t.hangs << " | "
+      << t.leakedPayload << " | " << t.silentFailures << " |\n\n"
       << "| fault injected | count |\n|---|---:|\n";
-  for (const auto& [kind, count] : t.faultsInjected)
+  for (const auto& [kind, count] : t.faultsInjected) {
     out << "| " << kind << " | " << count << " |\n";
+  }
 }
 
 }  // namespace irdload::soak

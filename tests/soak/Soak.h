@@ -20,6 +20,7 @@ struct SoakOptions {
 struct SoakTotals {
   int runs = 0;
   int successes = 0;
+  int recovered = 0;  // successes with the exact image although a fault or repeat took effect
   int cleanFailures = 0;
   int stoppedAsDesigned = 0;  // the IRD never answered: the engine asks until stopped
   // The forbidden columns.

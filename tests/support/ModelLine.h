@@ -1,8 +1,10 @@
-// A download on an in-process line: the protocol machine as the PC, the virtual IRD's receiver
-// as the IRD, one thread, no clock. Every byte on the line may have one bit flipped, both ways,
-// and the IRD stores each packet it accepts in its own next slot, whatever the PC meant: so what
-// the IRD ends up holding is what a real one would. Fast enough for hundreds of thousands of
-// seeded downloads.
+// A download on an in-process line: the protocol machine as the PC, doing what the engine's
+// worker does around it (a bounded wait for each reply, stale bytes dropped before each write),
+// and the virtual IRD's session as the IRD, on one thread with a virtual clock. The line runs at
+// 115200 baud; every byte on it may have one bit flipped, both ways; the IRD may repeat replies,
+// lose bytes, stall the PC or have its replies held like a USB adapter's; and it stores each
+// packet it accepts in its own next slot, whatever the PC meant: so what the IRD ends up holding
+// is what a real one would. Fast enough for hundreds of thousands of seeded downloads.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +18,8 @@
 #include "engine/Link.h"
 #include "engine/ProtocolMachine.h"
 #include "sim/FaultPlan.h"
-#include "sim/IrdReceiver.h"
+#include "sim/IrdSession.h"
+#include "sim/LineClock.h"
 #include "sim/ReportStore.h"
 
 namespace irdload::test {
@@ -34,8 +37,13 @@ struct ModelLineOptions {
   /// Instead of random errors: these changes, in order (for fuzzers).
   std::vector<LineFlip> flips;
   std::uint64_t seed = 1;
-  /// Scripted IRD faults (decisions such as rejections; line faults are the bit errors).
+  /// Scripted IRD faults: its decisions (rejections), lost, late or changed replies, lost PC
+  /// bytes, a stalled PC.
   std::vector<sim::Fault> irdFaults;
+  /// The line's pace, the IRD's turnaround, its repeats and an adapter's hold.
+  sim::LineTimingOptions timing{.baud = 115200};
+  /// The PC's bound on each wait for a reply.
+  std::chrono::milliseconds replyWait{50};
   MachineLimits limits{.retryLimit = 30, .rejectLimit = 50};
   /// Connect requests after which the PC gives up, as an operator (or --connect-timeout) would.
   std::uint32_t connectRequestLimit = 200;
@@ -54,6 +62,9 @@ struct ModelRun {
   std::uint64_t changedPacketsAccepted = 0;
   std::uint64_t acceptsSeenAsRejects = 0;  ///< 0xE8 that reached the PC as 0xE9
   std::uint64_t rejectsSeenAsAccepts = 0;  ///< 0xE9 that reached the PC as 0xE8
+  std::uint64_t repeatsAnswered = 0;       ///< replies the PC answered again
+  std::uint64_t staleBytes = 0;            ///< bytes the PC dropped before a write
+  std::chrono::nanoseconds took{0};        ///< on the virtual clock, first call to the end
   sim::Report ird;
 };
 
@@ -130,10 +141,13 @@ inline bool Explained(WrongImage wrong, const ModelRun& run) {
 
 class ModelLine {
  public:
+  using Time = std::chrono::nanoseconds;
+
   explicit ModelLine(const ModelLineOptions& options)
       : options_(options),
         plan_(options.irdFaults, options.seed),
-        receiver_(plan_, store_),
+        session_(options.timing, plan_, store_),
+        byteTime_(sim::ByteLineTime(options.timing.baud)),
         rng_(options.seed),
         gap_(options.bitErrorRate > 0 ? options.bitErrorRate : 1.0) {
     DrawGap();
@@ -151,8 +165,9 @@ class ModelLine {
     }
     ProtocolMachine pc(options_.limits);
     pc.SetKind(kind);
-    pc.Begin(image.lastPacketIndex);
+    pc.Begin(image.lastPacketIndex, ChunkLength(image.payloadSize, image.lastPacketIndex) == 0);
     std::uint32_t connectRequests = 0;
+    const Time start = now_;
     for (std::uint64_t step = 0;; ++step) {
       if (step > 50'000'000) {
         run.hung = true;
@@ -165,72 +180,133 @@ class ModelLine {
         run.outcome = pc.Finish();
         break;
       }
-      if (pc.state().state == STATUS_SEND_CONNECT_REQ &&
+      if (pc.state().state == STATUS_SEND_CONNECT_REQ && !pc.state().answerAgain &&
           ++connectRequests > options_.connectRequestLimit) {
         run.gaveUpCalling = true;
         run.outcome = pc.Finish();
         break;
       }
-      pc.Step(Perform(action, image));
+      const StepReport report = pc.Step(Perform(action, image));
+      if (report.repeat) ++repeatsAnswered_;
     }
+    run.took = now_ - start;
     run.bitsFlipped = flips_;
     run.changedHeadersAccepted = changedHeadersAccepted_;
     run.changedPacketsAccepted = changedPacketsAccepted_;
     run.acceptsSeenAsRejects = acceptsSeenAsRejects_;
     run.rejectsSeenAsAccepts = rejectsSeenAsAccepts_;
+    run.repeatsAnswered = repeatsAnswered_;
+    run.staleBytes = staleBytes_;
     run.ird = store_.Snapshot();
     return run;
   }
 
  private:
+  struct Heard {
+    std::uint8_t byte;
+    Time at;
+  };
+
+  // What the engine's worker does for each action, on the virtual clock.
   Input Perform(const Action& action, const UpgradeImage& image) {
     switch (action.kind) {
       case Action::Kind::SendCommand:
-        ToIrd(&action.byte, 1);
+        Write(&action.byte, 1, action.byte != CMD_CONNECT_REQ);
         return Input::Of(Input::Kind::Sent);
       case Action::Kind::SendHeader:
-        if (ToIrd(image.header.data(), kHeaderSize) > 0 && lastDecision_ == CMD_HEADER_ACK) {
+        if (Write(image.header.data(), kHeaderSize, true) > 0 &&
+            decisionAfterWrite_ == CMD_HEADER_ACK) {
           ++changedHeadersAccepted_;
         }
         return Input::Of(Input::Kind::Sent);
       case Action::Kind::SendPacket:
         BuildDataPacket(packet_, image.payload.get(), image.payloadSize, image.lastPacketIndex,
                         action.packet);
-        if (ToIrd(packet_.data(), kPacketSize) > 1 && lastDecision_ == CMD_DATA_ACK) {
+        if (Write(packet_.data(), kPacketSize, true) > 1 && decisionAfterWrite_ == CMD_DATA_ACK) {
           ++changedPacketsAccepted_;
         }
         return Input::Of(Input::Kind::Sent);
-      case Action::Kind::AwaitReply: {
-        if (toPc_.empty()) return Input::Of(Input::Kind::NoReply);
-        const std::uint8_t byte = toPc_.front();
-        toPc_.pop_front();
-        return Input::Reply(byte);
-      }
+      case Action::Kind::AwaitReply:
+        return Await();
       default:
         return Input::Of(Input::Kind::SecondFileRefused);
     }
   }
 
-  // Feeds the IRD; returns how many of the bytes the line changed.
-  std::size_t ToIrd(const std::uint8_t* data, std::size_t length) {
-    std::size_t changed = 0;
-    lastDecision_ = 0;
-    for (std::size_t i = 0; i < length; ++i) {
-      const std::uint8_t arrived = OnTheLine(data[i]);
-      if (arrived != data[i]) ++changed;
-      if (const std::optional<std::uint8_t> reply = receiver_.Feed(arrived)) {
-        lastDecision_ = *reply;
-        const std::uint8_t heard = OnTheLine(*reply);
-        if (*reply == CMD_DATA_ACK && NormaliseReply(heard) == CMD_DATA_NACK) {
-          ++acceptsSeenAsRejects_;
-        }
-        if (*reply == CMD_DATA_NACK && NormaliseReply(heard) == CMD_DATA_ACK) {
-          ++rejectsSeenAsAccepts_;
-        }
-        toPc_.push_back(heard);
+  // The PC writes: after a stall, with what waits dropped first (unless it is a connect request,
+  // which answers nothing), and the write returns once the bytes have left. Returns how many
+  // bytes the line changed on the way to the IRD.
+  std::size_t Write(const std::uint8_t* data, std::size_t length, bool dropStale) {
+    now_ = std::max(now_, stalledUntil_);
+    if (dropStale) {
+      Pull(now_);
+      while (!toPc_.empty() && toPc_.front().at <= now_) {
+        toPc_.pop_front();
+        ++staleBytes_;
       }
     }
+    std::size_t changed = 0;
+    onTheWire_.assign(data, data + length);
+    for (std::uint8_t& byte : onTheWire_) {
+      const std::uint8_t arrived = OnTheLine(byte);
+      if (arrived != byte) ++changed;
+      byte = arrived;
+    }
+    const std::uint64_t decisionsBefore = session_.decisions();
+    const std::uint64_t lostBefore = session_.pcBytesLost();
+    session_.FromPc(onTheWire_.data(), onTheWire_.size(), now_);
+    // A byte lost shifts the rest of the unit: as good as two or more changed.
+    if (session_.pcBytesLost() != lostBefore) changed += 2;
+    decisionAfterWrite_ = session_.decisions() != decisionsBefore ? session_.lastDecision() : 0;
+    now_ += byteTime_ * static_cast<std::int64_t>(length);
     return changed;
+  }
+
+  // ReadByte: the first reply byte that reaches the PC within the bound, else nothing.
+  Input Await() {
+    const Time deadline = now_ + options_.replyWait;
+    for (;;) {
+      if (!toPc_.empty() && toPc_.front().at <= deadline) {
+        const Heard heard = toPc_.front();
+        toPc_.pop_front();
+        now_ = std::max(now_, heard.at);
+        return Input::Reply(heard.byte);
+      }
+      const std::optional<Time> next = session_.NextDue();
+      if (!next || *next > deadline) {
+        Pull(deadline);
+        if (!toPc_.empty() && toPc_.front().at <= deadline) continue;
+        now_ = deadline;
+        return Input::Of(session_.hungUp() ? Input::Kind::LineLost : Input::Kind::NoReply);
+      }
+      Pull(*next);
+    }
+  }
+
+  // Takes what the IRD's side has put on the line by `until`, through the line's bit errors.
+  void Pull(Time until) {
+    due_.clear();
+    session_.Advance(until, due_);
+    for (const sim::LineAction& a : due_) {
+      switch (a.kind) {
+        case sim::LineAction::Kind::Byte: {
+          const std::uint8_t heard = OnTheLine(a.byte);
+          if (NormaliseReply(a.byte) == CMD_DATA_ACK && NormaliseReply(heard) == CMD_DATA_NACK) {
+            ++acceptsSeenAsRejects_;
+          }
+          if (NormaliseReply(a.byte) == CMD_DATA_NACK && NormaliseReply(heard) == CMD_DATA_ACK) {
+            ++rejectsSeenAsAccepts_;
+          }
+          toPc_.push_back({heard, a.at});
+          break;
+        }
+        case sim::LineAction::Kind::Stall:
+          stalledUntil_ = std::max(stalledUntil_, a.at + a.stall);
+          break;
+        case sim::LineAction::Kind::HangUp:
+          break;
+      }
+    }
   }
 
   // Bytes between flips follow a geometric law: one draw per flip, not one per byte.
@@ -262,18 +338,25 @@ class ModelLine {
   ModelLineOptions options_;
   sim::FaultPlan plan_;
   sim::ReportStore store_;
-  sim::IrdReceiver receiver_;
+  sim::IrdSession session_;
+  const std::chrono::nanoseconds byteTime_;
   std::mt19937_64 rng_;
   std::geometric_distribution<std::uint64_t> gap_;
   std::uint64_t untilFlip_ = 0;
   std::size_t nextScripted_ = 0;
   std::uint64_t flips_ = 0;
-  std::uint8_t lastDecision_ = 0;  // the IRD's answer to the last unit, before the line
+  Time now_ = std::chrono::seconds{1};
+  Time stalledUntil_{0};
+  std::uint8_t decisionAfterWrite_ = 0;  // the IRD's answer to the unit just written, if any
   std::uint64_t changedHeadersAccepted_ = 0;
   std::uint64_t changedPacketsAccepted_ = 0;
   std::uint64_t acceptsSeenAsRejects_ = 0;
   std::uint64_t rejectsSeenAsAccepts_ = 0;
-  std::deque<std::uint8_t> toPc_;
+  std::uint64_t repeatsAnswered_ = 0;
+  std::uint64_t staleBytes_ = 0;
+  std::deque<Heard> toPc_;
+  std::vector<sim::LineAction> due_;
+  std::vector<std::uint8_t> onTheWire_;
   DataPacket packet_{};
 };
 
