@@ -13,13 +13,9 @@ constexpr auto kPaceSpan = 1s;
 // A silent IRD is called for as long as it takes: a log line now and then, not one a pass.
 constexpr auto kCallingNote = 5s;
 
-// The data loop's states repeat for every packet; a log shows progress lines instead.
-bool InDataLoop(DownloadState state) {
-  return state >= STATUS_WAIT_DATA_REQ && state <= STATUS_SEND_DATA_NACK;
-}
-
-bool Calling(DownloadState state) {
-  return state == STATUS_SEND_CONNECT_REQ || state == STATUS_WAIT_CONNECT_ACK;
+// ", rejected 3 times in a row", from the second time.
+std::string InARow(int times) {
+  return times > 1 ? ", rejected " + std::to_string(times) + " times in a row" : "";
 }
 
 }  // namespace
@@ -34,19 +30,27 @@ struct ConsoleHost::Apply {
 
   void operator()(const StateEntered& e) {
     h.state_ = e.state;
+    h.phase_ = e.phase;
     h.status_ = std::string(e.status);
     if (e.state == STATUS_SEND_CONNECT_REQ) ++h.connectRequests_;
     if (h.output_.interactive || e.status.empty()) return;
-    // Every rejection is worth its line: it says which packet goes again.
-    if (e.state == STATUS_SEND_HEADER_NACK) return h.Log(h.status_ + ": the header goes again");
-    if (e.state == STATUS_SEND_DATA_NACK) {
-      return h.Log(h.status_ + ": packet " + std::to_string(h.packetsDone_) + "/" +
-                   std::to_string(h.packets_) + " goes again");
+    // The pass that answers a rejection: worth its line, with what goes again.
+    if (!h.rejection_.empty()) {
+      h.Log(h.status_ + ": " + h.rejection_);
+      h.rejection_.clear();
+      return;
     }
     // The data loop is shown as progress lines; its last answer (the file is complete) is not.
     const bool fileComplete = h.packets_ > 0 && h.packetsDone_ == h.packets_;
-    if (InDataLoop(e.state) && !(e.state == STATUS_SEND_DATA_ACK && fileComplete)) return;
+    if (e.phase == Phase::Data && !(e.state == STATUS_SEND_DATA_ACK && fileComplete)) return;
     if (h.statusesLogged_.insert(h.status_).second) h.Log(h.status_);
+  }
+  void operator()(const HeaderRejected& e) {
+    h.rejection_ = "the header goes again" + InARow(e.inARow);
+  }
+  void operator()(const PacketRejected& e) {
+    h.rejection_ = "packet " + std::to_string(e.packet + 1) + "/" + std::to_string(h.packets_) +
+                   " goes again" + InARow(e.inARow);
   }
   void operator()(const RetryCountShown& e) { h.retryCount_ = e.retryCount; }
   void operator()(const ImageAccepted& e) {
@@ -106,7 +110,10 @@ struct ConsoleHost::Apply {
     h.clockStart_.reset();
   }
   void operator()(const PortOpenFailed& e) { h.portOpenFailure_ = e; }
-  void operator()(const DownloadEnded& e) { h.outcome_ = e.outcome; }
+  void operator()(const DownloadEnded& e) {
+    h.outcome_ = e.outcome;
+    h.counts_ = e.counts;
+  }
 };
 
 ConsoleHost::ConsoleHost(std::string portName, std::string first, std::string second,
@@ -189,7 +196,7 @@ SendFigures ConsoleHost::Figures(Clock::time_point now) const {
   f.packets = packets_;
   f.bytesDone = bytesDone_;
   f.bytes = bytes_;
-  if (Calling(state_)) {
+  if (phase_ == Phase::Connecting) {
     f.connectRequests = connectRequests_;
   } else {
     f.retryCount = retryCount_;
@@ -231,6 +238,9 @@ SendTotals ConsoleHost::Totals(Clock::time_point now) const {
     paceTime += lastPacketAt_ - *firstPacketAt_;
     paceBytes += bytesDone_ - firstPacketBytes_;
   }
+  t.rejections = counts_.rejections;
+  t.repeats = counts_.repeats;
+  t.lateReplies = counts_.lateReplies;
   if (paceTime >= kPaceSpan && paceBytes > 0) {
     t.bytesPerSecond =
         static_cast<double>(paceBytes) / std::chrono::duration<double>(paceTime).count();
@@ -274,7 +284,8 @@ void ConsoleHost::Render(bool final) {
     output_.out.flush();
     return;
   }
-  if (Calling(state_) && connectRequests_ > 1 && now - lastCallingNote_ >= kCallingNote) {
+  if (phase_ == Phase::Connecting && connectRequests_ > 1 &&
+      now - lastCallingNote_ >= kCallingNote) {
     if (lastCallingNote_ != Clock::time_point{}) {
       Log("still calling: " + std::to_string(connectRequests_) + " connect requests");
     }

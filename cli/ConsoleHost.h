@@ -79,7 +79,9 @@ class ConsoleHost : public EngineHost {
   mutable std::mutex mu_;
   // What the events said, as figures. Per file:
   DownloadState state_ = STATUS_IDLE;
+  Phase phase_ = Phase::Idle;
   std::string status_;
+  std::string rejection_;  // what a rejection sends again, for the log's line of its answer
   int retryCount_ = 0;
   int file_ = 0;
   std::uint32_t packetsDone_ = 0, packets_ = 0;
@@ -102,6 +104,7 @@ class ConsoleHost : public EngineHost {
   std::vector<ImageLoaded> loaded_;
   std::optional<PortOpenFailed> portOpenFailure_;
   std::optional<Outcome> outcome_;
+  LinkCounts counts_;
 
   // The terminal's line.
   std::size_t lineWidth_ = 0;  // of the progress line on screen; 0: none

@@ -26,6 +26,10 @@ Column Cell(std::string text, int rank) {
   return c;
 }
 
+std::string Counted(std::uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 std::string Percent(std::uint32_t done, std::uint32_t total) {
   return std::to_string(total > 0 ? std::uint64_t{done} * 100 / total : 0) + "%";
 }
@@ -38,9 +42,8 @@ std::string Line(Column lead, const SendFigures& f, std::size_t limit) {
   if (f.left) columns.push_back(Cell(MinutesSeconds(*f.left) + " left", kLeft));
   if (f.elapsed) columns.push_back(Cell(MinutesSeconds(*f.elapsed) + " elapsed", kElapsed));
   if (f.connectRequests) {
-    columns.push_back(Cell(std::to_string(*f.connectRequests) +
-                               (*f.connectRequests == 1 ? " connect request" : " connect requests"),
-                           kTrouble));
+    columns.push_back(
+        Cell(Counted(*f.connectRequests, "connect request", "connect requests"), kTrouble));
   } else if (f.retryCount >= kRetriesShownFrom) {
     columns.push_back(Cell("retries " + std::to_string(f.retryCount), kTrouble));
   }
@@ -92,6 +95,16 @@ std::string SummaryLine(const SendTotals& t, std::size_t limit) {
              kLeft));
   }
   if (t.bytesPerSecond) columns.push_back(Cell(Rate(*t.bytesPerSecond), kRate));
+  // Only what happened: a clean line says nothing more.
+  if (t.rejections > 0) {
+    columns.push_back(Cell(Counted(t.rejections, "rejection", "rejections"), kTrouble));
+  }
+  if (t.repeats > 0) {
+    columns.push_back(Cell(Counted(t.repeats, "reply repeated", "replies repeated"), kTrouble));
+  }
+  if (t.lateReplies > 0) {
+    columns.push_back(Cell(Counted(t.lateReplies, "late reply", "late replies"), kLeft));
+  }
   return FitColumns(columns, 1, limit).front();
 }
 

@@ -33,6 +33,9 @@ struct SendTotals {
   std::uint64_t bytesDone = 0, bytes = 0;
   std::optional<std::chrono::milliseconds> elapsed;  ///< what the elapsed clock ran
   std::optional<double> bytesPerSecond;              ///< as the progress line measured it
+  /// What the line did, as the engine counted it: headers and packets the IRD rejected, replies
+  /// it repeated (answered again), replies that came late.
+  std::uint32_t rejections = 0, repeats = 0, lateReplies = 0;
 };
 
 /// The terminal's progress line, `limit` columns at most: the state and the packets always;
@@ -45,7 +48,9 @@ std::string ProgressLine(const SendFigures& figures, std::size_t limit);
 /// ("40%") instead of the state, which in the data loop changes with every packet.
 std::string ProgressLogLine(const SendFigures& figures, std::size_t limit);
 
-/// The last line: "Sent P/P packets  B/B bytes  in MM:SS  R KiB/s", as room allows.
+/// The last line: "Sent P/P packets  B/B bytes  in MM:SS  R KiB/s", and what the line did when
+/// it did anything ("2 rejections  1 reply repeated  3 late replies"), as room allows (the
+/// rejections and repeats before the bytes, the late replies with the time).
 std::string SummaryLine(const SendTotals& totals, std::size_t limit);
 
 /// "MM:SS" (minutes go past 59: "75:03").

@@ -66,7 +66,8 @@ TEST(ConsoleHostTest, LogSaysEachStateOnceEveryTenthAndTheResultOnce) {
          ProgressMade{n % 3, n, 3, std::min(n * 1021u, 3000u), 3000});
     pass(STATUS_WAIT_DATA_ACK, "Waiting data ACK");
     if (n == 2) {
-      // Rejected: the same packet goes again, and counts no further.
+      // Rejected twice: the same packet goes again, and counts no further.
+      host.OnEvent(PacketRejected{1, 2});
       pass(STATUS_SEND_DATA_NACK, "Sending data transfer NACK");
       pass(STATUS_WAIT_DATA_REQ, "Waiting data request");
       pass(STATUS_SEND_DATA, "Sendig data packet", ProgressMade{2, 2, 3, 2042, 3000});
@@ -77,7 +78,7 @@ TEST(ConsoleHostTest, LogSaysEachStateOnceEveryTenthAndTheResultOnce) {
   host.OnEvent(State(STATUS_WAIT_TERMINATE_REQ, "Waiting terminate request"));
   host.OnEvent(DownloadEnded{Outcome{OutcomeKind::Failed, FailureReason::IrdReportedFailure,
                                      "Download Fail.", "the IRD reported failure"},
-                             LinkCounts{}});
+                             LinkCounts{2, 1, 0, 0, 40}});
   host.MessageBox("Download Fail.", "the IRD reported failure", {});
   host.Render(true);
   EXPECT_EQ(both.str(),
@@ -85,13 +86,13 @@ TEST(ConsoleHostTest, LogSaysEachStateOnceEveryTenthAndTheResultOnce) {
             "Waiting connect request ack\n"
             " 33%  1/3 packets  1021/3000 bytes\n"
             " 66%  2/3 packets  2042/3000 bytes\n"
-            "Sending data transfer NACK: packet 2/3 goes again\n"
+            "Sending data transfer NACK: packet 2/3 goes again, rejected 2 times in a row\n"
             "100%  3/3 packets  3000/3000 bytes\n"
             "Please wait for saving\n"
             "Waiting terminate request\n"
             "irdload-cli: Download Fail.\n"
             "  the IRD reported failure\n"
-            "Sent 3/3 packets  3000/3000 bytes\n");
+            "Sent 3/3 packets  3000/3000 bytes  2 rejections  1 reply repeated\n");
 }
 
 }  // namespace

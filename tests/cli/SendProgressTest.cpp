@@ -116,6 +116,18 @@ TEST(SendProgressTest, SummarySaysWhatWasSentInAllAndHowFast) {
                {60, "Sent 1028/1028 packets  1048576/1048576 bytes  in 01:33"},
                {40, "Sent 1028/1028 packets"}},
               [&](std::size_t limit) { return SummaryLine(done, limit); });
+  // What the line did, when it did anything: rejections and repeats before the bytes.
+  SendTotals rough = done;
+  rough.rejections = 1;
+  rough.repeats = 2;
+  rough.lateReplies = 14;
+  ExpectLines(
+      {{132,
+        "Sent 1028/1028 packets  1048576/1048576 bytes  in 01:33  11.2 KiB/s  1 rejection  "
+        "2 replies repeated  14 late replies"},
+       {80, "Sent 1028/1028 packets  1048576/1048576 bytes  1 rejection  2 replies repeated"},
+       {60, "Sent 1028/1028 packets  1 rejection  2 replies repeated"}},
+      [&](std::size_t limit) { return SummaryLine(rough, limit); });
   // The IRD never answered: nothing was timed.
   SendTotals none;
   none.packets = 40;
