@@ -130,17 +130,21 @@ void StationView::Draw(const std::vector<station::PortSnapshot>& ports) {
   }
   const TerminalSize size = size_ ? size_() : TerminalSize{};
   const std::size_t limit = LineLimit(size.columns);
+  // One frame, written at once. Rows are overwritten in place (each cleared to its end) rather
+  // than the table cleared first, so that a terminal that shows a frame half written shows
+  // no blank table.
+  std::string frame;
   if (rowsDrawn_ > 0 && !(size == drawnFor_)) {
     // A resized terminal may have rewrapped the old table: start again from a clear screen.
-    out_ << "\x1b[H\x1b[J";
+    frame += "\x1b[H\x1b[J";
   } else if (rowsDrawn_ > 0) {
-    // Back to the table's first line and clear down; the new lines take its place, then the
-    // table comes again below them.
-    out_ << "\x1b[" << rowsDrawn_ << "F\x1b[J";
+    // Back to the table's first row: the new lines take its place, the table comes below them.
+    frame += "\x1b[" + std::to_string(rowsDrawn_) + "F";
   }
   drawnFor_ = size;
+  const auto row = [&frame](const std::string& line) { frame += line + "\x1b[K\n"; };
   for (const auto& text : pending_) {
-    for (const auto& l : Fold(text, limit)) out_ << l << '\n';
+    for (const auto& l : Fold(text, limit)) row(l);
   }
   pending_.clear();
   std::vector<StationRow> rows;
@@ -149,8 +153,10 @@ void StationView::Draw(const std::vector<station::PortSnapshot>& ports) {
     rows.push_back(RowOf(Printable(labels_[i]), ports[i], now));
   }
   const std::vector<std::string> table = StationTable(rows, size.columns, size.rows);
-  for (const auto& l : table) out_ << l << '\n';
+  for (const auto& l : table) row(l);
   rowsDrawn_ = table.size();
+  frame += "\x1b[J";  // below: what is left of a longer table before
+  out_ << frame;
   out_.flush();
 }
 
