@@ -24,9 +24,10 @@ namespace {
 using irdload::bench::Row;
 
 constexpr const char* kUsage =
-    "usage: irdload-bench [--quick] [--only station] [--results FILE]\n"
+    "usage: irdload-bench [--quick] [--only station|latency] [--results FILE]\n"
     "  --quick           64 KiB only and fewer repetitions (a few minutes)\n"
     "  --only station    only the station figure (many ports at once)\n"
+    "  --only latency    only what a USB adapter's latency timer costs\n"
     "  --results FILE    also write the table, the date and the core count to FILE\n"
     "Prints the benchmark table (markdown) on standard output. Exits 0 unless a measurement\n"
     "broke; a missed goal is reported in the table, not in the exit status.\n";
@@ -34,7 +35,7 @@ constexpr const char* kUsage =
 struct Arguments {
   bool help = false;
   bool quick = false;
-  bool stationOnly = false;
+  std::string only;  // "station", "latency", or empty for every figure
   std::string resultsPath;
 };
 
@@ -45,9 +46,9 @@ bool Parse(int argc, char** argv, Arguments& out) {
       out.help = true;
     } else if (arg == "--quick") {
       out.quick = true;
-    } else if (arg == "--only" && i + 1 < argc && std::string(argv[i + 1]) == "station") {
-      out.stationOnly = true;
-      ++i;
+    } else if (arg == "--only" && i + 1 < argc &&
+               (std::string(argv[i + 1]) == "station" || std::string(argv[i + 1]) == "latency")) {
+      out.only = argv[++i];
     } else if (arg == "--results" && i + 1 < argc) {
       out.resultsPath = argv[++i];
     } else {
@@ -117,14 +118,17 @@ int main(int argc, char** argv) {
   irdload::bench::BenchContext context(args.quick, self.parent_path(), workspace);
 
   std::vector<Row> rows;
-  if (!args.stationOnly) {
+  if (args.only.empty()) {
     const auto ours = irdload::bench::MeasureCliEfficiency(context, rows);
     irdload::bench::MeasurePeer(context, ours, rows);
     irdload::bench::MeasureDialogCost(context, rows);
     irdload::bench::MeasureWaitExperiments(context, rows);
     irdload::bench::MeasurePtyDelivery(context, rows);
   }
-  irdload::bench::MeasureStation(context, rows);
+  if (args.only.empty() || args.only == "latency") {
+    irdload::bench::MeasureAdapterLatency(context, rows);
+  }
+  if (args.only.empty() || args.only == "station") irdload::bench::MeasureStation(context, rows);
 
   const std::string table = irdload::bench::RenderTable(rows);
   std::cout << table << std::flush;
