@@ -10,8 +10,9 @@
 namespace irdload::cli {
 namespace {
 
+// With as many failed steps as packets, as a healthy line has them: not shown.
 station::PortEvent Progress(std::size_t port, std::uint32_t unit, std::uint32_t done) {
-  return {port, {}, station::ProgressShown{unit, 1, done, 20, done * 1000ull, 20000, 0}};
+  return {port, {}, station::ProgressShown{unit, 1, done, 20, done * 1000ull, 20000, int(done)}};
 }
 
 std::vector<std::string> Lines(const std::string& text) {
