@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "cli/Os.h"
@@ -31,6 +32,12 @@ bool StopKeys::Pressed() {
 
 bool StandardOutputIsTerminal() {
   return ::isatty(STDOUT_FILENO) != 0;
+}
+
+TerminalSize StandardOutputSize() {
+  winsize size{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return {};
+  return {size.ws_col, size.ws_row};
 }
 
 std::string HostName() {
