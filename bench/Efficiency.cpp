@@ -39,13 +39,14 @@ double Seconds(const timeval& tv) {
 
 // Runs a program `runs` times; the samples, or the first error.
 std::vector<Sample> RunRepeatedly(BenchContext& context, const Program& program, std::size_t bytes,
-                                  int runs, const std::string& figure, ProgramRun& failed) {
+                                  int runs, const std::string& figure, ProgramRun& failed,
+                                  std::chrono::microseconds holdTick = {}) {
   std::vector<Sample> samples;
   const auto limit = ProtocolLimit(bytes, kLineBaud);
   for (int run = 0; run < runs; ++run) {
     context.Progress(figure + ": run " + std::to_string(run + 1) + " of " + std::to_string(runs) +
                      " (" + Duration(limit) + " of line time)");
-    ProgramRun result = RunProgram(context, program, bytes);
+    ProgramRun result = RunProgram(context, program, bytes, holdTick);
     if (!result.ok) {
       failed = std::move(result);
       break;
@@ -190,6 +191,42 @@ void MeasureDialogCost(BenchContext& context, std::vector<Row>& rows) {
   memory.value = MiB(peak);
   rows.push_back(cpu);
   rows.push_back(memory);
+}
+
+void MeasureAdapterLatency(BenchContext& context, std::vector<Row>& rows) {
+  using namespace std::chrono_literals;
+  const std::size_t bytes = context.quick() ? 64 * 1024 : 1024 * 1024;
+  const Program cli{"irdload-cli", CliPath(context), {}, {"send"}, false};
+  const auto limit = ProtocolLimit(bytes, kLineBaud);
+  const std::size_t packets = bytes / kChunkSize + 1;
+  for (const std::chrono::milliseconds tick : {0ms, 1ms, 16ms}) {
+    Row row{"Line efficiency, " + SizeName(bytes) + ", replies held " +
+                std::to_string(tick.count()) + " ms (a USB adapter's latency timer)",
+            "", "", "reported beside the protocol limit (1.0)", "—"};
+    const std::string loadBefore = LoadNow();
+    ProgramRun failed;
+    const auto samples = RunRepeatedly(context, cli, bytes, 1, row.figure, failed, tick);
+    const std::string loads = loadBefore + " at the start, " + LoadNow() + " at the end";
+    if (samples.empty()) {
+      row.inputs = SizeName(bytes) + ", " + loads;
+      Failed(context, failed, {&row}, rows);
+      continue;
+    }
+    // A free-running timer holds each reply half a period on average; a packet waits for two
+    // replies, so about one period a packet.
+    const double expected =
+        std::chrono::duration<double>(limit).count() /
+        (std::chrono::duration<double>(limit).count() +
+         static_cast<double>(packets) * std::chrono::duration<double>(tick).count());
+    row.inputs =
+        "irdload-cli send, the virtual IRD paced at 115200 with each reply held to the "
+        "next tick of a free-running " +
+        std::to_string(tick.count()) + " ms timer (0: not held); " + std::to_string(packets) +
+        " packets; limit " + Duration(limit) + ", measured " + Duration(samples.front().span) +
+        "; about one period a packet would give " + Fixed(expected, 4) + "; " + loads;
+    row.value = Fixed(samples.front().efficiency, 4);
+    rows.push_back(row);
+  }
 }
 
 }  // namespace irdload::bench

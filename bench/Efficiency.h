@@ -19,5 +19,8 @@ struct OurLineTime {
 
 std::vector<OurLineTime> MeasureCliEfficiency(BenchContext& context, std::vector<Row>& rows);
 void MeasureDialogCost(BenchContext& context, std::vector<Row>& rows);
+/// What a USB adapter's latency timer costs: irdload-cli's line efficiency with the IRD's replies
+/// held to the next tick of a 0, 1 and 16 ms timer, beside the protocol limit.
+void MeasureAdapterLatency(BenchContext& context, std::vector<Row>& rows);
 
 }  // namespace irdload::bench

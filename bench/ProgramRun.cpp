@@ -37,7 +37,8 @@ std::string DialogPath(const BenchContext& context) {
 
 namespace {
 
-ProgramRun RunOnce(BenchContext& context, const Program& program, std::size_t bytes) {
+ProgramRun RunOnce(BenchContext& context, const Program& program, std::size_t bytes,
+                   std::chrono::microseconds holdTick) {
   ProgramRun m;
   if (access(program.path.c_str(), X_OK) != 0) {
     m.unavailable = program.mayNotKnowOption;
@@ -53,6 +54,7 @@ ProgramRun RunOnce(BenchContext& context, const Program& program, std::size_t by
   sim::VirtualIrd::Options options;
   options.baud = kLineBaud;
   options.recordTiming = true;
+  options.holdTick = holdTick;
   sim::VirtualIrd ird(options);
   if (!ird.Start(&error)) {
     m.error = "the virtual IRD did not start: " + error;
@@ -122,11 +124,12 @@ ProgramRun RunOnce(BenchContext& context, const Program& program, std::size_t by
 
 }  // namespace
 
-ProgramRun RunProgram(BenchContext& context, const Program& program, std::size_t bytes) {
+ProgramRun RunProgram(BenchContext& context, const Program& program, std::size_t bytes,
+                      std::chrono::microseconds holdTick) {
   ProgramRun run;
   for (int attempt = 0; attempt < 3; ++attempt) {
     const int redone = run.redone;
-    run = RunOnce(context, program, bytes);
+    run = RunOnce(context, program, bytes, holdTick);
     run.redone = redone;
     if (!run.ok || run.report.timing.lastTerminateAnswerAt.count() > 0) return run;
     ++run.redone;

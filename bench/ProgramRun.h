@@ -38,8 +38,9 @@ struct ProgramRun {
 };
 
 // Sends the `bytes` image with `program` to a virtual IRD paced at 115200 and checks the IRD
-// holds the image.
-ProgramRun RunProgram(BenchContext& context, const Program& program, std::size_t bytes);
+// holds the image. `holdTick`: the IRD's replies are held like a USB adapter's latency timer.
+ProgramRun RunProgram(BenchContext& context, const Program& program, std::size_t bytes,
+                      std::chrono::microseconds holdTick = {});
 
 // Where the built programs are, relative to the benchmark's own folder.
 std::string CliPath(const BenchContext& context);

@@ -25,9 +25,10 @@ namespace {
 using irdload::bench::Row;
 
 constexpr const char* kUsage =
-    "usage: irdload-bench [--quick] [--only station | --only windows BUILD] [--results FILE]\n"
+    "usage: irdload-bench [--quick] [--only station|latency|windows BUILD] [--results FILE]\n"
     "  --quick           64 KiB only and fewer repetitions (a few minutes)\n"
     "  --only station    only the station figure (many ports at once)\n"
+    "  --only latency    only what a USB adapter's latency timer costs\n"
     "  --only windows BUILD  only irdload-cli.exe under wine beside the Linux build (BUILD: the\n"
     "                    cross build's folder, e.g. build/windows/exe)\n"
     "  --results FILE    also write the table, the date and the core count to FILE\n"
@@ -37,8 +38,8 @@ constexpr const char* kUsage =
 struct Arguments {
   bool help = false;
   bool quick = false;
-  bool stationOnly = false;
-  std::string windowsBuild;
+  std::string only;          // "station", "latency", "windows", or empty for every figure
+  std::string windowsBuild;  // with --only windows
   std::string resultsPath;
 };
 
@@ -49,12 +50,13 @@ bool Parse(int argc, char** argv, Arguments& out) {
       out.help = true;
     } else if (arg == "--quick") {
       out.quick = true;
-    } else if (arg == "--only" && i + 1 < argc && std::string(argv[i + 1]) == "station") {
-      out.stationOnly = true;
-      ++i;
     } else if (arg == "--only" && i + 2 < argc && std::string(argv[i + 1]) == "windows") {
+      out.only = "windows";
       out.windowsBuild = argv[i + 2];
       i += 2;
+    } else if (arg == "--only" && i + 1 < argc &&
+               (std::string(argv[i + 1]) == "station" || std::string(argv[i + 1]) == "latency")) {
+      out.only = argv[++i];
     } else if (arg == "--results" && i + 1 < argc) {
       out.resultsPath = argv[++i];
     } else {
@@ -124,20 +126,23 @@ int main(int argc, char** argv) {
   irdload::bench::BenchContext context(args.quick, self.parent_path(), workspace);
 
   std::vector<Row> rows;
-  if (!args.windowsBuild.empty()) {
+  if (args.only == "windows") {
     irdload::bench::MeasureWineEfficiency(context, args.windowsBuild, rows);
     const std::string table = irdload::bench::RenderTable(rows);
     std::cout << table << std::flush;
     return context.broken() ? 1 : 0;
   }
-  if (!args.stationOnly) {
+  if (args.only.empty()) {
     const auto ours = irdload::bench::MeasureCliEfficiency(context, rows);
     irdload::bench::MeasurePeer(context, ours, rows);
     irdload::bench::MeasureDialogCost(context, rows);
     irdload::bench::MeasureWaitExperiments(context, rows);
     irdload::bench::MeasurePtyDelivery(context, rows);
   }
-  irdload::bench::MeasureStation(context, rows);
+  if (args.only.empty() || args.only == "latency") {
+    irdload::bench::MeasureAdapterLatency(context, rows);
+  }
+  if (args.only.empty() || args.only == "station") irdload::bench::MeasureStation(context, rows);
 
   const std::string table = irdload::bench::RenderTable(rows);
   std::cout << table << std::flush;

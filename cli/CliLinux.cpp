@@ -118,6 +118,14 @@ void PlatformCommands::AddCommands(CLI::App& app) {
   farmCmd->add_option("--fault", farm.faults, "A fault for every IRD, as Kind[@at[:value]]")
       ->allow_extra_args(false);
   farmCmd->add_option("--seed", farm.seed, "Seed of the faults' details")->capture_default_str();
+  farmCmd
+      ->add_option("--repeat-after", farm.repeatAfterMs,
+                   "Milliseconds after which an IRD repeats a reply left unanswered (0: never)")
+      ->check(CLI::Range(0, 60000));
+  farmCmd
+      ->add_option("--hold", farm.holdMs,
+                   "Milliseconds a USB adapter's latency timer holds each reply (0: not held)")
+      ->check(CLI::Range(0, 255));
   farmCmd->add_flag("--timing", farm.timing, "Report each IRD's line time (for benchmarks)");
 
   DoctorOptions& doctor = s.doctor;

@@ -83,7 +83,9 @@ struct VirtualIrdOptions {
   std::string linkDir;              // links ird1, ird2, ... standing for /dev/serial/by-path
   std::vector<std::string> faults;  // for every IRD, as "Kind[@at[:value]]"
   std::uint64_t seed = 1;
-  bool timing = false;  // each IRD keeps the line timing its report line shows
+  std::uint32_t repeatAfterMs = 0;  // each IRD repeats a reply left unanswered this long; 0: never
+  std::uint32_t holdMs = 0;         // replies held like a USB adapter's latency timer; 0: not
+  bool timing = false;              // each IRD keeps the line timing its report line shows
   bool handleSignals = true;
 };
 

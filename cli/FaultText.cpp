@@ -19,7 +19,8 @@ bool ParseFault(const std::string& text, sim::Fault& fault) {
   const auto atPos = text.find('@');
   const std::string name = text.substr(0, atPos);
   bool known = false;
-  for (int k = 0; k <= static_cast<int>(sim::FaultKind::HangUpAt); ++k) {
+  // A stalled PC needs the PC's process, which only a test running the IRD has.
+  for (int k = 0; k <= static_cast<int>(sim::FaultKind::LosePcByte); ++k) {
     if (sim::FaultKindName(static_cast<sim::FaultKind>(k)) == name) {
       fault.kind = static_cast<sim::FaultKind>(k);
       known = true;

@@ -41,6 +41,14 @@ void PrepareConsole();
 /// True when standard output is a terminal (a console window on Windows).
 bool StandardOutputIsTerminal();
 
+/// The terminal (console window) that standard output shows in, as it is now: its columns and
+/// rows, zeros when standard output is not one or its size is not known.
+struct TerminalSize {
+  int columns = 0;
+  int rows = 0;
+};
+TerminalSize StandardOutputSize();
+
 /// This machine's name, for records; empty when it cannot be had.
 std::string HostName();
 

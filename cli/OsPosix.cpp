@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "cli/Os.h"
@@ -37,6 +38,12 @@ void PrepareConsole() {}
 
 bool StandardOutputIsTerminal() {
   return ::isatty(STDOUT_FILENO) != 0;
+}
+
+TerminalSize StandardOutputSize() {
+  winsize size{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return {};
+  return {size.ws_col, size.ws_row};
 }
 
 std::string HostName() {

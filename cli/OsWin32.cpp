@@ -63,6 +63,15 @@ bool StandardOutputIsTerminal() {
   return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
+// The window's size, not the buffer's: a buffer wider than its window would hide the end of a
+// line that fits the buffer.
+TerminalSize StandardOutputSize() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &info)) return {};
+  return {info.srWindow.Right - info.srWindow.Left + 1,
+          info.srWindow.Bottom - info.srWindow.Top + 1};
+}
+
 std::string HostName() {
   char host[256] = {};
   DWORD size = sizeof host;

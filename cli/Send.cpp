@@ -95,11 +95,17 @@ struct RunResult {
 };
 
 RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out, std::ostream& err,
-                      std::optional<SendEvents>& events, std::ostream* json) {
-  StopKeys stopKeys(options.handleSignals);
-  const bool interactive = StandardOutputIsTerminal() && &out == &std::cout;
-  ConsoleHost console(p.port, p.files[0].path, p.files.size() > 1 ? p.files[1].path : "", out, err,
-                      interactive);
+                      std::optional<SendEvents>& events, std::ostream* json, StopKeys& stopKeys) {
+  std::uint64_t totalBytes = 0;
+  std::uint32_t packets = 0;
+  for (const auto& f : p.files) {
+    totalBytes += f.seen.payloadSize;
+    packets += f.seen.packets();
+  }
+  ConsoleOutput output{out, err, StandardOutputIsTerminal() && &out == &std::cout,
+                       [] { return StandardOutputSize().columns; }};
+  ConsoleHost console(p.port, p.files[0].path, p.files.size() > 1 ? p.files[1].path : "",
+                      std::move(output), JobSize{packets, totalBytes});
   // With --json or --report the unit's events also go to the station's observer.
   std::vector<std::string> files;
   for (const auto& f : p.files) files.push_back(f.path);
@@ -131,15 +137,9 @@ RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out
     return result;
   }
 
-  std::uint64_t totalBytes = 0, packets = 0;
-  for (const auto& f : p.files) {
-    totalBytes += f.seen.payloadSize;
-    packets += f.seen.packets();
-  }
-  out << Printable("Sending " + p.files[0].path +
-                   (p.files.size() > 1 ? " and " + p.files[1].path : "") + " to " +
-                   (p.receiver ? "the virtual IRD (" + p.port + ")" : p.port))
-      << ": " << totalBytes << " bytes in " << packets << " packets\n";
+  host.Note("Sending " + p.files[0].path + (p.files.size() > 1 ? " and " + p.files[1].path : "") +
+            " to " + (p.receiver ? "the virtual IRD (" + p.port + ")" : p.port) + ": " +
+            std::to_string(totalBytes) + " bytes in " + std::to_string(packets) + " packets");
   if (!engine->StartDownload()) {
     result.outcome = host.outcome();
     return result;
@@ -205,6 +205,9 @@ int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
   // Under --json standard output carries the events only; the person's text goes to err.
   std::ostream& human = options.json ? err : out;
   std::ostream* json = options.json ? &out : nullptr;
+  // Before the virtual IRD's threads start, so that none of them takes Ctrl-C and ends the
+  // process before the download is stopped and summed up.
+  StopKeys stopKeys(options.handleSignals);
   Prepared prepared;
   std::ostringstream refusal;
   if (const std::optional<int> refused = Prepare(options, prepared, refusal)) {
@@ -224,7 +227,7 @@ int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
     return *refused;
   }
   std::optional<SendEvents> events;
-  const RunResult result = RunDownload(options, prepared, human, err, events, json);
+  const RunResult result = RunDownload(options, prepared, human, err, events, json, stopKeys);
   const int code = Verdict(prepared, result, human, err);
   if (!result.refused.empty()) {
     if (json) station::JsonEventWriter(*json, {}).Refused(code, result.refused, "");

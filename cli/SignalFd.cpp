@@ -5,11 +5,10 @@
 
 namespace irdload::cli {
 
-SignalFd::SignalFd(bool active) {
+SignalFd::SignalFd(bool active, std::initializer_list<int> signals) {
   if (!active) return;
   sigemptyset(&set_);
-  sigaddset(&set_, SIGINT);
-  sigaddset(&set_, SIGTERM);
+  for (const int s : signals) sigaddset(&set_, s);
   pthread_sigmask(SIG_BLOCK, &set_, &old_);
   fd_ = signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC);
 }

@@ -10,6 +10,7 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/FaultText.h"
+#include "cli/Os.h"
 #include "cli/SignalFd.h"
 #include "cli/StationView.h"
 #include "irdload/BuildInfo.h"
@@ -117,6 +118,8 @@ int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream
   std::string error;
   // Before any thread starts, so that every thread leaves the signals to this loop.
   SignalFd signals(options.handleSignals);
+  // A resized terminal gets its table at once.
+  SignalFd resized(options.handleSignals, {SIGWINCH});
   const auto refuse = [&] {
     Complain(err, error);
     if (options.json) station::JsonEventWriter(out, {}).Refused(EXIT_REFUSED, error, "");
@@ -129,7 +132,7 @@ int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream
   for (std::size_t i = 0; i < st.portCount(); ++i) labels.push_back(st.port(i).label);
   station::JsonEventWriter json(out, labels);
   const bool table = !options.json && &out == &std::cout && ::isatty(STDOUT_FILENO) == 1;
-  StationView view(human, labels, table);
+  StationView view(human, labels, table, StandardOutputSize);
   station::OperatorQueue answers(
       so.nextUnit,
       [&st](std::size_t port, std::optional<std::string> a) { st.Arm(port, std::move(a)); });
@@ -139,8 +142,12 @@ int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream
   auto lastDraw = std::chrono::steady_clock::now() - kTick;
   for (bool last = false; !last;) {
     last = st.Finished();  // one more pass drains what the ports posted before they ended
-    pollfd fds[3] = {{st.wakeFd(), POLLIN, 0}, {signals.fd(), POLLIN, 0}, {lines.fd(), POLLIN, 0}};
-    if (!last) ::poll(fds, 3, static_cast<int>(kTick.count()));
+    pollfd fds[4] = {{st.wakeFd(), POLLIN, 0},
+                     {signals.fd(), POLLIN, 0},
+                     {lines.fd(), POLLIN, 0},
+                     {resized.fd(), POLLIN, 0}};
+    if (!last) ::poll(fds, 4, static_cast<int>(kTick.count()));
+    const bool redrawNow = resized.Take() > 0;
     if (const int n = signals.Take(); n > 0) {
       interrupts += n;
       if (interrupts == n) {
@@ -162,7 +169,7 @@ int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream
     }
     json.Tick();
     const auto now = std::chrono::steady_clock::now();
-    if (now - lastDraw >= kTick || last) {
+    if (now - lastDraw >= kTick || last || redrawNow) {
       view.Draw(st.Snapshots());
       lastDraw = now;
     }

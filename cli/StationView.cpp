@@ -1,28 +1,24 @@
 #include "cli/StationView.h"
 
-#include <cstdio>
-
 #include "cli/Console.h"
+#include "cli/TextColumns.h"
 
 namespace irdload::cli {
 namespace {
 
 using station::PortPhase;
 
-std::string MinSec(double seconds) {
-  if (seconds < 0) return "--:--";
-  const long long s = static_cast<long long>(seconds);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02lld:%02lld", s / 60, s % 60);
-  return buf;
-}
-
 std::string UnitName(std::uint32_t unit, const std::string& id) {
   return "unit " + std::to_string(unit) + (id.empty() ? "" : " (" + id + ")");
 }
 
+// An event's line; empty for one that is not worth a line.
 struct Line {
-  const station::PortEvent& event;
+  // Events this view does not know yet say nothing.
+  template <typename Event>
+  std::string operator()(const Event&) const {
+    return {};
+  }
 
   std::string operator()(const station::PhaseChanged& e) const {
     switch (e.phase) {
@@ -45,11 +41,12 @@ struct Line {
     return UnitName(e.unit, e.unitId) +
            (e.attempt > 1 ? ", attempt " + std::to_string(e.attempt) : "") + " on " + e.device;
   }
+  // Not the unit's failed steps: summed, they grow by one at nearly every packet of a healthy
+  // 115200 line (a packet takes 89 ms, a reply wait 50 ms), which reads as trouble.
   std::string operator()(const station::ProgressShown& e) const {
     return "unit " + std::to_string(e.unit) + ": " + std::to_string(e.packetsDone) + "/" +
            std::to_string(e.packets) + " packets, " + std::to_string(e.bytesDone) + "/" +
-           std::to_string(e.bytes) + " bytes" +
-           (e.retries > 0 ? ", " + std::to_string(e.retries) + " retries" : "");
+           std::to_string(e.bytes) + " bytes";
   }
   std::string operator()(const station::MessageShown& e) const {
     return e.text + (e.detail.empty() ? "" : ": " + e.detail);
@@ -68,61 +65,99 @@ struct Line {
   }
 };
 
+bool operator==(const TerminalSize& a, const TerminalSize& b) {
+  return a.columns == b.columns && a.rows == b.rows;
+}
+
 }  // namespace
 
-StationView::StationView(std::ostream& out, std::vector<std::string> labels, bool table)
-    : out_(out), labels_(std::move(labels)), table_(table), lastProgress_(labels_.size()) {}
+StationView::StationView(std::ostream& out, std::vector<std::string> labels, bool table,
+                         std::function<TerminalSize()> size)
+    : out_(out),
+      labels_(std::move(labels)),
+      table_(table),
+      size_(std::move(size)),
+      tenthsLogged_(labels_.size(), 0),
+      fileLogged_(labels_.size()) {}
 
 void StationView::Add(const station::PortEvent& event) {
   if (event.port >= labels_.size()) return;
   if (const auto* p = std::get_if<station::ProgressShown>(&event.body)) {
-    // The table shows progress as it goes; the log takes a line a second.
-    const auto now = std::chrono::steady_clock::now();
-    if (table_ || (p->packetsDone != p->packets &&
-                   now - lastProgress_[event.port] < std::chrono::seconds(1))) {
-      return;
+    // The table shows progress as it goes; the log takes a line at every tenth of a file.
+    if (table_ || p->packets == 0) return;
+    const std::pair<std::uint32_t, int> file{p->unit, p->file};
+    if (fileLogged_[event.port] != file) {
+      fileLogged_[event.port] = file;
+      tenthsLogged_[event.port] = 0;
     }
-    lastProgress_[event.port] = now;
+    const std::uint64_t tenths = std::uint64_t{p->packetsDone} * 10 / p->packets;
+    if (tenths <= tenthsLogged_[event.port]) return;
+    tenthsLogged_[event.port] = tenths;
   }
-  pending_.push_back(Printable(labels_[event.port] + ": " + std::visit(Line{event}, event.body)));
+  const std::string line = std::visit(Line{}, event.body);
+  if (!line.empty()) pending_.push_back(Printable(labels_[event.port] + ": " + line));
 }
 
 void StationView::Note(const std::string& text) {
   pending_.push_back(Printable(text));
 }
 
-std::string StationView::Row(const std::string& label, const station::PortSnapshot& r,
-                             std::chrono::steady_clock::time_point now) {
+StationRow StationView::RowOf(const std::string& label, const station::PortSnapshot& r,
+                              std::chrono::steady_clock::time_point now) {
+  StationRow row;
+  row.label = label;
+  row.state = std::string(station::PhaseName(r.phase));
+  row.packetsDone = r.packetsDone;
+  row.packets = r.packets;
+  row.bytesDone = r.bytesDone;
+  row.bytes = r.bytes;
+  row.ok = r.ok;
+  row.failed = r.failed;
+  // The station's pace is 0 and the time left negative until they can be measured.
   const station::TransferPace pace = station::PaceOf(r, now);
-  char buf[256];
-  std::snprintf(buf, sizeof buf, "%-12.12s %-22.22s %5u/%-5u %9llu/%-9llu %7.1f KiB/s %6s %5u %6u",
-                label.c_str(), std::string(station::PhaseName(r.phase)).c_str(), r.packetsDone,
-                r.packets, static_cast<unsigned long long>(r.bytesDone),
-                static_cast<unsigned long long>(r.bytes), pace.bytesPerSecond / 1024.0,
-                MinSec(pace.secondsLeft).c_str(), r.ok, r.failed);
-  return buf;
+  if (pace.bytesPerSecond > 0) row.bytesPerSecond = pace.bytesPerSecond;
+  if (pace.bytesPerSecond > 0 && pace.secondsLeft >= 0) {
+    row.left = std::chrono::seconds(static_cast<long long>(pace.secondsLeft));
+  }
+  return row;
 }
 
-void StationView::Draw(const std::vector<station::PortSnapshot>& rows) {
+void StationView::Draw(const std::vector<station::PortSnapshot>& ports) {
   if (!table_) {
     for (const auto& l : pending_) out_ << l << '\n';
     pending_.clear();
     out_.flush();
     return;
   }
-  // Back to the table's first line and clear down, the new lines, then the table again.
-  if (rowsDrawn_ > 0) out_ << "\x1b[" << rowsDrawn_ << "F\x1b[J";
-  for (const auto& l : pending_) out_ << l << '\n';
-  pending_.clear();
-  char head[160];
-  std::snprintf(head, sizeof head, "%-12s %-22s %11s %19s %13s %6s %5s %6s", "PORT", "STATE",
-                "PACKETS", "BYTES", "RATE", "ETA", "OK", "FAILED");
-  out_ << head << '\n';
-  const auto now = std::chrono::steady_clock::now();
-  for (std::size_t i = 0; i < rows.size() && i < labels_.size(); ++i) {
-    out_ << Printable(Row(labels_[i], rows[i], now)) << '\n';
+  const TerminalSize size = size_ ? size_() : TerminalSize{};
+  const std::size_t limit = LineLimit(size.columns);
+  // One frame, written at once. Rows are overwritten in place (each cleared to its end) rather
+  // than the table cleared first, so that a terminal that shows a frame half written shows
+  // no blank table.
+  std::string frame;
+  if (rowsDrawn_ > 0 && !(size == drawnFor_)) {
+    // A resized terminal may have rewrapped the old table: start again from a clear screen.
+    frame += "\x1b[H\x1b[J";
+  } else if (rowsDrawn_ > 0) {
+    // Back to the table's first row: the new lines take its place, the table comes below them.
+    frame += "\x1b[" + std::to_string(rowsDrawn_) + "F";
   }
-  rowsDrawn_ = rows.size() + 1;
+  drawnFor_ = size;
+  const auto row = [&frame](const std::string& line) { frame += line + "\x1b[K\n"; };
+  for (const auto& text : pending_) {
+    for (const auto& l : Fold(text, limit)) row(l);
+  }
+  pending_.clear();
+  std::vector<StationRow> rows;
+  const auto now = std::chrono::steady_clock::now();
+  for (std::size_t i = 0; i < ports.size() && i < labels_.size(); ++i) {
+    rows.push_back(RowOf(Printable(labels_[i]), ports[i], now));
+  }
+  const std::vector<std::string> table = StationTable(rows, size.columns, size.rows);
+  for (const auto& l : table) row(l);
+  rowsDrawn_ = table.size();
+  frame += "\x1b[J";  // below: what is left of a longer table before
+  out_ << frame;
   out_.flush();
 }
 

@@ -51,6 +51,8 @@ class Farm {
     sim::VirtualIrd::Options o;
     o.baud = options_.baud;
     o.recordTiming = options_.timing;
+    o.repeatAfter = std::chrono::milliseconds{options_.repeatAfterMs};
+    o.holdTick = std::chrono::milliseconds{options_.holdMs};
     std::vector<std::string> all = options_.faults;
     all.insert(all.end(), faultTexts.begin(), faultTexts.end());
     for (const auto& text : all) {

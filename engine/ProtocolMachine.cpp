@@ -269,10 +269,11 @@ StepReport ProtocolMachine::Step(const Input& input) {
   const StateRow& row = RowOf(s_.state, s_.lastPacketSent);
   if (input.kind == Input::Kind::LineLost) {
     if (s_.state == STATUS_SEND_SUCCESS_TERMINATE_ACK && !s_.answerAgain &&
-        s_.kind != IMAGE_FIRST && s_.reportedState == STATUS_END) {
-      // The IRD's success terminate came after every payload byte was accepted: it has said it
-      // stored the image, and only the PC's closing answer was cut off.
+        s_.kind != IMAGE_FIRST) {
+      // Only the IRD's success terminate after every payload byte was accepted leads here: it
+      // has said it stored the image, and only the PC's closing answer was cut off.
       s_.state = STATUS_END;
+      s_.reportedState = STATUS_END;
       s_.retryCount = 0;
       s_.failureDetail =
           "The line was lost while the PC answered the IRD's success terminate request; the IRD "

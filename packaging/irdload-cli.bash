@@ -74,7 +74,7 @@ _irdload_cli() {
       --connect-timeout --json --report --unit-id --help" ;;
     station) options="--port --units --retries --next-unit --ask-unit-id --json --report
       --trace-dir --connect-timeout --read-pauses --help" ;;
-    virtual-ird) options="--count --links --baud --fault --seed --timing --help" ;;
+    virtual-ird) options="--count --links --baud --fault --seed --repeat-after --hold --timing --help" ;;
     doctor) options="--json --help" ;;
     make-sample) options="--size --type --seed --help" ;;
     *) options="--help" ;;

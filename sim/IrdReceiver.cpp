@@ -11,7 +11,8 @@ bool ChecksumMatches(const DataPacket& packet) {
 
 }  // namespace
 
-IrdReceiver::IrdReceiver(const FaultPlan& plan, ReportStore& store) : plan_(plan), store_(store) {}
+IrdReceiver::IrdReceiver(const FaultPlan& plan, ReportStore& store, bool skipsPaddingPacket)
+    : plan_(plan), store_(store), skipsPaddingPacket_(skipsPaddingPacket) {}
 
 std::optional<std::uint8_t> IrdReceiver::Feed(std::uint8_t byte) {
   const std::optional<std::uint8_t> reply = Decide(byte);
@@ -53,8 +54,7 @@ std::optional<std::uint8_t> IrdReceiver::Decide(std::uint8_t byte) {
         return CMD_HEADER_REQ;
       }
       packetFill_ = 0;
-      phase_ = Phase::ReceivePacket;
-      return CMD_DATA_REQ;
+      return OnPacketAnswered();  // asks for packet 0, or ends at once when there is none
 
     case Phase::ReceivePacket:
       if (packetFill_ == 0 && RepeatedAnswer(byte)) return Unexpected();
@@ -123,7 +123,9 @@ std::uint8_t IrdReceiver::OnHeaderComplete() {
   }
   payloadSize_ = ReadLe32(&header_[kSizeOffset]);
   // In 64 bits so that no size can wrap the count.
-  const std::uint64_t packets = std::uint64_t{payloadSize_} / kChunkSize + 1;
+  const std::uint64_t packets = skipsPaddingPacket_
+                                    ? (std::uint64_t{payloadSize_} + kChunkSize - 1) / kChunkSize
+                                    : std::uint64_t{payloadSize_} / kChunkSize + 1;
   packetsExpected_ = static_cast<std::uint32_t>(packets);
   nextPacket_ = 0;
   store_.Update([this](Report& report) {

@@ -16,8 +16,9 @@ namespace irdload::sim {
 
 class IrdReceiver {
  public:
-  // Both must outlive the receiver.
-  IrdReceiver(const FaultPlan& plan, ReportStore& store);
+  // Both must outlive the receiver. `skipsPaddingPacket`: packets are counted by payload bytes,
+  // so a last packet that would carry none is never asked for.
+  IrdReceiver(const FaultPlan& plan, ReportStore& store, bool skipsPaddingPacket = false);
 
   // Takes one byte from the PC; returns the byte the IRD answers with, if any.
   std::optional<std::uint8_t> Feed(std::uint8_t byte);
@@ -47,6 +48,7 @@ class IrdReceiver {
 
   const FaultPlan& plan_;
   ReportStore& store_;
+  const bool skipsPaddingPacket_;
 
   Phase phase_ = Phase::WaitConnect;
   std::array<std::uint8_t, kHeaderSize> header_{};

@@ -7,11 +7,11 @@
 
 namespace irdload::sim {
 
-IrdSession::IrdSession(const LineTimingOptions& timing, const FaultPlan& plan, ReportStore& store)
+IrdSession::IrdSession(const SessionOptions& timing, const FaultPlan& plan, ReportStore& store)
     : timing_(timing),
       plan_(plan),
       store_(store),
-      receiver_(plan, store),
+      receiver_(plan, store, timing.skipsPaddingPacket),
       byteTime_(ByteLineTime(timing.baud)) {}
 
 void IrdSession::FromPc(const std::uint8_t* data, std::size_t length, Time readAt) {

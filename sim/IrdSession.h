@@ -20,7 +20,7 @@
 
 namespace irdload::sim {
 
-struct LineTimingOptions {
+struct SessionOptions {
   std::uint32_t baud = 0;                     ///< pace of both directions; 0: bytes move at once
   std::chrono::microseconds replyLatency{0};  ///< the IRD's turnaround before each reply
   /// A reply the PC leaves unanswered this long is sent again, as many receivers do (every
@@ -31,6 +31,9 @@ struct LineTimingOptions {
   std::chrono::microseconds holdTick{0};
   /// Note the PC's first connect request and last terminate answer in Report::timing.
   bool recordTiming = false;
+  /// The IRD counts packets by payload bytes: it never asks for a last packet that would carry
+  /// none (a payload that is a multiple of 1021 bytes, or empty).
+  bool skipsPaddingPacket = false;
 };
 
 /// What falls due on the line.
@@ -53,7 +56,7 @@ class IrdSession {
   static constexpr int kMaxRepeats = 100;
 
   /// `plan` and `store` must outlive the session.
-  IrdSession(const LineTimingOptions& timing, const FaultPlan& plan, ReportStore& store);
+  IrdSession(const SessionOptions& timing, const FaultPlan& plan, ReportStore& store);
 
   /// The PC's bytes, read from the line at `readAt`. On a paced line they arrived one byte time
   /// apart, the first no sooner than one byte time after the previous one.
@@ -82,7 +85,7 @@ class IrdSession {
   void RepeatUntil(Time limit);
   Time Held(Time due) const;
 
-  const LineTimingOptions timing_;
+  const SessionOptions timing_;
   const FaultPlan& plan_;
   ReportStore& store_;
   IrdReceiver receiver_;

@@ -74,9 +74,10 @@ struct VirtualIrd::Impl {
   explicit Impl(Options opts)
       : options(std::move(opts)),
         plan(options.faults, options.seed),
-        session(LineTimingOptions{options.baud, options.replyLatency, options.repeatAfter,
-                                  options.holdTick, options.recordTiming},
-                plan, store) {}
+        session(SessionOptions{options.baud, options.replyLatency, options.repeatAfter,
+                               options.holdTick, options.recordTiming, options.skipsPaddingPacket},
+                plan, store),
+        pcProcess(options.pcProcess) {}
 
   void Run();
   // Carries out what is due; false once the line is closed or a stop cut a write short.
@@ -105,7 +106,9 @@ struct VirtualIrd::Impl {
   int masterFd = -1;
   int keptSlaveFd = -1;
   IrdSession session;
+  std::atomic<int> pcProcess;
   std::optional<MonotonicTime> pcStalledUntil;
+  int pcStalled = 0;  // the process stopped, until pcStalledUntil
 };
 
 void VirtualIrd::Impl::Run() {
@@ -159,7 +162,8 @@ bool VirtualIrd::Impl::Carry(const std::vector<LineAction>& actions) {
         CloseLine();
         return false;
       case LineAction::Kind::Stall:
-        if (options.pcProcess > 0 && kill(options.pcProcess, SIGSTOP) == 0) {
+        if (const int pid = pcProcess.load(); pid > 0 && kill(pid, SIGSTOP) == 0) {
+          pcStalled = pid;
           pcStalledUntil = MonotonicNow() + action.stall;
         }
         break;
@@ -170,7 +174,7 @@ bool VirtualIrd::Impl::Carry(const std::vector<LineAction>& actions) {
 
 void VirtualIrd::Impl::ResumePc() {
   if (!pcStalledUntil) return;
-  kill(options.pcProcess, SIGCONT);
+  kill(pcStalled, SIGCONT);
   pcStalledUntil.reset();
 }
 
@@ -273,6 +277,10 @@ void VirtualIrd::HangUp() {
   if (!impl_->started) return;
   impl_->StopThread();
   impl_->CloseLine();
+}
+
+void VirtualIrd::SetPcProcess(int pid) {
+  impl_->pcProcess.store(pid);
 }
 
 Report VirtualIrd::GetReport() const {

@@ -52,7 +52,9 @@ struct ReceivedFile {
   /// Reassembled payload: grows as packets are accepted and holds exactly the header's payload
   /// size once the last packet carrying data is in.
   std::vector<std::uint8_t> payload;
-  std::uint32_t packetsExpected = 0;  ///< payload size / 1021 + 1, once a header is accepted
+  /// payload size / 1021 + 1 once a header is accepted (rounded up instead with
+  /// Options::skipsPaddingPacket)
+  std::uint32_t packetsExpected = 0;
   std::uint32_t packetsAccepted = 0;
   std::uint32_t packetsRejected = 0;
   std::uint32_t headersRejected = 0;
@@ -113,7 +115,11 @@ class VirtualIrd {
     /// latency timer holds them (1 ms, or 16 ms by default on FTDI chips); 0: not held.
     std::chrono::microseconds holdTick{0};
     /// The PC's process, for StallPc faults (SIGSTOP, then SIGCONT); 0: StallPc does nothing.
+    /// SetPcProcess gives it later, for a PC started after the IRD.
     int pcProcess = 0;
+    /// The IRD counts packets by payload bytes and never asks for a last packet that would
+    /// carry none.
+    bool skipsPaddingPacket = false;
     std::vector<Fault> faults{};
     std::uint64_t seed = 1;  ///< drives every fault detail that is not given (garbage, positions)
     /// Hold the slave open for the simulator's life, so the PC may close and reopen the port
@@ -143,6 +149,9 @@ class VirtualIrd {
   void HangUp();
 
   Report GetReport() const;
+
+  /// The PC's process for StallPc faults, when it was started after the IRD.
+  void SetPcProcess(int pid);
 
   /// Waits until at least `n` files are terminated; false on timeout or when the IRD stopped
   /// (line gone) short of that.

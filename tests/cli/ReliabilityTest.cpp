@@ -16,6 +16,7 @@
 #include "engine/Link.h"
 #include "support/Child.h"
 #include "support/CliRun.h"
+#include "support/Process.h"
 #include "support/PtyPair.h"
 #include "support/TempDir.h"
 
@@ -237,6 +238,22 @@ TEST_F(ReliabilityTest, CallingASilentIrdLogsSparingly) {
   }
   EXPECT_GE(calls, 1u) << r.out;
   EXPECT_LE(lines, 6u) << r.out;
+}
+
+// Ctrl-C while the virtual IRD's threads run is taken by the command, which stops the download
+// and says what it had sent, rather than by a thread of the IRD's that would end the process.
+TEST_F(ReliabilityTest, CtrlCStopsASimulatedSendAndSumsItUp) {
+  const auto image = Image("fw.uuc", kTypeSingle, 200000);  // 18 s at 115200 baud
+  irdload::test::Process send;
+  ASSERT_TRUE(send.Start(IRDLOAD_CLI, {"send", "--simulate", image}));
+  ASSERT_TRUE(send.WaitLine([](const std::string& l) { return l.rfind("Sending ", 0) == 0; }, 60s));
+  std::this_thread::sleep_for(500ms);
+  send.Signal(SIGINT);
+  const std::optional<int> code = send.Wait(60s);
+  ASSERT_TRUE(code);
+  EXPECT_EQ(*code, EXIT_STOPPED);
+  EXPECT_NE(send.err().find("irdload-cli: stopped"), std::string::npos) << send.err();
+  EXPECT_NE(send.out().find("\nSent "), std::string::npos) << send.out();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <thread>
 
 #include "engine/DownloadEngine.h"
@@ -10,6 +11,7 @@
 #include "support/Outcomes.h"
 #include "support/PtyPair.h"
 #include "support/RecordingHost.h"
+#include "support/StallingPort.h"
 #include "support/TempDir.h"
 
 namespace irdload {
@@ -31,9 +33,11 @@ class EngineLinkTest : public ::testing::Test {
     ASSERT_TRUE(ird_->Start(&error)) << error;
     host().SetPortPath(ird_->SlavePath());
   }
-  void MakeEngine(std::chrono::milliseconds replyWait = SerialPort::kDefaultReplyWait) {
+  void MakeEngine(std::chrono::milliseconds replyWait = SerialPort::kDefaultReplyWait,
+                  std::unique_ptr<PortLink> port = nullptr) {
     EngineOptions o;
     o.replyWait = replyWait;
+    o.port = std::move(port);
     engine_ = std::make_unique<DownloadEngine>(std::move(o));
     ASSERT_EQ(engine_->Init(host(), host().SelectedPortName()), 1);
   }
@@ -293,11 +297,70 @@ TEST_F(EngineLinkTest, DestroyingTheEngineMidDownloadEndsTheWorker) {
   ASSERT_EQ(engine_->StartDownload(), 1);
   ASSERT_TRUE(host().WaitForField(FIELD_PACKET_NUMBER, "2", kBound));
   engine_.reset();
-  // Nothing of the engine is left to write: the IRD's log stops growing.
+  // Nothing of the engine is left to write: the IRD's log stops growing once it has read what
+  // the last write left in the pseudo-terminal.
+  std::this_thread::sleep_for(100ms);
   const std::size_t written = ird_->GetReport().fromPc.size();
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(ird_->GetReport().fromPc.size(), written);
   EXPECT_TRUE(host().messages().empty());
+}
+
+// What the line did, as the engine counts it: a clean paced download has nothing to count but
+// the waits the packets' own line time causes; an IRD that repeats a reply a stalled PC answered
+// late leaves one repeat dropped as stale; a lost answer leaves one repeat answered.
+TEST_F(EngineLinkTest, CountsWhatTheLineDid) {
+  struct Case {
+    const char* label;
+    std::vector<Fault> faults;
+    std::optional<std::uint32_t> stallAfterReply;
+    std::uint32_t repeats, stale, late;
+  };
+  // Three packets: E2 E3 E4 E7 E8 E7 E8 E7 E8 EB.
+  const Case cases[] = {
+      {"clean", {}, std::nullopt, 0, 0, 0},
+      {"an answer lost", {{FaultKind::LoseAnswer, 4}}, std::nullopt, 1, 0, 1},
+      {"the PC stalled after a reply", {}, 4, 0, 1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Fresh();
+    VirtualIrd::Options o;
+    o.baud = 115200;
+    o.repeatAfter = 300ms;
+    o.faults = c.faults;
+    StartIrd(o);
+    std::unique_ptr<PortLink> port;
+    if (c.stallAfterReply) {
+      port = std::make_unique<test::StallingPort>(SerialPort::kDefaultReplyWait, *c.stallAfterReply,
+                                                  450ms);
+    }
+    MakeEngine(SerialPort::kDefaultReplyWait, std::move(port));
+    RunSingle(PatternPayload(2500));
+    ASSERT_EQ(test::LastOutcomeKind(*engine_), OutcomeKind::Success);
+    const auto events = host().events();
+    const DownloadEnded* end = nullptr;
+    for (const EngineEvent& e : events) {
+      if (const auto* ended = std::get_if<DownloadEnded>(&e)) end = ended;
+    }
+    ASSERT_NE(end, nullptr);
+    EXPECT_EQ(end->counts.rejections, 0u);
+    EXPECT_EQ(end->counts.repeats, c.repeats);
+    EXPECT_EQ(end->counts.staleBytes, c.stale);
+    EXPECT_EQ(end->counts.lateReplies, c.late);
+    // The Part's retry counter still counts every wait that came back empty, so a paced packet
+    // (89 ms of line time against a 50 ms bound) adds one; the sum is not lateness.
+    EXPECT_GE(end->counts.failedSteps, 3u);
+    std::uint32_t repeatEvents = 0, staleEvents = 0, connected = 0;
+    for (const EngineEvent& e : events) {
+      repeatEvents += std::holds_alternative<RepeatAnswered>(e);
+      if (const auto* stale = std::get_if<StaleBytesDropped>(&e)) staleEvents += stale->count;
+      connected += std::holds_alternative<Connected>(e);
+    }
+    EXPECT_EQ(repeatEvents, c.repeats);
+    EXPECT_EQ(staleEvents, c.stale);
+    EXPECT_EQ(connected, 1u);
+  }
 }
 
 TEST_F(EngineLinkTest, PortThatCannotOpenIsReportedWithItsReason) {

@@ -571,6 +571,24 @@ TEST_F(EngineStateTest, MistypedPairIsRefusedAtTheStart) {
   EXPECT_EQ(engine_->StartDownload(), 1);
 }
 
+// The adapter goes while the PC answers the IRD's success terminate: the IRD has already said it
+// stored the image, so the download is a success, with a note of what happened.
+TEST_F(EngineStateTest, LineLostWhileAnsweringTheSuccessTerminateIsStillASuccess) {
+  StartWith(100);
+  Handshake();
+  {
+    std::lock_guard lk(line_->mu);
+    line_->lineLostOnWriteOf = CMD_TERMINATE_ANSWER;
+  }
+  Reply({CMD_DATA_REQ, CMD_DATA_ACK, CMD_TERMINATE_OK});
+  RunTo(STATUS_IDLE, 20);
+  EXPECT_EQ(Written().back(), CMD_TERMINATE_ANSWER);
+  ASSERT_FALSE(host_.outcomes().empty());
+  EXPECT_EQ(host_.outcomes().back().kind, OutcomeKind::Success);
+  EXPECT_EQ(host_.messageTexts().back(), "Download end successfully.");
+  EXPECT_NE(host_.messages().back().detail.find("line was lost"), std::string::npos);
+}
+
 // The second file of a pair is checked as completely as the first before a byte is sent: found
 // wrong only after the first file is on the IRD, the pair could never be completed.
 TEST_F(EngineStateTest, SecondFileIsCheckedCompletelyBeforeAByteIsSent) {

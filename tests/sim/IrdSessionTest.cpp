@@ -18,7 +18,7 @@ using Time = IrdSession::Time;
 // One session with its plan and report, and the bytes it put on the line.
 class Line {
  public:
-  explicit Line(LineTimingOptions timing, std::vector<Fault> faults = {})
+  explicit Line(SessionOptions timing, std::vector<Fault> faults = {})
       : plan_(std::move(faults), 1), session_(timing, plan_, store_) {}
 
   void Pc(std::vector<std::uint8_t> bytes, Time at) {
@@ -152,7 +152,7 @@ TEST(IrdSessionTest, PacedRepliesAndAnAdaptersLatencyTimer) {
   const Time byte = 86806ns;
   struct Case {
     const char* label;
-    LineTimingOptions timing;
+    SessionOptions timing;
     Time due;  // of the connect acknowledge, after the connect request's line start
   };
   const Case cases[] = {

@@ -41,7 +41,7 @@ struct ModelLineOptions {
   /// bytes, a stalled PC.
   std::vector<sim::Fault> irdFaults;
   /// The line's pace, the IRD's turnaround, its repeats and an adapter's hold.
-  sim::LineTimingOptions timing{.baud = 115200};
+  sim::SessionOptions timing{.baud = 115200};
   /// The PC's bound on each wait for a reply.
   std::chrono::milliseconds replyWait{50};
   MachineLimits limits{.retryLimit = 30, .rejectLimit = 50};

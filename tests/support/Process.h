@@ -105,6 +105,7 @@ class Process {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 
+  pid_t pid() const { return pid_; }
   const std::string& out() const { return outText_; }
   const std::string& err() const { return errText_; }
 

@@ -14,13 +14,16 @@
 namespace irdload::test {
 
 struct ScriptedLine {
-  std::mutex mu;
+  mutable std::mutex mu;
   std::deque<std::uint8_t> replies;
   std::vector<std::uint8_t> written;
   std::vector<std::size_t> writeSizes;
   std::vector<std::string> opened;
   int opens = 0, closes = 0;
   bool failOpen = false;
+  /// A one-byte write of this value loses the line as it goes (the adapter pulled out); 0: never.
+  std::uint8_t lineLostOnWriteOf = 0;
+  bool lineLost = false;
 };
 
 class ScriptedPort : public PortLink {
@@ -41,7 +44,14 @@ class ScriptedPort : public PortLink {
     const auto* b = static_cast<const std::uint8_t*>(buffer);
     line_->written.insert(line_->written.end(), b, b + length);
     line_->writeSizes.push_back(length);
+    if (length == 1 && line_->lineLostOnWriteOf != 0 && b[0] == line_->lineLostOnWriteOf) {
+      line_->lineLost = true;
+    }
     return 1;
+  }
+  bool LineLost() const override {
+    std::lock_guard lk(line_->mu);
+    return line_->lineLost;
   }
   int WriteByte(int value) override {
     const std::uint8_t b = static_cast<std::uint8_t>(value);

@@ -122,19 +122,21 @@ class DialogDownloadTest : public QObject {
     QCOMPARE(seen, expected);
   }
 
-  // The pair's second file cannot be opened when the first has gone over, so the worker asks the
-  // operator, through the dialog, for the files again.
+  // The pair's second file is gone by the time the first has gone over (it was there when the
+  // start checked it), so the worker asks the operator, through the dialog, for the files again.
   void workerAsksForAMissingSecondFile() {
     DialogHarness harness;
     const QString first = harness.WriteImage("fw.u01", kTypeFirstOfPair, 3000, 1);
+    const QString gone = harness.WriteImage("gone.u02", kTypeSecondOfPair, 2000, 3);
     const QString second = harness.WriteImage("fw2.u02", kTypeSecondOfPair, 2500, 2);
-    harness.ClickOpen({first, harness.PathOf("missing.u02")});
+    harness.ClickOpen({first, gone});
     harness.SelectVirtualIrd();
     harness.presenter().clear();
     harness.chooser().Answer(first);
     harness.chooser().Answer(second);
 
     harness.ClickSend();
+    QVERIFY(QFile::remove(gone));
     QTRY_VERIFY_WITH_TIMEOUT(!harness.presenter().shown().empty(), kWaitMs);
     QCOMPARE(harness.presenter().texts(), QStringList({kSuccess}));
     QCOMPARE(harness.chooser().questions().size(), std::size_t{4});
