@@ -24,8 +24,8 @@ IrdSession::Time SessionTime(Clock::time_point t) {
 struct InMemoryIrd::Impl {
   explicit Impl(const VirtualIrd::Options& options)
       : plan(options.faults, options.seed),
-        session(LineTimingOptions{options.baud, options.replyLatency, options.repeatAfter,
-                                  options.holdTick, options.recordTiming},
+        session(SessionOptions{options.baud, options.replyLatency, options.repeatAfter,
+                               options.holdTick, options.recordTiming, options.skipsPaddingPacket},
                 plan, store),
         line(MemoryLine::Make()),
         recordTiming(options.recordTiming) {}
