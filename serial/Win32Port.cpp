@@ -1,8 +1,9 @@
 // The Win32 side of PortDevice: a COM port opened for overlapped I/O, with an OVERLAPPED record
-// and an event of its own for each direction. Every transfer is complete (or cancelled and
-// complete) before a call returns, so no I/O is ever left pending on the handle. The wait for a
-// reply is a one-byte read that the driver completes when the byte lands; the byte it takes is
-// kept for the next ReadWaiting.
+// and an event of its own for each direction. The wait for a reply is a one-byte read that the
+// driver completes when the byte lands; the byte it takes is kept for the next ReadWaiting. A wait
+// that ends first leaves its read pending for the next wait to go on with: a serial read is not
+// cancelled reliably everywhere (under wine a cancelled read can block until the next byte,
+// which never comes while the PC is the one to speak). Writes complete before WriteAll returns.
 #include <windows.h>
 
 #include <algorithm>
@@ -86,12 +87,28 @@ class Win32Port final : public PortDevice {
     ::ResetEvent(ov.hEvent);
   }
 
+  // Takes the wait's pending read if it has completed; false while it is still pending.
+  bool TakePendingRead();
+
   HANDLE port_ = INVALID_HANDLE_VALUE;
   OVERLAPPED write_{};
   OVERLAPPED read_{};
+  // The wait's one-byte read, left pending across calls until a byte completes it.
+  bool readPending_ = false;
+  std::uint8_t pendingByte_ = 0;
   // A byte the wait's read took off the line before ReadWaiting asked for it.
   std::optional<std::uint8_t> early_;
 };
+
+bool Win32Port::TakePendingRead() {
+  if (!readPending_) return true;
+  if (::WaitForSingleObject(read_.hEvent, 0) != WAIT_OBJECT_0) return false;
+  DWORD moved = 0;
+  const bool ok = ::GetOverlappedResult(port_, &read_, &moved, FALSE) != 0;
+  readPending_ = false;
+  if (ok && moved == 1) early_ = pendingByte_;
+  return true;
+}
 
 std::optional<DWORD> Win32Port::Finish(OVERLAPPED& ov, DWORD limitMs, DWORD& code) {
   if (::WaitForSingleObject(ov.hEvent, limitMs) == WAIT_TIMEOUT) {
@@ -222,6 +239,8 @@ bool Win32Port::WriteAll(const std::uint8_t* data, std::size_t length,
 
 std::size_t Win32Port::ReadWaiting(std::uint8_t* data, std::size_t length, bool& gone) {
   if (!isOpen() || length == 0) return 0;
+  // The wait's read is first in the driver's line: nothing else can be read before it completes.
+  if (!TakePendingRead()) return 0;
   std::size_t got = 0;
   if (early_) {
     data[got++] = *early_;
@@ -260,39 +279,36 @@ WaitResult Win32Port::WaitReadable(Clock::time_point deadline) {
     if (left.count() > 0) ::Sleep(static_cast<DWORD>(left.count()));
     return WaitResult::TimedOut;
   }
+  if (!readPending_) {
+    // With no read time-outs a read of one byte completes when the byte lands: the driver wakes
+    // this thread then, and no sooner.
+    Rearm(read_);
+    DWORD moved = 0;
+    if (::ReadFile(port_, &pendingByte_, 1, nullptr, &read_)) {
+      if (::GetOverlappedResult(port_, &read_, &moved, FALSE) && moved == 1) {
+        early_ = pendingByte_;
+        return WaitResult::Readable;
+      }
+    } else if (::GetLastError() == ERROR_IO_PENDING) {
+      readPending_ = true;
+    }
+    if (!readPending_) {
+      if (Gone()) return WaitResult::HungUp;
+      ClearError();
+      // The read failed on a port that is still there: wait out the bound without spinning.
+      const auto rest = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+      if (rest.count() > 0) ::Sleep(static_cast<DWORD>(std::min<long long>(rest.count(), 10)));
+      return WaitResult::TimedOut;
+    }
+  }
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-  if (left.count() <= 0) return WaitResult::TimedOut;
-  // With no read time-outs a read of one byte completes when the byte lands: the driver wakes
-  // this thread then, and no sooner.
-  Rearm(read_);
-  std::uint8_t byte = 0;
-  DWORD moved = 0;
-  DWORD code = 0;
-  std::optional<DWORD> read;
-  if (::ReadFile(port_, &byte, 1, nullptr, &read_)) {
-    ::GetOverlappedResult(port_, &read_, &moved, FALSE);
-    read = moved;
-  } else {
-    code = ::GetLastError();
-    if (code == ERROR_IO_PENDING) read = Finish(read_, static_cast<DWORD>(left.count()), code);
-  }
-  if (read && *read == 1) {
-    early_ = byte;
-    return WaitResult::Readable;
-  }
-  // A read cancelled at the deadline may have taken its byte after all.
-  if (!read && code == ERROR_TIMEOUT && ::GetOverlappedResult(port_, &read_, &moved, FALSE) &&
-      moved == 1) {
-    early_ = byte;
-    return WaitResult::Readable;
-  }
+  const DWORD waitMs = left.count() > 0 ? static_cast<DWORD>(left.count()) : 0;
+  // A wait that ends first leaves the read pending: the next wait goes on with it.
+  if (::WaitForSingleObject(read_.hEvent, waitMs) != WAIT_OBJECT_0) return WaitResult::TimedOut;
+  TakePendingRead();
+  if (early_) return WaitResult::Readable;
   if (Gone()) return WaitResult::HungUp;
   ClearError();
-  if (!read && code != ERROR_TIMEOUT) {
-    // The read failed on a port that is still there: wait out the bound without spinning.
-    const auto rest = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (rest.count() > 0) ::Sleep(static_cast<DWORD>(std::min<long long>(rest.count(), 10)));
-  }
   return WaitResult::TimedOut;
 }
 
@@ -306,8 +322,12 @@ void Win32Port::Close() {
   early_.reset();
   if (isOpen()) {
     ::SetCommMask(port_, 0);
+    if (readPending_) ::CancelIoEx(port_, &read_);
     ::CloseHandle(port_);
     port_ = INVALID_HANDLE_VALUE;
+    // Closing the handle ends its pending read; the record and its byte are ours until it has.
+    if (readPending_) ::WaitForSingleObject(read_.hEvent, 1000);
+    readPending_ = false;
   }
   CloseEvent(read_.hEvent);
   CloseEvent(write_.hEvent);
