@@ -4,7 +4,7 @@
 #include "cli/Console.h"
 #include "cli/PlatformCommands.h"
 #include "irdload/BuildInfo.h"
-#include "station/JsonEvents.h"
+#include "unit/JsonEvents.h"
 
 namespace irdload::cli {
 
@@ -80,7 +80,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     const std::string detail =
         (unavailable.empty() ? "" : unavailable + " ") + "Run with --help for usage.";
     Complain(err, e.what(), detail);
-    if (json) station::JsonEventWriter(out, {}).Refused(EXIT_REFUSED, e.what(), detail);
+    if (json) unit::JsonEventWriter(out, {}).Refused(EXIT_REFUSED, e.what(), detail);
     return EXIT_REFUSED;
   }
   if (*sendCmd) {

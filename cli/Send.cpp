@@ -15,20 +15,20 @@
 #include "engine/DownloadEngine.h"
 #include "engine/FileChoice.h"
 #include "engine/Image.h"
-#include "station/UnitFiles.h"
-#include "station/WireTrace.h"
+#include "unit/UnitFiles.h"
+#include "unit/WireTrace.h"
 
 namespace irdload::cli {
 namespace {
 
 using namespace std::chrono_literals;
 
-using station::CheckedFile;
+using unit::CheckedFile;
 
 // Prints the refusal and returns false.
 bool CheckFiles(const std::vector<std::string>& files, std::vector<CheckedFile>& checked,
                 std::ostream& err) {
-  if (const std::optional<Refusal> refusal = station::CheckUnitFiles(files, checked)) {
+  if (const std::optional<Refusal> refusal = unit::CheckUnitFiles(files, checked)) {
     Complain(err, refusal->message, refusal->detail);
     return false;
   }
@@ -54,7 +54,7 @@ struct Prepared {
   std::vector<CheckedFile> files;
   std::unique_ptr<OwnReceiver> receiver;  // with --simulate
   std::string port;
-  std::unique_ptr<station::WireTrace> trace;
+  std::unique_ptr<unit::WireTrace> trace;
 };
 
 // Checks the files and options and makes the virtual IRD and the trace; an exit code when
@@ -75,7 +75,7 @@ std::optional<int> Prepare(const SendOptions& options, Prepared& p, std::ostream
                options.tracePath + " is " + input + ": give the trace another name");
       return EXIT_REFUSED;
     }
-    p.trace = std::make_unique<station::WireTrace>();
+    p.trace = std::make_unique<unit::WireTrace>();
     std::string why;
     if (!p.trace->Open(options.tracePath, &why)) {
       Complain(err, "cannot write the trace", why);
@@ -218,7 +218,7 @@ int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
         const auto text = line.find_first_not_of(' ');
         if (text != std::string::npos) detail += (detail.empty() ? "" : " ") + line.substr(text);
       }
-      station::JsonEventWriter(*json, {}).Refused(*refused, message, detail);
+      unit::JsonEventWriter(*json, {}).Refused(*refused, message, detail);
     }
     return *refused;
   }
@@ -226,7 +226,7 @@ int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
   const RunResult result = RunDownload(options, prepared, human, err, events, json);
   const int code = Verdict(prepared, result, human, err);
   if (!result.refused.empty()) {
-    if (json) station::JsonEventWriter(*json, {}).Refused(code, result.refused, "");
+    if (json) unit::JsonEventWriter(*json, {}).Refused(code, result.refused, "");
   } else {
     events->Finished(code, result.portOpenFailed, result.stopped);
   }

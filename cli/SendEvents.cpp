@@ -3,7 +3,7 @@
 #include "cli/Commands.h"
 #include "cli/Os.h"
 #include "irdload/BuildInfo.h"
-#include "station/AdapterInfo.h"
+#include "unit/AdapterInfo.h"
 
 namespace irdload::cli {
 
@@ -14,9 +14,9 @@ SendEvents::SendEvents(EngineHost& console, std::string label, std::string port,
       label_(std::move(label)),
       port_(std::move(port)),
       unitId_(std::move(unitId)),
-      observer_(port_, std::move(files), mailbox_) {
-  if (json) json_ = std::make_unique<station::JsonEventWriter>(*json, std::vector{label_});
-  if (!reportDir.empty()) report_ = std::make_unique<station::ReportFolder>(reportDir);
+      observer_(port_, std::move(files), sink_) {
+  if (json) json_ = std::make_unique<unit::JsonEventWriter>(*json, std::vector{label_});
+  if (!reportDir.empty()) report_ = std::make_unique<unit::ReportFolder>(reportDir);
 }
 
 SendEvents::~SendEvents() {
@@ -39,14 +39,13 @@ void SendEvents::Started() {
   record_.unitId = unitId_;
   record_.unit = 1;
   record_.started = std::chrono::system_clock::now();
-  record_.adapter = station::DescribeAdapter(port_);
-  mailbox_.Post(station::UnitStarted{1, 1, unitId_, record_.adapter.device});
-  mailbox_.Post(station::PhaseChanged{station::PortPhase::Calling, {}, {}});
+  record_.adapter = unit::DescribeAdapter(port_);
+  sink_.Post(unit::UnitStarted{1, 1, unitId_, record_.adapter.device});
+  sink_.Post(unit::PhaseChanged{unit::PortPhase::Calling, {}, {}});
 }
 
 void SendEvents::Tick() {
-  std::vector<station::PortEvent> events;
-  mailbox_.TakeInto(events);
+  const std::vector<unit::PortEvent> events = queue_.Take();
   if (!json_) return;
   for (const auto& e : events) json_->Write(e);
   json_->Tick();
@@ -54,25 +53,25 @@ void SendEvents::Tick() {
 
 void SendEvents::Finished(int exitCode, bool portOpenFailed, bool stopped) {
   Tick();
-  const station::AttemptStats stats = observer_.stats();
+  const unit::AttemptStats stats = observer_.stats();
   const Outcome outcome = stats.outcome.value_or(Outcome{});
   // A unit is a receiver that answered; a connect timeout counts too.
   const bool counted = !portOpenFailed && stats.outcome &&
                        (observer_.begun() || outcome.kind == OutcomeKind::NoResponse);
   std::string path;
   if (counted && slot_) {
-    station::FillFromAttempt(record_, stats);
+    unit::FillFromAttempt(record_, stats);
     // The verdict may be stricter than the download's (a simulated IRD that differs).
     record_.exitCode = exitCode;
     record_.ended = std::chrono::system_clock::now();
     std::string why;
-    if (!report_->Commit(*slot_, station::RecordFileName(record_), station::RecordJson(record_),
-                         station::CsvLine(record_), &path, &why)) {
-      mailbox_.Post(station::MessageShown{"the unit's record could not be written", why});
+    if (!report_->Commit(*slot_, unit::RecordFileName(record_), unit::RecordJson(record_),
+                         unit::CsvLine(record_), &path, &why)) {
+      sink_.Post(unit::MessageShown{"the unit's record could not be written", why});
     }
     slot_.reset();
   }
-  mailbox_.Post(station::UnitEnded{1, 1, counted, true, outcome, exitCode, unitId_, path});
+  sink_.Post(unit::UnitEnded{1, 1, counted, true, outcome, exitCode, unitId_, path});
   Tick();
   if (json_) {
     const bool ok = counted && exitCode == EXIT_OK;

@@ -9,9 +9,10 @@
 #include <string>
 
 #include "engine/EngineHost.h"
-#include "station/JsonEvents.h"
-#include "station/ReportFolder.h"
-#include "station/UnitObserver.h"
+#include "unit/EventQueue.h"
+#include "unit/JsonEvents.h"
+#include "unit/ReportFolder.h"
+#include "unit/UnitObserver.h"
 
 namespace irdload::cli {
 
@@ -43,12 +44,13 @@ class SendEvents : public EngineHost {
  private:
   EngineHost& console_;
   const std::string label_, port_, unitId_;
-  station::PortMailbox mailbox_{0, -1};
-  station::UnitObserver observer_;
-  std::unique_ptr<station::JsonEventWriter> json_;
-  std::unique_ptr<station::ReportFolder> report_;
-  std::optional<station::ReportFolder::Slot> slot_;
-  station::UnitRecord record_;
+  unit::EventQueue queue_{4096};
+  unit::QueueSink sink_{queue_, 0};
+  unit::UnitObserver observer_;
+  std::unique_ptr<unit::JsonEventWriter> json_;
+  std::unique_ptr<unit::ReportFolder> report_;
+  std::optional<unit::ReportFolder::Slot> slot_;
+  unit::UnitRecord record_;
 };
 
 }  // namespace irdload::cli

@@ -13,10 +13,10 @@
 #include "cli/SignalFd.h"
 #include "cli/StationView.h"
 #include "irdload/BuildInfo.h"
-#include "station/JsonEvents.h"
 #include "station/OperatorQueue.h"
 #include "station/Station.h"
-#include "station/UnitRecord.h"
+#include "unit/JsonEvents.h"
+#include "unit/UnitRecord.h"
 
 namespace irdload::cli {
 namespace {
@@ -119,7 +119,7 @@ int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream
   SignalFd signals(options.handleSignals);
   const auto refuse = [&] {
     Complain(err, error);
-    if (options.json) station::JsonEventWriter(out, {}).Refused(EXIT_REFUSED, error, "");
+    if (options.json) unit::JsonEventWriter(out, {}).Refused(EXIT_REFUSED, error, "");
     return EXIT_REFUSED;
   };
   if (!Translate(options, so, &error)) return refuse();
@@ -127,7 +127,7 @@ int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream
   if (!st.Start(&error)) return refuse();
   std::vector<std::string> labels;
   for (std::size_t i = 0; i < st.portCount(); ++i) labels.push_back(st.port(i).label);
-  station::JsonEventWriter json(out, labels);
+  unit::JsonEventWriter json(out, labels);
   const bool table = !options.json && &out == &std::cout && ::isatty(STDOUT_FILENO) == 1;
   StationView view(human, labels, table);
   station::OperatorQueue answers(

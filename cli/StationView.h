@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "station/PortEvents.h"
+#include "station/PortMailbox.h"
 
 namespace irdload::cli {
 

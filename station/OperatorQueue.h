@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "station/PortEvents.h"
+#include "station/PortMailbox.h"
 #include "station/StationPlan.h"
 
 namespace irdload::station {

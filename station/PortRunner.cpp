@@ -1,9 +1,9 @@
 #include "station/PortRunner.h"
 
 #include "engine/Link.h"
-#include "station/AdapterInfo.h"
-#include "station/ReportFolder.h"
-#include "station/WireTrace.h"
+#include "unit/AdapterInfo.h"
+#include "unit/ReportFolder.h"
+#include "unit/WireTrace.h"
 
 namespace irdload::station {
 namespace {

@@ -15,10 +15,10 @@
 #include <thread>
 
 #include "engine/DownloadEngine.h"
-#include "station/PortEvents.h"
+#include "station/PortMailbox.h"
 #include "station/PortSpec.h"
 #include "station/StationPlan.h"
-#include "station/UnitObserver.h"
+#include "unit/UnitObserver.h"
 
 namespace irdload::station {
 
@@ -83,7 +83,7 @@ class PortRunner {
   const std::function<void()> halt_;
 
   SerialPortLink* link_ = nullptr;  // owned by the engine; used only while the engine is idle
-  UnitObserver observer_;
+  unit::UnitObserver observer_;
   std::unique_ptr<DownloadEngine> engine_;
   bool engineInited_ = false;
   std::chrono::steady_clock::time_point lastEnd_{};  // of the last attempt on the engine

@@ -73,15 +73,4 @@ bool CheckDistinct(const std::vector<PortSpec>& ports, std::string* error) {
   return true;
 }
 
-std::string FileSafe(const std::string& label) {
-  std::string out = label;
-  for (char& c : out) {
-    const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                      c == '.' || c == '-' || c == '_';
-    if (!keep) c = '_';
-  }
-  if (out.empty() || out[0] == '.') out.insert(out.begin(), '_');
-  return out;
-}
-
 }  // namespace irdload::station

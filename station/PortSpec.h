@@ -22,8 +22,4 @@ std::optional<PortSpec> ParsePortSpec(const std::string& text, std::string* erro
 /// and records under one label could not be told apart.
 bool CheckDistinct(const std::vector<PortSpec>& ports, std::string* error);
 
-/// The label made safe as part of a file name: letters, digits, '.', '-' and '_' stay, anything
-/// else becomes '_'.
-std::string FileSafe(const std::string& label);
-
 }  // namespace irdload::station

@@ -1,13 +1,15 @@
 // One unit on a port: its attempts on the engine, and its record.
 #include <filesystem>
 
-#include "station/AdapterInfo.h"
-#include "station/Json.h"
 #include "station/PortRunner.h"
-#include "station/ReportFolder.h"
-#include "station/WireTrace.h"
+#include "unit/AdapterInfo.h"
+#include "unit/Json.h"
+#include "unit/ReportFolder.h"
+#include "unit/WireTrace.h"
 
 namespace irdload::station {
+
+using namespace unit;
 namespace {
 
 using namespace std::chrono_literals;

@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "station/PortRunner.h"
-#include "station/UnitFiles.h"
+#include "unit/UnitFiles.h"
 
 namespace irdload::station {
 namespace {
@@ -44,8 +44,8 @@ bool Station::Start(std::string* error) {
     return false;
   }
   if (!CheckDistinct(options_.ports, error)) return false;
-  std::vector<CheckedFile> checked;
-  if (const std::optional<Refusal> refusal = CheckUnitFiles(options_.files, checked)) {
+  std::vector<unit::CheckedFile> checked;
+  if (const std::optional<Refusal> refusal = unit::CheckUnitFiles(options_.files, checked)) {
     *error = refusal->message + (refusal->detail.empty() ? "" : ": " + refusal->detail);
     return false;
   }
@@ -54,7 +54,7 @@ bool Station::Start(std::string* error) {
     return false;
   }
   if (!options_.reportDir.empty()) {
-    report_ = std::make_unique<ReportFolder>(options_.reportDir);
+    report_ = std::make_unique<unit::ReportFolder>(options_.reportDir);
     if (!report_->Prepare(error)) return false;
   }
   if (!options_.traceDir.empty()) {

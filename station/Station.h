@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "station/HotPlugWatcher.h"
-#include "station/PortEvents.h"
+#include "station/PortMailbox.h"
 #include "station/PortSpec.h"
-#include "station/ReportFolder.h"
 #include "station/StationPlan.h"
+#include "unit/ReportFolder.h"
 
 namespace irdload::station {
 
@@ -72,7 +72,7 @@ class Station {
 
   StationOptions options_;
   StationPlan plan_;
-  std::unique_ptr<ReportFolder> report_;
+  std::unique_ptr<unit::ReportFolder> report_;
   int wakeFd_ = -1;
   std::vector<std::unique_ptr<Port>> ports_;
   HotPlugWatcher watcher_;

@@ -11,9 +11,11 @@
 #include "serial/PortInventory.h"
 #include "serial/SerialPort.h"
 
-namespace irdload::station {
-
+namespace irdload::unit {
 class ReportFolder;
+}  // namespace irdload::unit
+
+namespace irdload::station {
 
 /// What arms a port's next unit once one has ended, so that a receiver whose loader answers the
 /// connect request again after its load is never loaded twice.
@@ -32,7 +34,7 @@ struct StationPlan {
   bool askUnitId = false;  ///< every unit waits for its id (Station::Arm)
   /// Starting the station arms every port's first unit; false: the first waits like the next.
   bool armFirst = true;
-  ReportFolder* report = nullptr;          ///< none: no records
+  unit::ReportFolder* report = nullptr;    ///< none: no records
   std::string traceDir;                    ///< empty: no traces
   std::chrono::seconds connectTimeout{0};  ///< 0: call until the IRD answers
   std::chrono::milliseconds replyWait = SerialPort::kDefaultReplyWait;

@@ -7,7 +7,7 @@
 #include <QString>
 #include <chrono>
 
-#include "station/PortEvents.h"
+#include "station/PortMailbox.h"
 #include "station/StationPlan.h"
 
 class QLabel;

@@ -28,13 +28,13 @@
 #include "irdload/BuildInfo.h"
 #include "station/PortRunner.h"
 #include "station/PortSpec.h"
-#include "station/UnitFiles.h"
 #include "ui/ApplicationTitle.h"
 #include "ui/PortChoices.h"
 #include "ui/ProgramIcon.h"
 #include "ui/QtFileChooser.h"
 #include "ui/QtMessagePresenter.h"
 #include "ui/StationTile.h"
+#include "unit/UnitFiles.h"
 
 namespace irdload::ui {
 namespace {
@@ -182,11 +182,10 @@ StationWindow::StationWindow(Options options, QWidget* parent)
   // Adapters plugged in or pulled out while the window is open: the list follows.
   connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, [this] { FillPorts(); });
 
-  std::vector<station::CheckedFile> checked;
+  std::vector<unit::CheckedFile> checked;
   if (options_.files.empty()) {
     SetFiles({});
-  } else if (const std::optional<Refusal> refusal =
-                 station::CheckUnitFiles(options_.files, checked)) {
+  } else if (const std::optional<Refusal> refusal = unit::CheckUnitFiles(options_.files, checked)) {
     Log(QString::fromStdString(refusal->message) +
         (refusal->detail.empty() ? QString() : QStringLiteral(": ") + FromPath(refusal->detail)));
     SetFiles({});
@@ -225,8 +224,8 @@ bool StationWindow::ChooseFiles() {
     return false;
   }
   // Checked now, so that a file that cannot be sent is known before the units are on the bench.
-  std::vector<station::CheckedFile> checked;
-  if (const std::optional<Refusal> refusal = station::CheckUnitFiles(files, checked)) {
+  std::vector<unit::CheckedFile> checked;
+  if (const std::optional<Refusal> refusal = unit::CheckUnitFiles(files, checked)) {
     Message(QString::fromStdString(refusal->message), QString::fromStdString(refusal->detail));
     return false;
   }

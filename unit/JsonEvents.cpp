@@ -1,9 +1,9 @@
-#include "station/JsonEvents.h"
+#include "unit/JsonEvents.h"
 
-#include "station/Json.h"
-#include "station/UnitRecord.h"
+#include "unit/Json.h"
+#include "unit/UnitRecord.h"
 
-namespace irdload::station {
+namespace irdload::unit {
 namespace {
 
 JsonObject Head(std::chrono::system_clock::time_point time, std::string_view event,
@@ -135,4 +135,4 @@ void JsonEventWriter::Summary(std::uint32_t ok, std::uint32_t failed, bool stopp
   Line(o.Text());
 }
 
-}  // namespace irdload::station
+}  // namespace irdload::unit

@@ -1,10 +1,10 @@
-#include "station/Json.h"
+#include "unit/Json.h"
 
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 
-namespace irdload::station {
+namespace irdload::unit {
 namespace {
 
 // Length of the valid UTF-8 sequence at the start of `s`, or 0 when it is not one.
@@ -150,4 +150,4 @@ std::string UtcTimestamp(std::chrono::system_clock::time_point time) {
   return buf;
 }
 
-}  // namespace irdload::station
+}  // namespace irdload::unit

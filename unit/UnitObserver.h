@@ -1,6 +1,6 @@
 // The engine's host for one port: answers the engine's questions (which port, which files;
 // it never prompts), folds one attempt's events into the numbers its record needs, and posts
-// the port's phases, progress and messages to the port's mailbox. Used by the station's ports
+// the port's phases, progress and messages to the unit's event sink. Used by the station's ports
 // and by `send`.
 #pragma once
 
@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "engine/EngineHost.h"
-#include "station/PortEvents.h"
-#include "station/UnitRecord.h"
+#include "unit/UnitEvents.h"
+#include "unit/UnitRecord.h"
 
-namespace irdload::station {
+namespace irdload::unit {
 
 /// What one attempt came to, from the engine's events.
 struct AttemptStats {
@@ -33,7 +33,7 @@ struct AttemptStats {
 class UnitObserver : public EngineHost {
  public:
   /// `onEnded` runs on the engine's thread after each DownloadEnded, with no lock held.
-  UnitObserver(std::string portPath, std::vector<std::string> files, PortMailbox& mailbox,
+  UnitObserver(std::string portPath, std::vector<std::string> files, EventSink& sink,
                std::function<void()> onEnded = {});
 
   /// Starts a new attempt's numbers; the engine must be idle.
@@ -62,7 +62,7 @@ class UnitObserver : public EngineHost {
 
   const std::string portPath_;
   const std::vector<std::string> files_;
-  PortMailbox& mailbox_;
+  EventSink& sink_;
   const std::function<void()> onEnded_;
 
   std::atomic<bool> begun_{false}, ended_{false}, openFailed_{false};
@@ -78,4 +78,4 @@ void FillFromAttempt(UnitRecord& record, const AttemptStats& stats);
 /// "<UTC start>-<label>-unit<n>": a record's file name without ".json", sorted by time.
 std::string RecordFileName(const UnitRecord& record);
 
-}  // namespace irdload::station
+}  // namespace irdload::unit

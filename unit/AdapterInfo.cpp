@@ -1,9 +1,9 @@
-#include "station/AdapterInfo.h"
+#include "unit/AdapterInfo.h"
 
 #include <algorithm>
 #include <filesystem>
 
-namespace irdload::station {
+namespace irdload::unit {
 namespace {
 
 namespace fs = std::filesystem;
@@ -57,4 +57,4 @@ AdapterRecord DescribeAdapter(const std::string& portPath, const InventoryRoots&
   return a;
 }
 
-}  // namespace irdload::station
+}  // namespace irdload::unit

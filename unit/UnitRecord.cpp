@@ -1,11 +1,11 @@
-#include "station/UnitRecord.h"
+#include "unit/UnitRecord.h"
 
 #include <cstdio>
 
 #include "engine/Link.h"
-#include "station/Json.h"
+#include "unit/Json.h"
 
-namespace irdload::station {
+namespace irdload::unit {
 namespace {
 
 // One unit is one line: line breaks inside a field become spaces.
@@ -37,6 +37,17 @@ std::string TypeCodeText(std::uint32_t typeCode) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%08x", typeCode);
   return buf;
+}
+
+std::string FileSafe(const std::string& label) {
+  std::string out = label;
+  for (char& c : out) {
+    const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '.' || c == '-' || c == '_';
+    if (!keep) c = '_';
+  }
+  if (out.empty() || out[0] == '.') out.insert(out.begin(), '_');
+  return out;
 }
 
 std::string RecordJson(const UnitRecord& r) {
@@ -158,9 +169,9 @@ std::string CsvLine(const UnitRecord& r) {
   return line + "\n";
 }
 
-}  // namespace irdload::station
+}  // namespace irdload::unit
 
-namespace irdload::station {
+namespace irdload::unit {
 
 int UnitExitCode(OutcomeKind kind) {
   switch (kind) {
@@ -193,4 +204,4 @@ std::chrono::nanoseconds ProtocolLineTime(const std::vector<std::uint32_t>& payl
       static_cast<std::int64_t>(bytes * 10 * 1'000'000'000ULL / 115200)};
 }
 
-}  // namespace irdload::station
+}  // namespace irdload::unit

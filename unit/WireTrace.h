@@ -9,7 +9,7 @@
 
 #include "serial/SerialPort.h"
 
-namespace irdload::station {
+namespace irdload::unit {
 
 class WireTrace {
  public:
@@ -29,4 +29,4 @@ class WireTrace {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-}  // namespace irdload::station
+}  // namespace irdload::unit

@@ -1,8 +1,8 @@
-#include "station/UnitFiles.h"
+#include "unit/UnitFiles.h"
 
 #include "engine/FileChoice.h"
 
-namespace irdload::station {
+namespace irdload::unit {
 namespace {
 
 // After the last dot of the file name, case-sensitive; a name without one counts as "uuc", as
@@ -47,4 +47,4 @@ std::optional<Refusal> CheckUnitFiles(const std::vector<std::string>& files,
                           checked.size() > 1 ? checked[1].path : "", secondType);
 }
 
-}  // namespace irdload::station
+}  // namespace irdload::unit

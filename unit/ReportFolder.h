@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace irdload::station {
+namespace irdload::unit {
 
 class ReportFolder {
  public:
@@ -44,4 +44,4 @@ class ReportFolder {
   std::string folder_;
 };
 
-}  // namespace irdload::station
+}  // namespace irdload::unit

@@ -1,55 +1,12 @@
-// Ports as the operator writes them, JSON text for any name, and records in both forms.
+// JSON text for any name, and records in both forms.
 #include <gtest/gtest.h>
 
-#include "station/Json.h"
-#include "station/PortSpec.h"
-#include "station/UnitRecord.h"
 #include "support/Json.h"
+#include "unit/Json.h"
+#include "unit/UnitRecord.h"
 
-namespace irdload::station {
+namespace irdload::unit {
 namespace {
-
-TEST(PortSpecTest, LabelsPathsAndRefusals) {
-  struct Case {
-    const char* text;
-    const char* label;  // nullptr: refused
-    const char* path;
-  };
-  const Case cases[] = {
-      {"/dev/ttyUSB0", "ttyUSB0", "/dev/ttyUSB0"},
-      {"A=/dev/ttyUSB0", "A", "/dev/ttyUSB0"},
-      {"bench-3=/dev/serial/by-path/pci-0000:00:14.0-usb-0:3:1.0-port0", "bench-3",
-       "/dev/serial/by-path/pci-0000:00:14.0-usb-0:3:1.0-port0"},
-      {"/dev/odd=name", "odd=name", "/dev/odd=name"},
-      {"COM2", "ttyS1", "/dev/ttyS1"},
-      {"X=COM1", "X", "/dev/ttyS0"},
-      {"=/dev/ttyUSB0", nullptr, ""},
-      {"two words=/dev/ttyUSB0", nullptr, ""},
-      {"ttyUSB0", nullptr, ""},
-      {"A=", nullptr, ""},
-      {"/dev/", nullptr, ""},
-      {"A=/dev/tty\x1b[2J", nullptr, ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    std::string error;
-    const auto spec = ParsePortSpec(c.text, &error);
-    if (c.label == nullptr) {
-      EXPECT_FALSE(spec);
-      EXPECT_FALSE(error.empty());
-      continue;
-    }
-    ASSERT_TRUE(spec) << error;
-    EXPECT_EQ(spec->label, c.label);
-    EXPECT_EQ(spec->path, c.path);
-  }
-  std::string error;
-  EXPECT_FALSE(CheckDistinct({{"A", "/dev/ttyUSB0"}, {"A", "/dev/ttyUSB1"}}, &error));
-  EXPECT_FALSE(CheckDistinct({{"A", "/dev/ttyUSB0"}, {"B", "/dev/ttyUSB0"}}, &error));
-  EXPECT_TRUE(CheckDistinct({{"A", "/dev/ttyUSB0"}, {"B", "/dev/ttyUSB1"}}, &error));
-  EXPECT_EQ(FileSafe("bench 3/é"), "bench_3___");
-  EXPECT_EQ(FileSafe(".."), "_..");
-}
 
 TEST(JsonTest, AnyNameGivesValidJson) {
   struct Case {
@@ -126,6 +83,11 @@ TEST(UnitRecordTest, JsonAndCsvCarryEveryField) {
   EXPECT_EQ(std::count(header.begin(), header.end(), ','), 34);
 }
 
+TEST(UnitRecordTest, FileSafeLabels) {
+  EXPECT_EQ(FileSafe("bench 3/é"), "bench_3___");
+  EXPECT_EQ(FileSafe(".."), "_..");
+}
+
 TEST(UnitRecordTest, ProtocolLineTimeCountsEveryByteAtItsBitTime) {
   // One packet: 69 + 1027 byte times; a chained second file of 1021 bytes: 72 + 2 * 1027.
   EXPECT_EQ(ProtocolLineTime({0}).count(), 1096LL * 10 * 1'000'000'000 / 115200);
@@ -133,4 +95,4 @@ TEST(UnitRecordTest, ProtocolLineTimeCountsEveryByteAtItsBitTime) {
 }
 
 }  // namespace
-}  // namespace irdload::station
+}  // namespace irdload::unit

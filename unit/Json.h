@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace irdload::station {
+namespace irdload::unit {
 
 /// `text` as a quoted JSON string. Control characters are escaped, and bytes that are not valid
 /// UTF-8 (a file name may hold any) become U+FFFD, so the result always parses.
@@ -38,4 +38,4 @@ std::string JsonArray(const std::vector<std::string>& elements);
 /// UTC time as ISO 8601 with milliseconds, e.g. "2026-12-10T06:52:01.123Z".
 std::string UtcTimestamp(std::chrono::system_clock::time_point time);
 
-}  // namespace irdload::station
+}  // namespace irdload::unit

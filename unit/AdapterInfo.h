@@ -5,11 +5,11 @@
 #include <string>
 
 #include "serial/PortInventory.h"
-#include "station/UnitRecord.h"
+#include "unit/UnitRecord.h"
 
-namespace irdload::station {
+namespace irdload::unit {
 
 /// Fields the machine does not have stay empty (a pseudo-terminal has none of the USB ones).
 AdapterRecord DescribeAdapter(const std::string& portPath, const InventoryRoots& roots = {});
 
-}  // namespace irdload::station
+}  // namespace irdload::unit

@@ -8,7 +8,7 @@
 
 #include "engine/Image.h"
 
-namespace irdload::station {
+namespace irdload::unit {
 
 struct CheckedFile {
   std::string path;
@@ -20,4 +20,4 @@ struct CheckedFile {
 std::optional<Refusal> CheckUnitFiles(const std::vector<std::string>& files,
                                       std::vector<CheckedFile>& checked);
 
-}  // namespace irdload::station
+}  // namespace irdload::unit

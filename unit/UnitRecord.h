@@ -10,7 +10,7 @@
 
 #include "engine/Events.h"
 
-namespace irdload::station {
+namespace irdload::unit {
 
 /// Bumped whenever a field changes meaning or goes; new fields do not bump it.
 inline constexpr int kRecordSchema = 1;
@@ -65,9 +65,13 @@ std::string CsvLine(const UnitRecord& record);
 /// "0xffeeffaa".
 std::string TypeCodeText(std::uint32_t typeCode);
 
-}  // namespace irdload::station
+/// A label made safe as part of a file name: letters, digits, '.', '-' and '_' stay, anything
+/// else becomes '_'.
+std::string FileSafe(const std::string& label);
 
-namespace irdload::station {
+}  // namespace irdload::unit
+
+namespace irdload::unit {
 
 /// The exit code `send` ends with after such an outcome: 0 success, 4 failed, 5 no response,
 /// 3 the port did not open, 2 a file refused, 130 stopped.
@@ -78,4 +82,4 @@ int UnitExitCode(OutcomeKind kind);
 /// perfect PC and IRD would need, the yardstick of the records' line efficiency.
 std::chrono::nanoseconds ProtocolLineTime(const std::vector<std::uint32_t>& payloadSizes);
 
-}  // namespace irdload::station
+}  // namespace irdload::unit

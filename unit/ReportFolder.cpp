@@ -1,4 +1,4 @@
-#include "station/ReportFolder.h"
+#include "unit/ReportFolder.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <vector>
 
-#include "station/UnitRecord.h"
+#include "unit/UnitRecord.h"
 
-namespace irdload::station {
+namespace irdload::unit {
 namespace {
 
 std::string Why(const std::string& what, int err) {
@@ -140,4 +140,4 @@ bool ReportFolder::AppendCsv(const std::string& line, std::string* error) {
   return ok;
 }
 
-}  // namespace irdload::station
+}  // namespace irdload::unit

@@ -1,12 +1,11 @@
-#include "station/UnitObserver.h"
+#include "unit/UnitObserver.h"
 
 #include <filesystem>
 
 #include "engine/Link.h"
-#include "station/Json.h"
-#include "station/PortSpec.h"
+#include "unit/Json.h"
 
-namespace irdload::station {
+namespace irdload::unit {
 namespace {
 
 PortPhase PhaseOf(DownloadState state) {
@@ -55,8 +54,8 @@ struct UnitObserver::Apply {
   }
   void operator()(const ProgressMade& e) {
     ++s.packetsSent;
-    o.mailbox_.Post(ProgressShown{o.unit_, static_cast<int>(s.files.size()), e.packetsDone,
-                                  e.packets, e.bytesDone, e.bytes, s.retries});
+    o.sink_.Post(ProgressShown{o.unit_, static_cast<int>(s.files.size()), e.packetsDone, e.packets,
+                               e.bytesDone, e.bytes, s.retries});
   }
   void operator()(const ClockStarted&) {
     if (!s.clockStarted) s.clockStarted = std::chrono::steady_clock::now();
@@ -76,11 +75,11 @@ struct UnitObserver::Apply {
   void operator()(const Fact&) {}
 };
 
-UnitObserver::UnitObserver(std::string portPath, std::vector<std::string> files,
-                           PortMailbox& mailbox, std::function<void()> onEnded)
+UnitObserver::UnitObserver(std::string portPath, std::vector<std::string> files, EventSink& sink,
+                           std::function<void()> onEnded)
     : portPath_(std::move(portPath)),
       files_(std::move(files)),
-      mailbox_(mailbox),
+      sink_(sink),
       onEnded_(std::move(onEnded)) {}
 
 void UnitObserver::BeginAttempt(std::uint32_t unit) {
@@ -102,7 +101,7 @@ void UnitObserver::ClearOpenFailure() {
 
 void UnitObserver::SetPhase(PortPhase phase, std::string_view status) {
   phase_ = phase;
-  mailbox_.Post(PhaseChanged{phase, std::string(status), {}});
+  sink_.Post(PhaseChanged{phase, std::string(status), {}});
 }
 
 void UnitObserver::OnEvent(const EngineEvent& event) {
@@ -118,7 +117,7 @@ void UnitObserver::OnEvent(const EngineEvent& event) {
 }
 
 void UnitObserver::MessageBox(const std::string& text, const std::string& detail, std::stop_token) {
-  mailbox_.Post(MessageShown{text, detail});
+  sink_.Post(MessageShown{text, detail});
 }
 
 AttemptStats UnitObserver::stats() const {
@@ -156,4 +155,4 @@ void FillFromAttempt(UnitRecord& r, const AttemptStats& s) {
   }
 }
 
-}  // namespace irdload::station
+}  // namespace irdload::unit

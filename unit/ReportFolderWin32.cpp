@@ -12,10 +12,10 @@
 #include <random>
 
 #include "serial/Win32Error.h"
-#include "station/ReportFolder.h"
-#include "station/UnitRecord.h"
+#include "unit/ReportFolder.h"
+#include "unit/UnitRecord.h"
 
-namespace irdload::station {
+namespace irdload::unit {
 namespace {
 
 std::string Why(const std::string& what, int err) {
@@ -143,4 +143,4 @@ bool ReportFolder::AppendCsv(const std::string& line, std::string* error) {
   return ok;
 }
 
-}  // namespace irdload::station
+}  // namespace irdload::unit

@@ -1,10 +1,10 @@
-#include "station/WireTrace.h"
+#include "unit/WireTrace.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-namespace irdload::station {
+namespace irdload::unit {
 
 bool WireTrace::Open(const std::string& path, std::string* error) {
   path_ = path;
@@ -50,4 +50,4 @@ std::string WireTrace::failure() const {
   return failure_;
 }
 
-}  // namespace irdload::station
+}  // namespace irdload::unit

@@ -1,21 +1,18 @@
-// What a station tells its front end, port by port, as plain values: the phases a port goes
-// through, each unit's start, progress and end, and the engine's messages. Each port posts into
-// its own mailbox, so ports never wait on one another; the front end drains every mailbox when
-// the shared wake-up descriptor says there is something new, or on its own redraw tick.
+// What a unit's run tells its front ends, as plain values: the phases a port goes through, each
+// unit's start, progress and end, and the engine's messages. `send` and every station port post
+// the same events; where they go (a station's subscribers, send's JSON lines) is the sink's
+// business.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <variant>
-#include <vector>
 
 #include "engine/Events.h"
 
-namespace irdload::station {
+namespace irdload::unit {
 
 enum class PortPhase {
   WaitingForAdapter,   ///< the device is not there (or did not open): waiting for it
@@ -41,7 +38,7 @@ struct PhaseChanged {
 /// A unit's attempt began: the port is open and calls the IRD.
 struct UnitStarted {
   std::uint32_t unit;  ///< 1, 2, ... on this port
-  int attempt;         ///< 1, then 2... for --retries
+  int attempt;         ///< 1, then 2... for retries
   std::string unitId;
   std::string device;  ///< what the port's path led to
 };
@@ -69,7 +66,7 @@ struct UnitEnded {
   Outcome outcome;
   int exitCode;  ///< the unit's exit code, as `send` would end with it
   std::string unitId;
-  std::string record;  ///< the record's path; empty without --report or when not counted
+  std::string record;  ///< the record's path; empty without a report folder or when not counted
 };
 
 /// The port's loop has ended.
@@ -87,48 +84,12 @@ struct PortEvent {
   PortEventBody body;
 };
 
-/// A port's row as a table shows it.
-struct PortSnapshot {
-  PortPhase phase = PortPhase::WaitingForAdapter;
-  std::string status, detail;
-  std::uint32_t unit = 0;
-  int file = 0;
-  std::uint32_t packetsDone = 0, packets = 0;
-  std::uint64_t bytesDone = 0, bytes = 0;
-  std::chrono::steady_clock::time_point transferSince{};  ///< when the header phase began
-  std::uint32_t ok = 0, failed = 0;
-  bool finished = false;
-};
-
-/// How fast a port's transfer goes, for tables and tiles: bytes a second since the header phase
-/// began (0 while moving, for the first half second, and while nothing moves), and the time the
-/// file's remaining bytes take at that rate (negative when unknown).
-struct TransferPace {
-  double bytesPerSecond = 0;
-  double secondsLeft = -1;
-};
-TransferPace PaceOf(const PortSnapshot& row, std::chrono::steady_clock::time_point now);
-
-/// One port's outbox. Post is called by that port's threads only; the front end drains.
-class PortMailbox {
+/// Where a unit's events go. Post is called from the port's threads (its loop and its engine's
+/// worker), never two at once for one port.
+class EventSink {
  public:
-  /// `wakeFd`: an eventfd written whenever an event other than progress is posted; -1: none.
-  PortMailbox(std::size_t port, int wakeFd) : port_(port), wakeFd_(wakeFd) {}
-
-  void Post(PortEventBody body);
-  /// Moves the waiting events to `out`, oldest first. Progress is coalesced: of several
-  /// progress events in a row only the latest waits.
-  void TakeInto(std::vector<PortEvent>& out);
-  PortSnapshot Snapshot() const;
-
- private:
-  void Apply(const PortEventBody& body);
-
-  const std::size_t port_;
-  const int wakeFd_;
-  mutable std::mutex mu_;
-  std::deque<PortEvent> events_;
-  PortSnapshot snapshot_;
+  virtual ~EventSink() = default;
+  virtual void Post(PortEventBody body) = 0;
 };
 
-}  // namespace irdload::station
+}  // namespace irdload::unit

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "station/PortEvents.h"
+#include "unit/UnitEvents.h"
 
-namespace irdload::station {
+namespace irdload::unit {
 
 /// Bumped whenever a field changes meaning or goes; new fields do not bump it.
 inline constexpr int kEventSchema = 1;
@@ -50,4 +50,4 @@ class JsonEventWriter {
   std::vector<PortState> ports_;
 };
 
-}  // namespace irdload::station
+}  // namespace irdload::unit
