@@ -88,7 +88,7 @@ void JsonEventWriter::Line(const std::string& json) {
   out_.flush();
 }
 
-void JsonEventWriter::WriteProgress(const PortEvent& event) {
+void JsonEventWriter::WriteProgress(PortEvent event) {
   ports_[event.port].lastProgress = std::chrono::steady_clock::now();
   ports_[event.port].held.reset();
   JsonObject o = Head(event.time, "progress", &labels_[event.port]);
@@ -101,7 +101,8 @@ void JsonEventWriter::Write(const PortEvent& event) {
   PortState& port = ports_[event.port];
   if (const auto* p = std::get_if<ProgressShown>(&event.body)) {
     const bool last = p->packetsDone == p->packets;
-    if (last || std::chrono::steady_clock::now() - port.lastProgress >= every_) {
+    if (last || !port.lastProgress ||
+        std::chrono::steady_clock::now() - *port.lastProgress >= every_) {
       WriteProgress(event);
     } else {
       port.held = event;
@@ -118,7 +119,10 @@ void JsonEventWriter::Write(const PortEvent& event) {
 void JsonEventWriter::Tick() {
   const auto now = std::chrono::steady_clock::now();
   for (PortState& port : ports_) {
-    if (port.held && now - port.lastProgress >= every_) WriteProgress(*port.held);
+    if (port.held && port.lastProgress && now - *port.lastProgress >= every_) {
+      PortEvent event = std::move(*port.held);
+      WriteProgress(std::move(event));
+    }
   }
 }
 

@@ -38,10 +38,11 @@ class JsonEventWriter {
 
  private:
   struct PortState {
-    std::chrono::steady_clock::time_point lastProgress{};
+    std::optional<std::chrono::steady_clock::time_point> lastProgress;  // none: the first goes
     std::optional<PortEvent> held;
   };
-  void WriteProgress(const PortEvent& event);
+  // Takes the event by value: a held one is moved out of its holder before it is written.
+  void WriteProgress(PortEvent event);
   void Line(const std::string& json);
 
   std::ostream& out_;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <thread>
 
 #include "engine/ImageWriter.h"
@@ -347,6 +348,56 @@ TEST_F(StationCliTest, TerminalGetsALiveTable) {
   EXPECT_NE(screen.find("PORT"), std::string::npos) << screen;
   EXPECT_NE(screen.find("\x1b["), std::string::npos) << "redrawn in place";
   EXPECT_NE(screen.find("bench-1: unit 1: success"), std::string::npos) << screen;
+}
+
+// Several ports under --json, each unit swapped for the next by a replug: the stream stays JSON
+// Lines, every unit ends once with its record, and no temporary file stays behind. The
+// sanitizer presets run it too.
+TEST_F(StationCliTest, JsonSoakWithReplugsOnSeveralPorts) {
+  constexpr int kPorts = 4;
+  constexpr int kUnits = 3;
+  // Packets come faster than progress lines are written: some wait for the writer's tick.
+  const std::string image = Image(8000);
+  test::IrdFarm farm(Links(), kPorts);
+  ASSERT_TRUE(farm.started());
+  std::vector<std::string> args = {"station",  "--json",  "--next-unit",
+                                   "replug",   "--units", std::to_string(kUnits),
+                                   "--report", Out(),     image};
+  for (int i = 1; i <= kPorts; ++i) {
+    args.insert(args.end(), {"--port", "S" + std::to_string(i) + "=" + farm.Link(i)});
+  }
+  test::Process station;
+  ASSERT_TRUE(station.Start(IRDLOAD_CLI, args));
+  std::map<std::string, int> ended;
+  for (int n = 0; n < kPorts * kUnits; ++n) {
+    const auto line =
+        station.WaitLine([](const std::string& l) { return IsEvent(l, "end"); }, kBound);
+    ASSERT_TRUE(line) << station.err();
+    const auto end = test::JsonParser(*line).Parse();
+    ASSERT_TRUE(end) << *line;
+    const std::string port = (*end)["port"].text;
+    if (++ended[port] < kUnits) {
+      EXPECT_TRUE(farm.Swap(std::stoi(port.substr(1))));
+    }
+  }
+  const auto code = station.Wait(kBound);
+  ASSERT_TRUE(code);
+  EXPECT_EQ(*code, EXIT_OK) << station.err();
+  const auto events = Events(station.out());
+  const auto ends = Of(events, "end");
+  ASSERT_EQ(ends.size(), std::size_t{kPorts * kUnits});
+  for (const auto& end : ends) {
+    EXPECT_TRUE(end["loaded"].boolean) << end["port"].text << " " << end["detail"].text;
+    EXPECT_TRUE(fs::exists(end["record"].text)) << end["record"].text;
+  }
+  EXPECT_EQ(events.back()["ok"].Int(), kPorts * kUnits);
+  std::size_t records = 0, temporary = 0;
+  for (const auto& e : fs::directory_iterator(Out())) {
+    records += e.path().extension() == ".json";
+    temporary += e.path().filename().string().rfind(".record-", 0) == 0;
+  }
+  EXPECT_EQ(records, std::size_t{kPorts * kUnits});
+  EXPECT_EQ(temporary, 0u);
 }
 
 }  // namespace
