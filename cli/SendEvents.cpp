@@ -4,6 +4,7 @@
 #include "cli/Os.h"
 #include "irdload/BuildInfo.h"
 #include "unit/AdapterInfo.h"
+#include "unit/UnitCsv.h"
 
 namespace irdload::cli {
 

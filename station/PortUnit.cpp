@@ -5,6 +5,7 @@
 #include "unit/AdapterInfo.h"
 #include "unit/Json.h"
 #include "unit/ReportFolder.h"
+#include "unit/UnitCsv.h"
 #include "unit/WireTrace.h"
 
 namespace irdload::station {

@@ -4,36 +4,9 @@
 #include <cstdio>
 #include <ctime>
 
+#include "unit/Utf8.h"
+
 namespace irdload::unit {
-namespace {
-
-// Length of the valid UTF-8 sequence at the start of `s`, or 0 when it is not one.
-std::size_t Utf8Length(std::string_view s) {
-  const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  const unsigned char c = b(0);
-  std::size_t n = 0;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-  } else {
-    return 0;
-  }
-  if (s.size() < n) return 0;
-  for (std::size_t i = 1; i < n; ++i) {
-    if ((b(i) & 0xC0) != 0x80) return 0;
-  }
-  // Overlong forms, surrogates and code points past U+10FFFF.
-  if (c == 0xE0 && b(1) < 0xA0) return 0;
-  if (c == 0xED && b(1) > 0x9F) return 0;
-  if (c == 0xF0 && b(1) < 0x90) return 0;
-  if (c == 0xF4 && b(1) > 0x8F) return 0;
-  return n;
-}
-
-}  // namespace
 
 std::string JsonString(std::string_view text) {
   std::string out = "\"";
@@ -69,7 +42,7 @@ std::string JsonString(std::string_view text) {
       ++i;
       continue;
     }
-    const std::size_t n = Utf8Length(text.substr(i));
+    const std::size_t n = Utf8SequenceLength(text.substr(i));
     if (n == 0) {
       out += "\xEF\xBF\xBD";
       ++i;

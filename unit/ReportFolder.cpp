@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "unit/UnitCsv.h"
 #include "unit/UnitRecord.h"
 
 namespace irdload::unit {

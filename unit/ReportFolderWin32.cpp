@@ -13,6 +13,7 @@
 
 #include "serial/Win32Error.h"
 #include "unit/ReportFolder.h"
+#include "unit/UnitCsv.h"
 #include "unit/UnitRecord.h"
 
 namespace irdload::unit {

@@ -6,33 +6,6 @@
 #include "unit/Json.h"
 
 namespace irdload::unit {
-namespace {
-
-// One unit is one line: line breaks inside a field become spaces.
-std::string Csv(const std::string& field) {
-  if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
-  std::string out = "\"";
-  for (char c : field) {
-    if (c == '"') out += '"';
-    out += (c == '\r' || c == '\n') ? ' ' : c;
-  }
-  return out + "\"";
-}
-
-std::string Joined(const std::vector<FileRecord>& files, std::string FileRecord::*member) {
-  std::string out;
-  for (std::size_t i = 0; i < files.size(); ++i) out += (i ? ";" : "") + files[i].*member;
-  return out;
-}
-
-std::string Decimal(double value, int decimals) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
-  return buf;
-}
-
-}  // namespace
-
 std::string TypeCodeText(std::uint32_t typeCode) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%08x", typeCode);
@@ -110,63 +83,6 @@ std::string RecordJson(const UnitRecord& r) {
     o.Str("trace", r.trace);
   }
   return o.Text();
-}
-
-std::string CsvHeader() {
-  return "started,ended,tool,host,port,port_path,device,by_path,by_id,vendor_id,product_id,"
-         "serial,manufacturer,product,driver,files,sizes,sha256,type_codes,payload_sizes,"
-         "unit_id,unit,attempts,packets_sent,retries,nacks,duration_s,line_efficiency,loaded,"
-         "outcome,reason,exit_code,message,detail,trace\n";
-}
-
-std::string CsvLine(const UnitRecord& r) {
-  std::string sizes, types, payloads;
-  for (std::size_t i = 0; i < r.files.size(); ++i) {
-    const char* sep = i ? ";" : "";
-    sizes += sep + std::to_string(r.files[i].size);
-    types += sep + TypeCodeText(r.files[i].typeCode);
-    payloads += sep + std::to_string(r.files[i].payloadSize);
-  }
-  const AdapterRecord& a = r.adapter;
-  const std::vector<std::string> fields = {
-      UtcTimestamp(r.started),
-      UtcTimestamp(r.ended),
-      r.toolVersion,
-      r.host,
-      r.portLabel,
-      r.portPath,
-      a.device,
-      a.byPath,
-      a.byId,
-      a.vendorId,
-      a.productId,
-      a.serial,
-      a.manufacturer,
-      a.product,
-      a.driver,
-      Joined(r.files, &FileRecord::path),
-      sizes,
-      Joined(r.files, &FileRecord::sha256),
-      types,
-      payloads,
-      r.unitId,
-      std::to_string(r.unit),
-      std::to_string(r.attempts),
-      std::to_string(r.packetsSent),
-      std::to_string(r.retries),
-      std::to_string(r.nacks),
-      Decimal(r.durationSeconds, 3),
-      r.lineEfficiency ? Decimal(*r.lineEfficiency, 4) : std::string(),
-      r.loaded() ? "true" : "false",
-      std::string(OutcomeName(r.outcome.kind)),
-      std::string(FailureReasonName(r.outcome.reason)),
-      std::to_string(r.exitCode),
-      r.outcome.message,
-      r.outcome.detail,
-      r.trace};
-  std::string line;
-  for (std::size_t i = 0; i < fields.size(); ++i) line += (i ? "," : "") + Csv(fields[i]);
-  return line + "\n";
 }
 
 }  // namespace irdload::unit

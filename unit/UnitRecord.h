@@ -1,5 +1,5 @@
 // The record of one unit: what went into which receiver, through which socket and adapter, and
-// how it ended. Written as one JSON document per unit and one line of units.csv.
+// how it ended. Written as one JSON document per unit and one line of units.csv (UnitCsv.h).
 #pragma once
 
 #include <chrono>
@@ -58,10 +58,6 @@ struct UnitRecord {
 
 /// The record as one JSON object (a single line).
 std::string RecordJson(const UnitRecord& record);
-/// units.csv's first line, and one line of it; both end in '\n'.
-std::string CsvHeader();
-std::string CsvLine(const UnitRecord& record);
-
 /// "0xffeeffaa".
 std::string TypeCodeText(std::uint32_t typeCode);
 

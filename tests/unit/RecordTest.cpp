@@ -3,6 +3,7 @@
 
 #include "support/Json.h"
 #include "unit/Json.h"
+#include "unit/UnitCsv.h"
 #include "unit/UnitRecord.h"
 
 namespace irdload::unit {
@@ -81,6 +82,46 @@ TEST(UnitRecordTest, JsonAndCsvCarryEveryField) {
   EXPECT_NE(line.find("two lines"), std::string::npos) << line;
   const std::string header = CsvHeader();
   EXPECT_EQ(std::count(header.begin(), header.end(), ','), 34);
+}
+
+// A spreadsheet runs a cell that starts with =, +, - or @ (or a tab or CR before one) as a
+// formula; units.csv must be safe to open, and valid UTF-8 for strict readers. The JSON record
+// keeps the exact text.
+TEST(UnitRecordTest, CsvCellsAreNeutralisedAndValidUtf8) {
+  struct Case {
+    std::string unitId;
+    std::string cell;  // as units.csv holds it
+  };
+  const Case cases[] = {
+      {"SN-1", "SN-1"},
+      {"=HYPERLINK(\"http://x\")", "\"'=HYPERLINK(\"\"http://x\"\")\""},
+      {"+1", "'+1"},
+      {"-1", "'-1"},
+      {"@SUM(A1)", "'@SUM(A1)"},
+      {"\tlead", "'\tlead"},
+      {"\rlead", "\"' lead\""},
+      {"caf\xC3\xA9", "caf\xC3\xA9"},
+      {"bad\xFF", "bad\xEF\xBF\xBD"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.unitId);
+    UnitRecord r;
+    r.unitId = c.unitId;
+    r.portLabel = "A";
+    const std::string line = CsvLine(r);
+    EXPECT_NE(line.find("," + c.cell + ","), std::string::npos) << line;
+    const auto json = test::JsonParser(RecordJson(r)).Parse();
+    ASSERT_TRUE(json);
+    if (c.unitId.find('\xFF') == std::string::npos) {
+      EXPECT_EQ((*json)["unitId"].text, c.unitId);
+    }
+  }
+  UnitRecord r;
+  r.files = {{"/fw/\xFE\xFFmain.uuc", 3064, "", 0, 3000, 3}};
+  r.outcome.message = "=1+1";
+  const std::string line = CsvLine(r);
+  EXPECT_EQ(line.find('\xFF'), std::string::npos) << "not UTF-8";
+  EXPECT_NE(line.find(",'=1+1,"), std::string::npos) << line;
 }
 
 TEST(UnitRecordTest, FileSafeLabels) {
