@@ -16,6 +16,7 @@
 #include "engine/FileChoice.h"
 #include "engine/Image.h"
 #include "unit/UnitFiles.h"
+#include "unit/UnitId.h"
 #include "unit/WireTrace.h"
 
 namespace irdload::cli {
@@ -61,6 +62,10 @@ struct Prepared {
 // something is refused.
 std::optional<int> Prepare(const SendOptions& options, Prepared& p, std::ostream& err) {
   if (!CheckFiles(options.files, p.files, err)) return EXIT_REFUSED;
+  if (const std::optional<std::string> refusal = unit::UnitIdRefusal(options.unitId)) {
+    Complain(err, *refusal, "--unit-id \"" + unit::ShownUnitId(options.unitId) + "\"");
+    return EXIT_REFUSED;
+  }
   p.port = options.port;
   if (options.ownReceiver) {
     int code = EXIT_INTERNAL;

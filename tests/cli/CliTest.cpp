@@ -91,6 +91,17 @@ TEST_F(CliTest, RefusedInputExitsWithItsCodeAndMessage) {
        EXIT_PORT,
        "/dev/irdload-absent Open Error!"},
       {{"send", "--port", single, single}, EXIT_PORT, "not a serial port"},
+      // A unit id that no record could hold as given is refused before anything is sent (the
+      // port is not even opened: its absence would say 3).
+      {{"send", "--port", "/dev/irdload-absent", "--unit-id", std::string(129, 'x'), single},
+       EXIT_REFUSED,
+       "128"},
+      {{"send", "--port", "/dev/irdload-absent", "--unit-id", "SN\x01", single},
+       EXIT_REFUSED,
+       "unit id"},
+      {{"send", "--port", "/dev/irdload-absent", "--unit-id", "SN\xFF", single},
+       EXIT_REFUSED,
+       "UTF-8"},
       {{"inspect", magic}, EXIT_REFUSED, ""},
       {{"inspect", missing}, EXIT_REFUSED, "No such file"},
   };
