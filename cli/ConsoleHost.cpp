@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/Console.h"
+#include "unit/Durations.h"
 
 namespace irdload::cli {
 namespace {
@@ -10,13 +11,6 @@ namespace {
 // The data loop's states repeat for every packet; a plain log shows progress lines instead.
 bool InDataLoop(DownloadState state) {
   return state >= STATUS_WAIT_DATA_REQ && state <= STATUS_SEND_DATA_NACK;
-}
-
-std::string MinSec(std::chrono::steady_clock::duration d) {
-  const long long s = std::chrono::duration_cast<std::chrono::seconds>(d).count();
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02lld:%02lld", s / 60, s % 60);
-  return buf;
 }
 
 }  // namespace
@@ -120,7 +114,7 @@ std::string ConsoleHost::ProgressLine() const {
   const double rate = secs > 0.5 ? static_cast<double>(bytesDone_) / secs : 0.0;
   std::string eta = "--:--";
   if (rate > 0 && bytes_ >= bytesDone_) {
-    eta = MinSec(std::chrono::seconds(
+    eta = unit::MinutesSeconds(std::chrono::seconds(
         static_cast<long long>(static_cast<double>(bytes_ - bytesDone_) / rate)));
   }
   char buf[256];
@@ -128,8 +122,8 @@ std::string ConsoleHost::ProgressLine() const {
                 "%-30s %u/%u packets  %llu/%llu bytes  %.1f KiB/s  %s elapsed  %s left  retries %d",
                 status_.c_str(), packetsDone_, packets_,
                 static_cast<unsigned long long>(bytesDone_),
-                static_cast<unsigned long long>(bytes_), rate / 1024.0, MinSec(elapsed).c_str(),
-                eta.c_str(), retryCount_);
+                static_cast<unsigned long long>(bytes_), rate / 1024.0,
+                unit::MinutesSeconds(elapsed).c_str(), eta.c_str(), retryCount_);
   return buf;
 }
 

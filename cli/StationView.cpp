@@ -3,18 +3,16 @@
 #include <cstdio>
 
 #include "cli/Console.h"
+#include "unit/Durations.h"
 
 namespace irdload::cli {
 namespace {
 
-using station::PortPhase;
+using unit::PortPhase;
 
 std::string MinSec(double seconds) {
   if (seconds < 0) return "--:--";
-  const long long s = static_cast<long long>(seconds);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02lld:%02lld", s / 60, s % 60);
-  return buf;
+  return unit::MinutesSeconds(std::chrono::duration<double>(seconds));
 }
 
 std::string UnitName(std::uint32_t unit, const std::string& id) {
@@ -22,48 +20,48 @@ std::string UnitName(std::uint32_t unit, const std::string& id) {
 }
 
 struct Line {
-  const station::PortEvent& event;
+  const unit::PortEvent& event;
 
-  std::string operator()(const station::PhaseChanged& e) const {
+  std::string operator()(const unit::PhaseChanged& e) const {
     switch (e.phase) {
       case PortPhase::WaitingForAdapter:
-        return "waiting for the adapter at " + e.detail;
+        return std::string(unit::PhaseText(e.phase)) + " at " + e.detail;
       case PortPhase::WaitingForNextUnit:
       case PortPhase::WaitingForUnitId:
         return e.detail;
       case PortPhase::Calling:
-        return "calling the IRD";
       case PortPhase::Done:
-        return "done";
       case PortPhase::Halted:
-        return "halted";
+        return std::string(unit::PhaseText(e.phase));
       default:
-        return e.status.empty() ? std::string(station::PhaseName(e.phase)) : e.status;
+        return e.status.empty() ? std::string(unit::PhaseText(e.phase)) : e.status;
     }
   }
-  std::string operator()(const station::UnitStarted& e) const {
+  std::string operator()(const unit::UnitStarted& e) const {
     return UnitName(e.unit, e.unitId) +
            (e.attempt > 1 ? ", attempt " + std::to_string(e.attempt) : "") + " on " + e.device;
   }
-  std::string operator()(const station::ProgressShown& e) const {
+  std::string operator()(const unit::ProgressShown& e) const {
     return "unit " + std::to_string(e.unit) + ": " + std::to_string(e.packetsDone) + "/" +
            std::to_string(e.packets) + " packets, " + std::to_string(e.bytesDone) + "/" +
            std::to_string(e.bytes) + " bytes" +
-           (e.retries > 0 ? ", " + std::to_string(e.retries) + " retries" : "");
+           (e.rejections > 0 ? ", " + std::to_string(e.rejections) + " rejected" : "") +
+           (e.lateReplies > 0 ? ", " + std::to_string(e.lateReplies) + " late replies" : "");
   }
-  std::string operator()(const station::MessageShown& e) const {
+  std::string operator()(const unit::MessageShown& e) const {
     return e.text + (e.detail.empty() ? "" : ": " + e.detail);
   }
-  std::string operator()(const station::UnitEnded& e) const {
+  std::string operator()(const unit::UnitEnded& e) const {
     const std::string how = std::string(OutcomeName(e.outcome.kind)) +
                             (e.outcome.message.empty() ? "" : " (" + e.outcome.message + ")") +
                             (e.outcome.detail.empty() ? "" : ": " + e.outcome.detail);
     if (!e.counted) return "the call ended before an IRD answered: " + how;
     std::string text = UnitName(e.unit, e.unitId) + ": " + how;
     if (!e.final) return text + "; trying again";
+    if (!e.recordError.empty()) return text + "; its record could not be written";
     return e.record.empty() ? text : text + "; record " + e.record;
   }
-  std::string operator()(const station::PortFinished& e) const {
+  std::string operator()(const unit::PortFinished& e) const {
     return "finished: " + std::to_string(e.ok) + " ok, " + std::to_string(e.failed) + " failed";
   }
 };
@@ -73,9 +71,14 @@ struct Line {
 StationView::StationView(std::ostream& out, std::vector<std::string> labels, bool table)
     : out_(out), labels_(std::move(labels)), table_(table), lastProgress_(labels_.size()) {}
 
-void StationView::Add(const station::PortEvent& event) {
+void StationView::Add(const unit::PortEvent& event) {
+  if (event.port == unit::kNoPort) {
+    // The station's own word to the operator, of no port.
+    pending_.push_back(Printable(std::visit(Line{event}, event.body)));
+    return;
+  }
   if (event.port >= labels_.size()) return;
-  if (const auto* p = std::get_if<station::ProgressShown>(&event.body)) {
+  if (const auto* p = std::get_if<unit::ProgressShown>(&event.body)) {
     // The table shows progress as it goes; the log takes a line a second.
     const auto now = std::chrono::steady_clock::now();
     if (table_ || (p->packetsDone != p->packets &&
@@ -96,7 +99,7 @@ std::string StationView::Row(const std::string& label, const station::PortSnapsh
   const station::TransferPace pace = station::PaceOf(r, now);
   char buf[256];
   std::snprintf(buf, sizeof buf, "%-12.12s %-22.22s %5u/%-5u %9llu/%-9llu %7.1f KiB/s %6s %5u %6u",
-                label.c_str(), std::string(station::PhaseName(r.phase)).c_str(), r.packetsDone,
+                label.c_str(), std::string(unit::PhaseName(r.phase)).c_str(), r.packetsDone,
                 r.packets, static_cast<unsigned long long>(r.bytesDone),
                 static_cast<unsigned long long>(r.bytes), pace.bytesPerSecond / 1024.0,
                 MinSec(pace.secondsLeft).c_str(), r.ok, r.failed);

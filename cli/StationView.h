@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "station/PortMailbox.h"
+#include "station/StationSnapshot.h"
+#include "unit/UnitEvents.h"
 
 namespace irdload::cli {
 
@@ -18,7 +19,7 @@ class StationView {
 
   /// Turns an event into its line (progress lines at most one a second per port, and the
   /// last of each file).
-  void Add(const station::PortEvent& event);
+  void Add(const unit::PortEvent& event);
   /// A line of the station's own, not of a port.
   void Note(const std::string& text);
   /// Prints the lines held since the last call and, on a terminal, redraws the table.

@@ -10,6 +10,7 @@
 #include "engine/ProtocolMachine.h"
 #include "serial/PortInventory.h"
 #include "serial/SerialPort.h"
+#include "unit/UnitFiles.h"
 
 namespace irdload::unit {
 class ReportFolder;
@@ -26,9 +27,10 @@ enum class NextUnit {
 };
 
 struct StationPlan {
-  std::vector<std::string> files;      ///< FILE, or FILE and SECOND, checked
-  std::optional<std::uint32_t> units;  ///< per port; none: until stopped
-  int retries = 0;                     ///< whole-unit retries on the same IRD
+  std::vector<std::string> files;          ///< FILE, or FILE and SECOND
+  std::vector<unit::CheckedFile> checked;  ///< the files as checked at the start (Station::Start)
+  std::optional<std::uint32_t> units;      ///< per port; none: until stopped
+  int retries = 0;                         ///< whole-unit retries on the same IRD
   NextUnit nextUnit = NextUnit::Replug;
   std::chrono::seconds quiet{5};
   bool askUnitId = false;  ///< every unit waits for its id (Station::Arm)

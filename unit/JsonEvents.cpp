@@ -34,7 +34,9 @@ struct Body {
         .Int("packets", e.packets)
         .Int("bytesDone", static_cast<std::int64_t>(e.bytesDone))
         .Int("bytes", static_cast<std::int64_t>(e.bytes))
-        .Int("retries", e.retries);
+        .Int("rejections", e.rejections)
+        .Int("repeats", e.repeats)
+        .Int("lateReplies", e.lateReplies);
   }
   void operator()(const MessageShown& e) { o.Str("text", e.text).Str("detail", e.detail); }
   void operator()(const UnitEnded& e) {
@@ -54,6 +56,16 @@ struct Body {
     } else {
       o.Str("record", e.record);
     }
+    if (e.recordError.empty()) {
+      o.Null("recordError");
+    } else {
+      o.Str("recordError", e.recordError);
+    }
+    o.Int("failedSteps", e.counts.failedSteps)
+        .Int("rejections", e.counts.rejections)
+        .Int("repeats", e.counts.repeats)
+        .Int("lateReplies", e.counts.lateReplies)
+        .Int("staleBytes", e.counts.staleBytes);
   }
   void operator()(const PortFinished& e) {
     o.Int("ok", e.ok).Int("failed", e.failed).Bool("halted", e.halted);
@@ -97,6 +109,12 @@ void JsonEventWriter::WriteProgress(PortEvent event) {
 }
 
 void JsonEventWriter::Write(const PortEvent& event) {
+  if (event.port == kNoPort) {
+    JsonObject o = Head(event.time, EventName(event.body), nullptr);
+    std::visit(Body{o}, event.body);
+    Line(o.Text());
+    return;
+  }
   if (event.port >= labels_.size()) return;
   PortState& port = ports_[event.port];
   if (const auto* p = std::get_if<ProgressShown>(&event.body)) {
@@ -124,6 +142,12 @@ void JsonEventWriter::Tick() {
       WriteProgress(std::move(event));
     }
   }
+}
+
+void JsonEventWriter::Lost(std::uint64_t count) {
+  JsonObject o = Head(std::chrono::system_clock::now(), "lost", nullptr);
+  o.Int("count", static_cast<std::int64_t>(count));
+  Line(o.Text());
 }
 
 void JsonEventWriter::Error(int exitCode, const std::string& message, const std::string& detail) {

@@ -13,8 +13,9 @@
 
 namespace irdload::unit {
 
-/// Bumped whenever a field changes meaning or goes; new fields do not bump it.
-inline constexpr int kEventSchema = 1;
+/// Bumped whenever a field changes meaning or goes; new fields do not bump it. 2: progress
+/// carries the engine's counts (rejections, repeats, lateReplies) instead of retries.
+inline constexpr int kEventSchema = 2;
 
 class JsonEventWriter {
  public:
@@ -26,6 +27,8 @@ class JsonEventWriter {
   void Write(const PortEvent& event);
   /// Writes held-back progress whose time has come; call on every tick of the front end.
   void Tick();
+  /// `count` events were lost on the way to this writer (it fell behind).
+  void Lost(std::uint64_t count);
   /// A run that could not start (a usage mistake, a refused file or folder).
   void Error(int exitCode, const std::string& message, const std::string& detail);
   /// The last line of every run.

@@ -1,47 +1,49 @@
-// The report folder: one JSON record per unit, written atomically (a reserved temporary file,
-// fsync, rename), and one line per unit appended to units.csv. Room for a record is reserved
-// before its unit starts, so that a unit is never loaded without a place for its record.
+// The report folder: one JSON record per unit and one line per unit in units.csv. A unit counts
+// only once its record is durable: the record's room is set aside before the unit starts, for
+// the record's own size, and the record is written into it, synced, named without replacing
+// another, the folder synced and checked to still stand, and its line appended. A record that
+// cannot be completed leaves nothing behind: no temporary file, no record without its line.
 #pragma once
 
-#include <cstddef>
-#include <optional>
+#include <cstdint>
+#include <memory>
 #include <string>
+
+#include "unit/RecordFiles.h"
 
 namespace irdload::unit {
 
 class ReportFolder {
  public:
-  /// Room set aside for each record before its unit starts.
-  static constexpr std::size_t kReservedBytes = 64 * 1024;
+  /// What Prepare sets aside to prove the folder takes a record: a few times a typical one.
+  static constexpr std::uint64_t kProbeBytes = 16 * 1024;
 
   explicit ReportFolder(std::string folder) : folder_(std::move(folder)) {}
 
-  /// Creates the folder when it is missing and proves it takes a record: a reserved file
-  /// written, synced and removed, and units.csv started with its header line. False with a
-  /// sentence for the operator (read-only, full, not a folder, ...).
+  /// Makes the folder when it is missing and holds it open, removes the temporary files of a
+  /// run that was killed, proves the folder takes a record (room set aside, written, synced,
+  /// removed) and starts units.csv with its header line. False with a sentence for the operator
+  /// (read-only, full, not a folder, ...).
   bool Prepare(std::string* error);
 
-  /// Room for one record: a temporary file in the folder with the space allocated.
-  struct Slot {
-    int fd = -1;
-    std::string tempPath;
-  };
-  std::optional<Slot> Reserve(std::string* error);
-  /// Writes `json` into the slot, syncs it, renames it to `<baseName>.json` (never over
-  /// another record: a number is added instead), and appends `csvLine` to units.csv.
-  /// The record's path in `path`. False with the reason when any step fails.
-  bool Commit(Slot& slot, const std::string& baseName, const std::string& json,
-              const std::string& csvLine, std::string* path, std::string* error);
-  /// Gives the room back when its unit did not happen.
-  void Release(Slot& slot);
+  /// Room for one record of at most `bytes` (its JSON and its CSV line), set aside now; null
+  /// with the reason when the folder takes no more records (full, removed).
+  std::unique_ptr<TempRecordFile> Reserve(std::uint64_t bytes, std::string* error);
+  /// Makes the record durable (see above) under `<baseName>.json`, or `<baseName>-<n>.json`
+  /// when that name is taken, and gives its path. False with the reason; nothing then names
+  /// the record, and the slot is gone.
+  bool Commit(std::unique_ptr<TempRecordFile> slot, const std::string& baseName,
+              const std::string& json, const std::string& csvLine, std::string* path,
+              std::string* error);
 
   const std::string& folder() const { return folder_; }
-  std::string CsvPath() const { return folder_ + "/units.csv"; }
+  std::string CsvPath() const { return folder_ + "/" + kCsvName; }
 
  private:
-  bool AppendCsv(const std::string& line, std::string* error);
+  static constexpr const char* kCsvName = "units.csv";
 
   std::string folder_;
+  RecordFolderFiles files_;
 };
 
 }  // namespace irdload::unit

@@ -41,7 +41,8 @@ std::string CsvCell(std::string_view text) {
 std::string CsvHeader() {
   return "started,ended,tool,host,port,port_path,device,by_path,by_id,vendor_id,product_id,"
          "serial,manufacturer,product,driver,files,sizes,sha256,type_codes,payload_sizes,"
-         "unit_id,unit,attempts,packets_sent,retries,nacks,duration_s,line_efficiency,loaded,"
+         "unit_id,unit,attempts,packets_sent,failed_steps,rejections,repeats,late_replies,"
+         "stale_bytes,duration_s,line_efficiency,loaded,"
          "outcome,reason,exit_code,message,detail,trace\n";
 }
 
@@ -79,8 +80,11 @@ std::string CsvLine(const UnitRecord& r) {
       std::to_string(r.unit),
       std::to_string(r.attempts),
       std::to_string(r.packetsSent),
-      std::to_string(r.retries),
-      std::to_string(r.nacks),
+      std::to_string(r.counts.failedSteps),
+      std::to_string(r.counts.rejections),
+      std::to_string(r.counts.repeats),
+      std::to_string(r.counts.lateReplies),
+      std::to_string(r.counts.staleBytes),
       Decimal(r.durationSeconds, 3),
       r.lineEfficiency ? Decimal(*r.lineEfficiency, 4) : std::string(),
       r.loaded() ? "true" : "false",

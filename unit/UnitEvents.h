@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -28,6 +29,12 @@ enum class PortPhase {
 
 /// Stable lower-case names ("waiting-for-adapter", "transferring", ...).
 std::string_view PhaseName(PortPhase phase);
+/// The phase in the operator's words, lower case ("calling the IRD", "loading", ...): the one
+/// wording every front end shows.
+std::string_view PhaseText(PortPhase phase);
+/// The engine's phase of a download as a port's; nothing for the end and idle phases, which a
+/// port shows by what it does next.
+std::optional<PortPhase> PortPhaseOf(Phase phase);
 
 struct PhaseChanged {
   PortPhase phase;
@@ -48,7 +55,8 @@ struct ProgressShown {
   int file;  ///< 1, or 2 for the pair's second file
   std::uint32_t packetsDone, packets;
   std::uint64_t bytesDone, bytes;
-  int retries;  ///< failed link steps so far in this attempt
+  /// What the line did so far in this attempt, as the engine told it.
+  std::uint32_t rejections, repeats, lateReplies;
 };
 
 /// A message the engine would show in a box; nobody has to answer it.
@@ -66,7 +74,11 @@ struct UnitEnded {
   Outcome outcome;
   int exitCode;  ///< the unit's exit code, as `send` would end with it
   std::string unitId;
-  std::string record;  ///< the record's path; empty without a report folder or when not counted
+  /// The record's path; empty without a report folder, when not counted, and when the record
+  /// could not be written (then `recordError` says why).
+  std::string record;
+  std::string recordError;
+  LinkCounts counts;  ///< what the line did in this attempt
 };
 
 /// The port's loop has ended.
@@ -78,8 +90,11 @@ struct PortFinished {
 using PortEventBody =
     std::variant<PhaseChanged, UnitStarted, ProgressShown, MessageShown, UnitEnded, PortFinished>;
 
+/// The port of an event that is the station's own, of no port (a message to the operator).
+inline constexpr std::size_t kNoPort = static_cast<std::size_t>(-1);
+
 struct PortEvent {
-  std::size_t port;
+  std::size_t port;  ///< the port's index, or kNoPort
   std::chrono::system_clock::time_point time;
   PortEventBody body;
 };

@@ -6,36 +6,23 @@
 #include "unit/Json.h"
 
 namespace irdload::unit {
-namespace {
-
-PortPhase PhaseOf(DownloadState state) {
-  if (state <= STATUS_WAIT_CONNECT_ACK) return PortPhase::Calling;
-  if (state <= STATUS_SEND_HEADER_NACK) return PortPhase::SendingHeader;
-  if (state <= STATUS_SEND_DATA_NACK) return PortPhase::Transferring;
-  return PortPhase::Terminating;
-}
-
-}  // namespace
 
 struct UnitObserver::Apply {
   UnitObserver& o;
   AttemptStats& s;
 
   void operator()(const StateEntered& e) {
-    if (e.state >= STATUS_END) return;
-    const PortPhase phase = PhaseOf(e.state);
-    if (phase != o.phase_) o.SetPhase(phase, e.status);
+    const std::optional<PortPhase> phase = PortPhaseOf(e.phase);
+    if (!phase || phase == o.phase_) return;
+    o.phase_ = phase;
+    o.sink_.Post(PhaseChanged{*phase, std::string(e.status), {}});
   }
-  void operator()(const ReplyReceived& e) {
-    // A receiver that answered the call makes a unit, whatever becomes of the load.
-    if (e.reply == CMD_CONNECT_ACK) o.begun_ = true;
-    if (e.reply == CMD_HEADER_NACK || e.reply == CMD_DATA_NACK) ++s.nacks;
-  }
-  void operator()(const RetryCountShown& e) {
-    if (e.retryCount > o.lastRetryCount_) s.retries += e.retryCount - o.lastRetryCount_;
-    o.lastRetryCount_ = e.retryCount;
-  }
-  void operator()(const ImageSized&) {}
+  void operator()(const Connected&) { o.begun_ = true; }
+  void operator()(const HeaderRejected&) { ++s.counts.rejections; }
+  void operator()(const PacketRejected&) { ++s.counts.rejections; }
+  void operator()(const RepeatAnswered&) { ++s.counts.repeats; }
+  void operator()(const ReplyLate&) { ++s.counts.lateReplies; }
+  void operator()(const StaleBytesDropped& e) { s.counts.staleBytes += e.count; }
   void operator()(const ImageAccepted& e) {
     FileRecord f;
     std::error_code ec;
@@ -46,8 +33,6 @@ struct UnitObserver::Apply {
     f.packets = e.packets;
     f.size = kHeaderSize + std::uint64_t{e.payloadSize};
     s.files.push_back(std::move(f));
-    // A chained file begins with its own connect request.
-    o.phase_ = PortPhase::Calling;
   }
   void operator()(const ImageLoaded& e) {
     if (!s.files.empty()) s.files.back().sha256 = ToHex(e.sha256);
@@ -55,20 +40,24 @@ struct UnitObserver::Apply {
   void operator()(const ProgressMade& e) {
     ++s.packetsSent;
     o.sink_.Post(ProgressShown{o.unit_, static_cast<int>(s.files.size()), e.packetsDone, e.packets,
-                               e.bytesDone, e.bytes, s.retries});
+                               e.bytesDone, e.bytes, s.counts.rejections, s.counts.repeats,
+                               s.counts.lateReplies});
   }
   void operator()(const ClockStarted&) {
     if (!s.clockStarted) s.clockStarted = std::chrono::steady_clock::now();
-    o.begun_ = true;
   }
-  void operator()(const ClockStopped&) {}
-  void operator()(const PortOpened&) {}
+  void operator()(const PortOpened&) {
+    // The attempt begins once its port is open: a port that does not open makes no start.
+    if (o.starting_) o.sink_.Post(std::move(*o.starting_));
+    o.starting_.reset();
+  }
   void operator()(const PortOpenFailed& e) {
     s.openFailure = e;
     o.openFailed_ = true;
   }
   void operator()(const DownloadEnded& e) {
     s.outcome = e.outcome;
+    s.counts = e.counts;
     s.endedAt = std::chrono::steady_clock::now();
   }
   template <class Fact>
@@ -82,26 +71,16 @@ UnitObserver::UnitObserver(std::string portPath, std::vector<std::string> files,
       sink_(sink),
       onEnded_(std::move(onEnded)) {}
 
-void UnitObserver::BeginAttempt(std::uint32_t unit) {
+void UnitObserver::BeginAttempt(std::uint32_t unit, int attempt, std::string unitId,
+                                std::string device) {
   std::lock_guard lk(mu_);
   stats_ = {};
   unit_ = unit;
-  lastRetryCount_ = 0;
-  phase_ = PortPhase::Calling;
+  starting_ = UnitStarted{unit, attempt, std::move(unitId), std::move(device)};
+  phase_.reset();
   begun_ = false;
   ended_ = false;
   openFailed_ = false;
-}
-
-void UnitObserver::ClearOpenFailure() {
-  std::lock_guard lk(mu_);
-  stats_.openFailure.reset();
-  openFailed_ = false;
-}
-
-void UnitObserver::SetPhase(PortPhase phase, std::string_view status) {
-  phase_ = phase;
-  sink_.Post(PhaseChanged{phase, std::string(status), {}});
 }
 
 void UnitObserver::OnEvent(const EngineEvent& event) {
@@ -137,8 +116,7 @@ std::string RecordFileName(const UnitRecord& r) {
 void FillFromAttempt(UnitRecord& r, const AttemptStats& s) {
   r.files = s.files;
   r.packetsSent = s.packetsSent;
-  r.retries = s.retries;
-  r.nacks = s.nacks;
+  r.counts = s.counts;
   r.outcome = s.outcome.value_or(Outcome{});
   r.exitCode = UnitExitCode(r.outcome.kind);
   r.durationSeconds = 0;

@@ -1,7 +1,9 @@
-// The engine's host for one port: answers the engine's questions (which port, which files;
-// it never prompts), folds one attempt's events into the numbers its record needs, and posts
-// the port's phases, progress and messages to the unit's event sink. Used by the station's ports
-// and by `send`.
+// The engine's host for one port: answers the engine's questions (which port, which files; it
+// never prompts), folds one attempt's events into the numbers its record needs, and posts the
+// unit's start, phases, progress and messages to the unit's event sink. Every fact it uses is the
+// engine's own: the phase from the state the engine entered, "a receiver answered" from its
+// Connected event, the line's counts from its rejections, repeats and late replies, and at the
+// end the counts it gives with DownloadEnded.
 #pragma once
 
 #include <atomic>
@@ -22,8 +24,8 @@ namespace irdload::unit {
 struct AttemptStats {
   std::vector<FileRecord> files;  ///< each file the engine accepted, with its SHA-256 once loaded
   std::uint32_t packetsSent = 0;
-  int retries = 0;
-  int nacks = 0;
+  /// Counted from the engine's facts while the attempt runs; the engine's own at its end.
+  LinkCounts counts;
   std::optional<std::chrono::steady_clock::time_point> clockStarted;
   std::chrono::steady_clock::time_point endedAt{};
   std::optional<Outcome> outcome;
@@ -36,10 +38,9 @@ class UnitObserver : public EngineHost {
   UnitObserver(std::string portPath, std::vector<std::string> files, EventSink& sink,
                std::function<void()> onEnded = {});
 
-  /// Starts a new attempt's numbers; the engine must be idle.
-  void BeginAttempt(std::uint32_t unit);
-  /// Forgets a failed open seen before the download started (Init's own open).
-  void ClearOpenFailure();
+  /// Starts a new attempt's numbers; the engine must be idle. The attempt's start event goes out
+  /// when the engine has opened the port for it.
+  void BeginAttempt(std::uint32_t unit, int attempt, std::string unitId, std::string device);
 
   void OnEvent(const EngineEvent& event) override;
   std::string SelectedPortName() override { return portPath_; }
@@ -50,7 +51,7 @@ class UnitObserver : public EngineHost {
   /// Posted as a message; nobody has to press OK.
   void MessageBox(const std::string& text, const std::string& detail, std::stop_token) override;
 
-  /// The IRD answered the connect request: a unit is on the line.
+  /// The IRD acknowledged a connect request: a unit is on the line.
   bool begun() const { return begun_.load(); }
   bool ended() const { return ended_.load(); }
   bool openFailed() const { return openFailed_.load(); }
@@ -58,7 +59,6 @@ class UnitObserver : public EngineHost {
 
  private:
   struct Apply;
-  void SetPhase(PortPhase phase, std::string_view status);
 
   const std::string portPath_;
   const std::vector<std::string> files_;
@@ -68,9 +68,9 @@ class UnitObserver : public EngineHost {
   std::atomic<bool> begun_{false}, ended_{false}, openFailed_{false};
   mutable std::mutex mu_;  // the engine's thread and the port's loop; no other port
   AttemptStats stats_;
+  std::optional<UnitStarted> starting_;  // posted when the port opens
   std::uint32_t unit_ = 0;
-  int lastRetryCount_ = 0;
-  PortPhase phase_ = PortPhase::Calling;
+  std::optional<PortPhase> phase_;
 };
 
 /// The record's numbers and outcome from an attempt's.

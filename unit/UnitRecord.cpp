@@ -4,6 +4,7 @@
 
 #include "engine/Link.h"
 #include "unit/Json.h"
+#include "unit/UnitCsv.h"
 
 namespace irdload::unit {
 std::string TypeCodeText(std::uint32_t typeCode) {
@@ -63,8 +64,11 @@ std::string RecordJson(const UnitRecord& r) {
       .Int("attempts", r.attempts)
       .Raw("earlierAttempts", JsonArray(earlier))
       .Int("packetsSent", r.packetsSent)
-      .Int("retries", r.retries)
-      .Int("nacks", r.nacks)
+      .Int("failedSteps", r.counts.failedSteps)
+      .Int("rejections", r.counts.rejections)
+      .Int("repeats", r.counts.repeats)
+      .Int("lateReplies", r.counts.lateReplies)
+      .Int("staleBytes", r.counts.staleBytes)
       .Num("durationSeconds", r.durationSeconds, 3);
   if (r.lineEfficiency) {
     o.Num("lineEfficiency", *r.lineEfficiency, 4);
@@ -105,6 +109,15 @@ int UnitExitCode(OutcomeKind kind) {
       return 130;
   }
   return 1;
+}
+
+std::uint64_t RecordRoom(const UnitRecord& draft, int attempts) {
+  // An outcome's message and detail, and an earlier attempt's summary, are the engine's short
+  // sentences; each attempt may add them to the JSON record and to the CSV line, escaped.
+  constexpr std::uint64_t kPerAttempt = 4096;
+  constexpr std::uint64_t kNumbers = 1024;  // times, counts and sums the draft holds as zeros
+  return RecordJson(draft).size() + CsvLine(draft).size() +
+         kPerAttempt * static_cast<std::uint64_t>(attempts < 1 ? 1 : attempts) + kNumbers;
 }
 
 std::chrono::nanoseconds ProtocolLineTime(const std::vector<std::uint32_t>& payloadSizes) {

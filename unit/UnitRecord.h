@@ -12,8 +12,10 @@
 
 namespace irdload::unit {
 
-/// Bumped whenever a field changes meaning or goes; new fields do not bump it.
-inline constexpr int kRecordSchema = 1;
+/// Bumped whenever a field changes meaning or goes; new fields do not bump it. 2: the engine's
+/// own counts (failedSteps, rejections, repeats, lateReplies, staleBytes) replace retries and
+/// nacks.
+inline constexpr int kRecordSchema = 2;
 
 struct FileRecord {
   std::string path;
@@ -43,8 +45,7 @@ struct UnitRecord {
   /// How each earlier attempt ended ("failed: <detail>"), for --retries.
   std::vector<std::string> earlierAttempts;
   std::uint32_t packetsSent = 0;  ///< every data packet sent, resends included
-  int retries = 0;                ///< failed link steps (no reply, wrong reply, failed send)
-  int nacks = 0;                  ///< header and packet rejections
+  LinkCounts counts;              ///< what the line did in the last attempt, as the engine counted
   double durationSeconds = 0;     ///< from the connect re-acknowledge to the end
   /// The protocol's own line time for these files over the measured time; none without one.
   std::optional<double> lineEfficiency;
@@ -69,9 +70,17 @@ std::string FileSafe(const std::string& label);
 
 namespace irdload::unit {
 
+/// Room a record takes at most, from a draft that holds everything known before its unit starts
+/// (who, where, which files, which id, the trace's path): the record and its CSV line as the
+/// draft gives them, and what `attempts` attempts' outcomes can add.
+std::uint64_t RecordRoom(const UnitRecord& draft, int attempts);
+
 /// The exit code `send` ends with after such an outcome: 0 success, 4 failed, 5 no response,
 /// 3 the port did not open, 2 a file refused, 130 stopped.
 int UnitExitCode(OutcomeKind kind);
+/// The exit code of a unit that was loaded but whose record could not be written: its
+/// bookkeeping failed, which no script may take for success.
+inline constexpr int kExitRecordFailed = 1;
 
 /// The protocol's own line time at 115200 baud for files of these payload sizes, from the
 /// connect re-acknowledge of the first file to the terminate answer of the last: what a

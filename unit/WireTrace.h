@@ -20,6 +20,7 @@ class WireTrace {
   void Record(WireDirection direction, const std::uint8_t* data, std::size_t length);
   /// Why the trace lost lines (a full disk, say); empty while every line was written.
   std::string failure() const;
+  const std::string& path() const { return path_; }
 
  private:
   mutable std::mutex mu_;

@@ -124,6 +124,33 @@ TEST_F(CliTest, RefusedInputExitsWithItsCodeAndMessage) {
   EXPECT_EQ(Snapshot(), before) << "a refused send must change nothing on disk";
 }
 
+// A number out of range is named with its range in words, never as a 300-digit double.
+TEST_F(CliTest, NumberOutOfRangeNamesTheRangeInWords) {
+  const auto single = Image("fw.uuc", kTypeSingle, 10);
+  struct Case {
+    std::vector<std::string> args;
+    const char* range;
+  };
+  const Case cases[] = {
+      {{"send", "--connect-timeout", "-1", single}, "from 0 to 86400"},
+      {{"send", "--read-pauses", "5", single}, "from 10 to 10000"},
+      {{"station", "--port", "/dev/x", "--connect-timeout", "-1", single}, "from 0 to 86400"},
+      {{"station", "--port", "/dev/x", "--retries", "101", single}, "from 0 to 100"},
+      {{"station", "--port", "/dev/x", "--units", "0", single}, "from 1 to 1000000"},
+      {{"station", "--port", "/dev/x", "--read-pauses", "x", single}, "from 10 to 10000"},
+      {{"virtual-ird", "--count", "-3"}, "from 0 to 999"},
+  };
+  for (const Case& c : cases) {
+    std::string label;
+    for (const auto& a : c.args) label += a + " ";
+    SCOPED_TRACE(label);
+    const Result r = Cli(c.args);
+    EXPECT_EQ(r.code, EXIT_REFUSED);
+    EXPECT_NE(r.err.find(c.range), std::string::npos) << r.err;
+    EXPECT_LT(r.err.size(), 300u) << r.err;
+  }
+}
+
 TEST_F(CliTest, PortWithoutPermissionSaysHowToGetIt) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
   test::PtyPair line;

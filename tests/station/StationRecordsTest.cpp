@@ -12,8 +12,13 @@
 namespace irdload::station {
 namespace {
 
+using unit::MessageShown;
+using unit::ProgressShown;
+using unit::UnitEnded;
+using unit::UnitStarted;
+
 // The folder fills after the first unit: the port halts before it calls the next receiver.
-TEST(ReportFolderTest, StationStopsStartingUnitsWhenRecordsCanNoLongerBeWritten) {
+TEST(StationRecordsTest, StationStopsStartingUnitsWhenRecordsCanNoLongerBeWritten) {
   test::TempDir dir;
   const test::TestImage image = test::WriteImage(dir.path(), 2000);
   const test::ChildResult child = test::RunInChild([&](std::string& text) {

@@ -13,6 +13,11 @@
 namespace irdload::station {
 namespace {
 
+using unit::MessageShown;
+using unit::ProgressShown;
+using unit::UnitEnded;
+using unit::UnitStarted;
+
 using test::IrdFarm;
 using test::StationDriver;
 using namespace std::chrono_literals;
@@ -172,7 +177,7 @@ TEST_F(StationTest, LostLineIsNotReopenedUntilThePathLeadsSomewhereNew) {
         << d.Story();
     ASSERT_TRUE(farm.Swap(1));
     // A healthy receiver keeps answering: on a quiet line the operator gives the go.
-    if (mode == NextUnit::Quiet) d.station().Arm(0, std::nullopt);
+    if (mode == NextUnit::Quiet) d.station().Go(0);
     ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
     d.Drain();
     ASSERT_EQ(d.Units(0).size(), 2u);
@@ -220,9 +225,9 @@ TEST_F(StationTest, PromptedUnitsCarryTheOperatorsIds) {
   ASSERT_TRUE(d.Start());
   ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForUnitId); }));
   EXPECT_EQ(d.Count<UnitStarted>(0), 0u) << "no unit starts before its id";
-  d.station().Arm(0, "SN-0001");
+  d.station().Give("SN-0001");
   ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForNextUnit); }));
-  d.station().Arm(0, "SN-0002");
+  d.station().Give("SN-0002");
   ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
   d.Drain();
   ASSERT_EQ(d.Units(0).size(), 2u);
@@ -246,7 +251,7 @@ TEST_F(StationTest, OperatorStopsAUnitAndTheNextWaitsForTheGo) {
   ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForNextUnit); }));
   EXPECT_FALSE(d.WaitFor([&] { return d.Count<UnitStarted>(0) > 0; }, 500ms))
       << "no unit starts before the operator's go";
-  d.station().Arm(0, "SN-7");
+  d.station().Give("SN-7");
   ASSERT_TRUE(d.WaitFor([&] { return d.Count<ProgressShown>(0) > 0; })) << d.Story();
   d.station().StopUnit(0);
   ASSERT_TRUE(d.WaitFor([&] { return d.Units(0).size() == 1; })) << d.Story();
@@ -256,7 +261,7 @@ TEST_F(StationTest, OperatorStopsAUnitAndTheNextWaitsForTheGo) {
   EXPECT_FALSE(d.station().Finished());
   // The stopped receiver is taken off and the next one put on before the go.
   ASSERT_TRUE(farm.Swap(1));
-  d.station().Arm(0, "");
+  d.station().Give("");
   ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
   d.Drain();
   ASSERT_EQ(d.Units(0).size(), 2u);
@@ -286,7 +291,7 @@ TEST_F(StationTest, StoppingACallThatNoIrdAnsweredIsNoUnit) {
   EXPECT_EQ(d.Count<UnitStarted>(0), 1u) << "the port does not call again by itself";
   // In replug mode the operator's go stands in for the replug.
   ASSERT_TRUE(farm.Swap(1));
-  d.station().Arm(0, std::nullopt);
+  d.station().Go(0);
   ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
   d.Drain();
   ASSERT_EQ(d.Units(0).size(), 1u);

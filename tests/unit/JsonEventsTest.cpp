@@ -15,7 +15,7 @@ using namespace std::chrono_literals;
 
 PortEvent Progress(std::size_t port, std::uint32_t done) {
   return {port, std::chrono::system_clock::now(),
-          ProgressShown{1, 1, done, 10, std::uint64_t{done} * 1021, 10210, 0}};
+          ProgressShown{1, 1, done, 10, std::uint64_t{done} * 1021, 10210, 0, 0, 0}};
 }
 
 std::vector<test::JsonValue> Lines(const std::string& text) {

@@ -54,8 +54,7 @@ TEST(UnitRecordTest, JsonAndCsvCarryEveryField) {
   r.unitId = "SN \"7\"";
   r.unit = 4;
   r.packetsSent = 4;
-  r.retries = 2;
-  r.nacks = 1;
+  r.counts = {1, 2, 3, 4, 5};
   r.durationSeconds = 0.5;
   r.lineEfficiency = 0.99;
   r.outcome = {OutcomeKind::Failed, FailureReason::IrdReportedFailure, "Download Fail.",
@@ -64,7 +63,7 @@ TEST(UnitRecordTest, JsonAndCsvCarryEveryField) {
   const auto json = test::JsonParser(RecordJson(r)).Parse();
   ASSERT_TRUE(json);
   const test::JsonValue& v = *json;
-  EXPECT_EQ(v["schema"].Int(), 1);
+  EXPECT_EQ(v["schema"].Int(), 2);
   EXPECT_EQ(v["adapter"]["vendorId"].text, "1a86");
   EXPECT_EQ(v["adapter"]["driver"].text, "ch341-uart");
   EXPECT_EQ(v["files"].items[0]["typeCode"].text, "0xffeeffcc");
@@ -73,6 +72,12 @@ TEST(UnitRecordTest, JsonAndCsvCarryEveryField) {
   EXPECT_FALSE(v["loaded"].boolean);
   EXPECT_EQ(v["reason"].text, "ird-reported-failure");
   EXPECT_EQ(v["exitCode"].Int(), 4);
+  // The engine's counts: rejections, repeats, late replies, stale bytes, failed steps.
+  EXPECT_EQ(v["rejections"].Int(), 1);
+  EXPECT_EQ(v["repeats"].Int(), 2);
+  EXPECT_EQ(v["lateReplies"].Int(), 3);
+  EXPECT_EQ(v["staleBytes"].Int(), 4);
+  EXPECT_EQ(v["failedSteps"].Int(), 5);
   EXPECT_EQ(v["trace"].kind, test::JsonValue::Kind::Null);
   // One line per unit, with as many fields as the header names.
   const std::string line = CsvLine(r);
@@ -81,7 +86,8 @@ TEST(UnitRecordTest, JsonAndCsvCarryEveryField) {
   EXPECT_NE(line.find("\"SN \"\"7\"\"\""), std::string::npos) << line;
   EXPECT_NE(line.find("two lines"), std::string::npos) << line;
   const std::string header = CsvHeader();
-  EXPECT_EQ(std::count(header.begin(), header.end(), ','), 34);
+  EXPECT_EQ(std::count(header.begin(), header.end(), ','), 37);
+  EXPECT_NE(line.find(",5,1,2,3,4,"), std::string::npos) << "failed steps, rejections, ...";
 }
 
 // A spreadsheet runs a cell that starts with =, +, - or @ (or a tab or CR before one) as a
