@@ -48,7 +48,22 @@ void PortRunner::Start() {
   thread_ = std::jthread([this] { Main(); });
 }
 
+void PortRunner::Sink::Post(unit::PortEventBody body) {
+  {
+    std::lock_guard lk(mu_);
+    const auto* message = std::get_if<MessageShown>(&body);
+    if (message && lastMessage_ && message->text == lastMessage_->text &&
+        message->detail == lastMessage_->detail) {
+      return;
+    }
+    lastMessage_ = message ? std::optional(*message) : std::nullopt;
+  }
+  r_.home_.Post(r_.index_, std::move(body));
+}
+
 void PortRunner::OnPresence(bool present, bool arrived) {
+  // Whatever the path led to, it leads somewhere else now: another port may take that device.
+  if (!present || arrived) home_.Release(index_);
   {
     std::lock_guard lk(mu_);
     present_ = present;
@@ -193,19 +208,52 @@ void PortRunner::Main() {
 }
 
 bool PortRunner::WaitForAdapter() {
-  std::unique_lock lk(mu_);
-  const auto ready = [&] {
-    return present_ && (!lostAt_ || arrivals_ != *lostAt_ || armRequested_);
-  };
-  if (!ready() && !StoppingLocked()) {
-    lk.unlock();
+  bool told = false;
+  for (;;) {
+    std::uint64_t arrival;
+    {
+      std::unique_lock lk(mu_);
+      const auto ready = [&] {
+        return present_ && arrivals_ != refusedAt_ &&
+               (!lostAt_ || arrivals_ != *lostAt_ || armRequested_);
+      };
+      if (!ready() && !StoppingLocked() && !told) {
+        lk.unlock();
+        Post(PhaseChanged{PortPhase::WaitingForAdapter, {}, spec_.path});
+        told = true;
+        lk.lock();
+      }
+      cv_.wait(lk, [&] { return ready() || StoppingLocked(); });
+      if (StoppingLocked()) return false;
+      lostAt_.reset();
+      arrival = arrivals_;
+    }
+    const PortTarget target = LookAt(spec_.path);
+    if (target.kind == PortTarget::Kind::Absent) {
+      Pause(kReopenPause);  // gone again before it could be looked at
+      continue;
+    }
+    const std::optional<MessageShown> refusal = Refusal(target);
+    if (!refusal) return true;
+    Post(*refusal);
     Post(PhaseChanged{PortPhase::WaitingForAdapter, {}, spec_.path});
-    lk.lock();
+    told = true;
+    std::lock_guard lk(mu_);
+    refusedAt_ = arrival;
   }
-  cv_.wait(lk, [&] { return ready() || StoppingLocked(); });
-  if (StoppingLocked()) return false;
-  lostAt_.reset();
-  return true;
+}
+
+std::optional<MessageShown> PortRunner::Refusal(const PortTarget& target) {
+  if (target.kind == PortTarget::Kind::NotASerialPort) {
+    return MessageShown{"not a serial port: " + spec_.path + " leads to " + target.what,
+                        "waiting until it leads to a serial port"};
+  }
+  if (const std::optional<std::string> holder = home_.Claim(index_, target.id)) {
+    return MessageShown{"the device " + target.device + " is port " + *holder + "'s",
+                        spec_.path + " leads to the device that port " + *holder +
+                            " holds: waiting until it leads to another"};
+  }
+  return std::nullopt;
 }
 
 void PortRunner::NoteLineLost() {

@@ -15,6 +15,7 @@
 
 #include "station/NextUnit.h"
 #include "station/PortSpec.h"
+#include "station/PortTarget.h"
 #include "station/StationPlan.h"
 #include "unit/UnitEvents.h"
 #include "unit/UnitRun.h"
@@ -30,6 +31,11 @@ class PortHome {
   /// The port cannot go on (a file that no longer loads, a report folder that takes no more
   /// records): no port may start another unit.
   virtual void Halt() = 0;
+  /// Port `port`'s path now leads to `device`: the port holds it, unless another port does
+  /// (whose label comes back). A device held by one port is never opened by another.
+  virtual std::optional<std::string> Claim(std::size_t port, const DeviceId& device) = 0;
+  /// Port `port`'s path leads somewhere new (or nowhere): it holds no device any more.
+  virtual void Release(std::size_t port) = 0;
 };
 
 class PortRunner final : private unit::UnitControl, private PortWaits {
@@ -63,22 +69,28 @@ class PortRunner final : private unit::UnitControl, private PortWaits {
   bool asksOperator() const { return next_->AsksOperator(); }
 
  private:
-  // The unit's events go to the station as this port's.
+  // The unit's events go to the station as this port's. A message just like the one before it
+  // (a port that does not open, tried again) is not said twice in a row.
   class Sink final : public unit::EventSink {
    public:
     explicit Sink(PortRunner& runner) : r_(runner) {}
-    void Post(unit::PortEventBody body) override { r_.home_.Post(r_.index_, std::move(body)); }
+    void Post(unit::PortEventBody body) override;
 
    private:
     PortRunner& r_;
+    std::mutex mu_;
+    std::optional<unit::MessageShown> lastMessage_;  // when it was the last event
   };
 
   void Main();
   bool StoppingLocked() const { return stopStarting_ || stopNow_; }
-  void Post(unit::PortEventBody body) { home_.Post(index_, std::move(body)); }
-  /// Waits for the path to lead to a device, and after a lost line for a new one (or the
-  /// operator's go).
+  void Post(unit::PortEventBody body) { sink_.Post(std::move(body)); }
+  /// Waits for the path to lead to a serial device that no other port holds, and after a lost
+  /// line for a new one (or the operator's go); a path that leads to something else is said
+  /// once and waited on until it leads somewhere new.
   bool WaitForAdapter();
+  /// Why the port cannot take what its path leads to now; nothing when it can (it holds it).
+  std::optional<unit::MessageShown> Refusal(const PortTarget& target);
   /// The line of the device opened at arrivalsAtOpen_ was lost.
   void NoteLineLost();
   bool WaitForUnitId(std::optional<std::string>& unitId);
@@ -118,6 +130,9 @@ class PortRunner final : private unit::UnitControl, private PortWaits {
   // link left behind, a recycled name): it is not opened again until it is seen anew.
   std::optional<std::uint64_t> lostAt_;
   std::uint64_t arrivalsAtOpen_ = 0;
+  // What the path led to when arrivals_ had this value could not be taken (no serial port, or a
+  // device another port holds): waited on until the path leads somewhere new.
+  std::optional<std::uint64_t> refusedAt_;
 
   std::atomic<bool> finished_{false};
   std::atomic<std::uint32_t> ok_{0}, failed_{0};

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "station/PortTarget.h"
 #include "unit/UnitFiles.h"
 #include "unit/UnitId.h"
 
@@ -39,6 +40,19 @@ bool Station::Start(std::string* error) {
     return false;
   }
   if (!CheckDistinct(options_.ports, error)) return false;
+  // Told apart by what they lead to: two names of one device are one device.
+  std::map<DeviceId, std::size_t> devices;
+  for (std::size_t i = 0; i < options_.ports.size(); ++i) {
+    const PortTarget target = LookAt(options_.ports[i].path);
+    if (target.kind != PortTarget::Kind::SerialDevice) continue;
+    const auto [it, first] = devices.try_emplace(target.id, i);
+    if (first) continue;
+    const PortSpec& a = options_.ports[it->second];
+    const PortSpec& b = options_.ports[i];
+    *error = "ports " + a.label + " (" + a.path + ") and " + b.label + " (" + b.path +
+             ") lead to one device, " + target.device + ": one device takes one port";
+    return false;
+  }
   std::vector<unit::CheckedFile> checked;
   if (const std::optional<Refusal> refusal = unit::CheckUnitFiles(options_.files, checked)) {
     *error = refusal->message + (refusal->detail.empty() ? "" : ": " + refusal->detail);
@@ -114,6 +128,22 @@ void Station::Publish(const unit::PortEvent& event) {
     subscriber->Deliver(event);
     return false;
   });
+}
+
+std::optional<std::string> Station::Claim(std::size_t port, const DeviceId& device) {
+  std::lock_guard lk(claimsMu_);
+  const auto [it, claimed] = claims_.try_emplace(device, port);
+  if (claimed || it->second == port) {
+    // A port holds one device: what it held before is free again.
+    std::erase_if(claims_, [&](const auto& c) { return c.second == port && c.first != device; });
+    return std::nullopt;
+  }
+  return options_.ports[it->second].label;
+}
+
+void Station::Release(std::size_t port) {
+  std::lock_guard lk(claimsMu_);
+  std::erase_if(claims_, [&](const auto& c) { return c.second == port; });
 }
 
 void Station::Halt() {

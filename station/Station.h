@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -89,6 +90,8 @@ class Station final : private PortHome {
   // PortHome
   void Post(std::size_t port, unit::PortEventBody body) override;
   void Halt() override;
+  std::optional<std::string> Claim(std::size_t port, const DeviceId& device) override;
+  void Release(std::size_t port) override;
   void Publish(const unit::PortEvent& event);
 
   StationOptions options_;
@@ -103,6 +106,8 @@ class Station final : private PortHome {
   std::vector<std::weak_ptr<Subscription>> subscribers_;
   mutable std::mutex answersMu_;
   OperatorQueue answers_;
+  std::mutex claimsMu_;
+  std::map<DeviceId, std::size_t> claims_;  // which port holds which device
   std::atomic<bool> stopped_{false}, halted_{false};
 };
 

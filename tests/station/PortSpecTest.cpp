@@ -26,6 +26,12 @@ TEST(PortSpecTest, LabelsPathsAndRefusals) {
       {"A=", nullptr, ""},
       {"/dev/", nullptr, ""},
       {"A=/dev/tty\x1b[2J", nullptr, ""},
+      // A label is letters, digits, '-', '_' and '.'; anything else is refused, never taken
+      // as part of a path that then never appears.
+      {"a/b=/dev/ttyUSB0", nullptr, ""},
+      {"bench:3=/dev/ttyUSB0", nullptr, ""},
+      {"caf\xC3\xA9=/dev/ttyUSB0", nullptr, ""},
+      {"rack-2_b.7=/dev/ttyUSB0", "rack-2_b.7", "/dev/ttyUSB0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
