@@ -130,6 +130,35 @@ TEST(UnitRecordTest, CsvCellsAreNeutralisedAndValidUtf8) {
   EXPECT_NE(line.find(",'=1+1,"), std::string::npos) << line;
 }
 
+// The room set aside before a unit holds its record at its largest: the longest id a scanner may
+// give (128 characters of four bytes each, escaped nowhere), every attempt's outcome.
+TEST(UnitRecordTest, RoomHoldsTheRecordAtItsLargest) {
+  UnitRecord draft;
+  draft.toolVersion = "irdload-cli 1.0.0";
+  draft.host = std::string(64, 'h');
+  draft.portLabel = "bench-3";
+  draft.portPath = "/dev/serial/by-path/" + std::string(200, 'p');
+  for (int i = 0; i < 128; ++i) draft.unitId += "\xF0\x9F\x93\xA6";
+  draft.adapter.device = "/dev/ttyUSB0";
+  draft.adapter.byId = "/dev/serial/by-id/" + std::string(200, 'i');
+  draft.files = {{"/fw/" + std::string(300, 'f') + ".u01", 3064, std::string(64, '0'), 1, 2, 3},
+                 {"/fw/" + std::string(300, 'f') + ".u02", 3064, std::string(64, '0'), 1, 2, 3}};
+  draft.trace = "/traces/bench-3-unit1-attempt4.trace";
+  constexpr int kAttempts = 4;
+  UnitRecord done = draft;
+  const std::string detail(600, '"');  // every byte escaped, in JSON and in CSV
+  done.outcome = {OutcomeKind::Failed, FailureReason::PacketRejected, "Download Fail.", detail};
+  for (int i = 1; i < kAttempts; ++i) done.earlierAttempts.push_back("failed: " + detail);
+  done.attempts = kAttempts;
+  done.packetsSent = 4294967295u;
+  done.counts = {4294967295u, 4294967295u, 4294967295u, 4294967295u, 4294967295u};
+  done.durationSeconds = 123456789.123;
+  done.lineEfficiency = 0.9999;
+  done.exitCode = 130;
+  const std::uint64_t needed = RecordJson(done).size() + 1 + CsvLine(done).size();
+  EXPECT_LE(needed, RecordRoom(draft, kAttempts));
+}
+
 TEST(UnitRecordTest, FileSafeLabels) {
   EXPECT_EQ(FileSafe("bench 3/é"), "bench_3___");
   EXPECT_EQ(FileSafe(".."), "_..");
