@@ -3,8 +3,9 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/PlatformCommands.h"
+#include "cli/WholeNumber.h"
 #include "irdload/BuildInfo.h"
-#include "station/JsonEvents.h"
+#include "unit/JsonEvents.h"
 
 namespace irdload::cli {
 
@@ -31,7 +32,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                    "10000 (a shorter wait fails healthy receivers, a longer one waits hours "
                    "on a silent line)")
       ->capture_default_str()
-      ->check(CLI::Range(10, 10000));
+      ->check(WholeNumber(10, 10000));
   sendCmd->add_option("--trace", send.tracePath, "Record every byte on the wire to this file");
   int connectTimeout = 0;
   sendCmd
@@ -39,7 +40,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                    "Give up when the IRD has not asked for the header this many seconds after "
                    "the first connect request of a file (0: call until stopped)")
       ->capture_default_str()
-      ->check(CLI::NonNegativeNumber);
+      ->check(WholeNumber(0, kMaxConnectTimeout));
   sendCmd->add_flag("--json", send.json,
                     "JSON Lines on standard output (see docs/json-events.md); the person's text "
                     "goes to standard error");
@@ -83,7 +84,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     const std::string detail =
         (unavailable.empty() ? "" : unavailable + " ") + "Run with --help for usage.";
     Complain(err, e.what(), detail);
-    if (json) station::JsonEventWriter(out, {}).Refused(EXIT_REFUSED, e.what(), detail);
+    if (json) unit::JsonEventWriter(out, {}).Refused(EXIT_REFUSED, e.what(), detail);
     return EXIT_REFUSED;
   }
   if (*sendCmd) {

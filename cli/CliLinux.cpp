@@ -3,6 +3,8 @@
 #include "cli/Doctor.h"
 #include "cli/PlatformCommands.h"
 #include "cli/SimulatedReceiver.h"
+#include "cli/StationCommand.h"
+#include "cli/WholeNumber.h"
 
 namespace irdload::cli {
 
@@ -11,12 +13,7 @@ struct PlatformCommands::State {
   std::uint32_t simulateBaud = 115200;  // the virtual IRD's line pacing; 0 = unpaced
   std::vector<std::string> simulateFaults;
 
-  StationCliOptions station;
-  std::uint32_t units = 0;
-  CLI::Option* unitsOpt = nullptr;
-  int stationConnectTimeout = 0;
-  int stationReadPauses = 50;
-  CLI::App* stationCmd = nullptr;
+  std::unique_ptr<StationCommand> station;
 
   VirtualIrdOptions farm;
   CLI::App* farmCmd = nullptr;
@@ -58,50 +55,7 @@ void PlatformCommands::AddSendOptions(CLI::App& send) {
 
 void PlatformCommands::AddCommands(CLI::App& app) {
   State& s = *state_;
-  StationCliOptions& station = s.station;
-  s.stationCmd = app.add_subcommand(
-      "station", "Load FILE [SECOND] into unit after unit on several ports at once");
-  CLI::App* stationCmd = s.stationCmd;
-  stationCmd
-      ->add_option("--port,-p", station.ports,
-                   "A port: a device path, a /dev/serial/by-path or by-id link, COMn, or "
-                   "LABEL=PATH; once per port")
-      ->required()
-      ->allow_extra_args(false);
-  s.unitsOpt = stationCmd->add_option("--units", s.units,
-                                      "Units per port, loaded or failed (default: until Ctrl-C)");
-  s.unitsOpt->check(CLI::PositiveNumber);
-  stationCmd
-      ->add_option("--retries", station.retries,
-                   "Whole-unit retries on the same IRD before the unit counts as failed")
-      ->capture_default_str()
-      ->check(CLI::Range(0, 100));
-  stationCmd->add_option("--next-unit", station.nextUnit,
-                         "What arms a port's next unit: prompt (Enter, or the unit id; the "
-                         "default when standard input is a terminal), replug (the adapter "
-                         "vanished and came back; the default otherwise) or quiet:SECONDS (the "
-                         "IRD left connect requests unanswered that long)");
-  stationCmd->add_flag("--ask-unit-id", station.askUnitId,
-                       "Read each unit's id from standard input (one line per unit, as a "
-                       "barcode scanner types it) before loading it");
-  stationCmd->add_flag("--json", station.json,
-                       "JSON Lines on standard output (see docs/json-events.md)");
-  stationCmd->add_option("--report", station.reportDir,
-                         "One JSON record per unit in this folder, and a line per unit in its "
-                         "units.csv");
-  stationCmd->add_option("--trace-dir", station.traceDir, "One wire trace per unit in this folder");
-  stationCmd
-      ->add_option("--connect-timeout", s.stationConnectTimeout,
-                   "Count a unit as failed when its IRD has not asked for the header this "
-                   "many seconds after the first connect request (0: call until it answers)")
-      ->capture_default_str()
-      ->check(CLI::NonNegativeNumber);
-  stationCmd
-      ->add_option("--read-pauses", s.stationReadPauses,
-                   "As for send: how many 1 ms pauses a reply may take to start arriving")
-      ->capture_default_str()
-      ->check(CLI::Range(10, 10000));
-  stationCmd->add_option("files", station.files, "FILE [SECOND]")->required()->expected(1, 2);
+  s.station = std::make_unique<StationCommand>(app);
 
   VirtualIrdOptions& farm = s.farm;
   s.farmCmd = app.add_subcommand(
@@ -110,7 +64,7 @@ void PlatformCommands::AddCommands(CLI::App& app) {
   CLI::App* farmCmd = s.farmCmd;
   farmCmd->add_option("--count", farm.count, "IRDs plugged in at the start")
       ->capture_default_str()
-      ->check(CLI::Range(0, 999));
+      ->check(WholeNumber(0, 999));
   farmCmd->add_option("--links", farm.linkDir,
                       "Folder for the links ird1, ird2, ... (standing for /dev/serial/by-path)");
   farmCmd->add_option("--baud", farm.baud, "Line speed (0: as fast as possible)")
@@ -154,12 +108,7 @@ void PlatformCommands::PrepareSend(SendOptions& send) {
 
 std::optional<int> PlatformCommands::Run(std::ostream& out, std::ostream& err) {
   State& s = *state_;
-  if (*s.stationCmd) {
-    if (*s.unitsOpt) s.station.units = s.units;
-    s.station.connectTimeout = std::chrono::seconds(s.stationConnectTimeout);
-    s.station.replyWait = std::chrono::milliseconds(s.stationReadPauses);
-    return RunStation(s.station, out, err);
-  }
+  if (s.station->chosen()) return s.station->Run(out, err);
   if (*s.farmCmd) return RunVirtualIrd(s.farm, out, err);
   if (*s.doctorCmd) return RunDoctor(s.doctor, {{}, InstalledUdevRuleTemplate()}, out);
   return std::nullopt;

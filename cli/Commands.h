@@ -46,6 +46,11 @@ class OwnReceiver {
 using MakeOwnReceiver =
     std::function<std::unique_ptr<OwnReceiver>(std::ostream& err, int& exitCode)>;
 
+/// The longest --connect-timeout, in seconds: a day.
+inline constexpr int kMaxConnectTimeout = 86400;
+/// The most units a station port takes in one run.
+inline constexpr std::uint32_t kMaxUnits = 1000000;
+
 struct SendOptions {
   std::string port = "COM1";
   std::vector<std::string> files;

@@ -1,6 +1,7 @@
 // irdload-cli send: the files checked before any port is touched, the download run by the
 // engine, and the exit code taken from how it ended.
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -11,24 +12,29 @@
 #include "cli/Console.h"
 #include "cli/ConsoleHost.h"
 #include "cli/Os.h"
-#include "cli/SendEvents.h"
 #include "engine/DownloadEngine.h"
 #include "engine/FileChoice.h"
 #include "engine/Image.h"
-#include "station/UnitFiles.h"
-#include "station/WireTrace.h"
+#include "irdload/BuildInfo.h"
+#include "unit/EventQueue.h"
+#include "unit/JsonEvents.h"
+#include "unit/ReportFolder.h"
+#include "unit/UnitFiles.h"
+#include "unit/UnitId.h"
+#include "unit/UnitRun.h"
+#include "unit/WireTrace.h"
 
 namespace irdload::cli {
 namespace {
 
 using namespace std::chrono_literals;
 
-using station::CheckedFile;
+using unit::CheckedFile;
 
 // Prints the refusal and returns false.
 bool CheckFiles(const std::vector<std::string>& files, std::vector<CheckedFile>& checked,
                 std::ostream& err) {
-  if (const std::optional<Refusal> refusal = station::CheckUnitFiles(files, checked)) {
+  if (const std::optional<Refusal> refusal = unit::CheckUnitFiles(files, checked)) {
     Complain(err, refusal->message, refusal->detail);
     return false;
   }
@@ -54,13 +60,17 @@ struct Prepared {
   std::vector<CheckedFile> files;
   std::unique_ptr<OwnReceiver> receiver;  // with --simulate
   std::string port;
-  std::unique_ptr<station::WireTrace> trace;
+  std::unique_ptr<unit::WireTrace> trace;
 };
 
 // Checks the files and options and makes the virtual IRD and the trace; an exit code when
 // something is refused.
 std::optional<int> Prepare(const SendOptions& options, Prepared& p, std::ostream& err) {
   if (!CheckFiles(options.files, p.files, err)) return EXIT_REFUSED;
+  if (const std::optional<std::string> refusal = unit::UnitIdRefusal(options.unitId)) {
+    Complain(err, *refusal, "--unit-id \"" + unit::ShownUnitId(options.unitId) + "\"");
+    return EXIT_REFUSED;
+  }
   p.port = options.port;
   if (options.ownReceiver) {
     int code = EXIT_INTERNAL;
@@ -75,7 +85,7 @@ std::optional<int> Prepare(const SendOptions& options, Prepared& p, std::ostream
                options.tracePath + " is " + input + ": give the trace another name");
       return EXIT_REFUSED;
     }
-    p.trace = std::make_unique<station::WireTrace>();
+    p.trace = std::make_unique<unit::WireTrace>();
     std::string why;
     if (!p.trace->Open(options.tracePath, &why)) {
       Complain(err, "cannot write the trace", why);
@@ -85,118 +95,117 @@ std::optional<int> Prepare(const SendOptions& options, Prepared& p, std::ostream
   return std::nullopt;
 }
 
-// How the run ended, as the verdict needs it.
-struct RunResult {
-  std::optional<Outcome> outcome;
-  std::vector<ImageLoaded> loaded;
-  bool portOpenFailed = false;
-  bool stopped = false;
-  std::string refused;  // why the report folder takes no record
+// The whole job's size: every file's packets and payload bytes.
+JobSize JobOf(const Prepared& p) {
+  JobSize job{0, 0};
+  for (const auto& f : p.files) {
+    job.bytes += f.seen.payloadSize;
+    job.packets += f.seen.packets();
+  }
+  return job;
+}
+
+// Send's side of its one unit: the console drawn and the JSON lines written on every tick, Ctrl-C
+// read, the line saying what goes where, and the verdict, which --simulate and --trace make
+// stricter than the download's.
+class SendControl final : public unit::UnitControl {
+ public:
+  SendControl(const SendOptions& options, const Prepared& p, ConsoleHost& console,
+              unit::EventQueue& events, unit::JsonEventWriter* json, StopKeys& keys,
+              std::ostream& out, std::ostream& err)
+      : options_(options),
+        p_(p),
+        console_(console),
+        events_(events),
+        json_(json),
+        out_(out),
+        err_(err),
+        keys_(keys) {}
+
+  Stop stop() const override { return stopped_ ? Stop::Now : Stop::None; }
+  std::optional<std::chrono::milliseconds> tick() const override { return 100ms; }
+  void Tick() override {
+    console_.Render(false);
+    WriteEvents();
+    if (keys_.Pressed()) stopped_ = true;
+  }
+  void Starting() override {
+    if (announced_) return;
+    announced_ = true;
+    const JobSize job = JobOf(p_);
+    console_.Note(
+        "Sending " + p_.files[0].path + (p_.files.size() > 1 ? " and " + p_.files[1].path : "") +
+        " to " + (p_.receiver ? "the virtual IRD (" + p_.port + ")" : p_.port) + ": " +
+        std::to_string(job.bytes) + " bytes in " + std::to_string(job.packets) + " packets");
+  }
+  int Verdict(const Outcome& outcome) override {
+    Render();
+    int code = DownloadCode(outcome);
+    if (code == EXIT_OK && p_.receiver) code = p_.receiver->Verify(console_.loaded(), out_, err_);
+    // A trace asked for and left incomplete fails an otherwise good run.
+    const std::string traceFailure = p_.trace ? p_.trace->failure() : std::string();
+    if (!traceFailure.empty()) {
+      Complain(err_, "the trace is incomplete", traceFailure);
+      if (code == EXIT_OK) code = EXIT_INTERNAL;
+    }
+    return code;
+  }
+
+  /// The exit code of a download that ended so, and the word for the person when it was stopped.
+  int DownloadCode(const Outcome& outcome) {
+    if (stopped_ || outcome.kind == OutcomeKind::Stopped) {
+      if (!toldStopped_) Complain(err_, "stopped");
+      toldStopped_ = true;
+      return EXIT_STOPPED;
+    }
+    return unit::UnitExitCode(outcome.kind);
+  }
+  /// The final progress line, once.
+  void Render() {
+    if (rendered_) return;
+    rendered_ = true;
+    console_.Render(true);
+  }
+  void WriteEvents() {
+    for (const unit::PortEvent& e : events_.Take()) {
+      if (json_) json_->Write(e);
+    }
+    if (json_) json_->Tick();
+  }
+  bool stopped() const { return stopped_; }
+
+ private:
+  const SendOptions& options_;
+  const Prepared& p_;
+  ConsoleHost& console_;
+  unit::EventQueue& events_;
+  unit::JsonEventWriter* const json_;
+  std::ostream& out_;
+  std::ostream& err_;
+  StopKeys& keys_;
+  std::atomic<bool> stopped_{false};
+  bool announced_ = false, rendered_ = false, toldStopped_ = false;
 };
 
-RunResult RunDownload(const SendOptions& options, Prepared& p, std::ostream& out, std::ostream& err,
-                      std::optional<SendEvents>& events, std::ostream* json, StopKeys& stopKeys) {
-  std::uint64_t totalBytes = 0;
-  std::uint32_t packets = 0;
-  for (const auto& f : p.files) {
-    totalBytes += f.seen.payloadSize;
-    packets += f.seen.packets();
-  }
-  ConsoleOutput output{out, err, StandardOutputIsTerminal() && &out == &std::cout,
-                       [] { return StandardOutputSize().columns; }};
-  ConsoleHost console(p.port, p.files[0].path, p.files.size() > 1 ? p.files[1].path : "",
-                      std::move(output), JobSize{packets, totalBytes});
-  // With --json or --report the unit's events also go to the station's observer.
-  std::vector<std::string> files;
-  for (const auto& f : p.files) files.push_back(f.path);
-  events.emplace(console, p.receiver ? "virtual-ird" : options.port, p.port, files, json,
-                 options.reportDir, options.unitId);
-  std::string why;
-  if (!events->Prepare(&why)) {
-    Complain(err, why);
-    RunResult refused;
-    refused.refused = why;
-    return refused;
-  }
-  ConsoleHost& host = console;
-  auto port = std::make_unique<SerialPortLink>(options.replyWait);
-  if (p.receiver) port->port().SetDeviceSource(p.receiver->deviceSource());
-  if (p.trace) {
-    port->port().SetTap([trace = p.trace.get()](WireDirection d, const std::uint8_t* bytes,
-                                                std::size_t n) { trace->Record(d, bytes, n); });
-  }
-  EngineOptions engineOptions;
-  engineOptions.port = std::move(port);
-  engineOptions.connectTimeout = options.connectTimeout;
-  auto engine = std::make_unique<DownloadEngine>(std::move(engineOptions));
-  RunResult result;
-  events->Started();
-  if (!engine->Init(*events, p.port)) return result;
-  if (host.portOpenFailure()) {
-    result.portOpenFailed = true;
-    return result;
-  }
-
-  host.Note("Sending " + p.files[0].path + (p.files.size() > 1 ? " and " + p.files[1].path : "") +
-            " to " + (p.receiver ? "the virtual IRD (" + p.port + ")" : p.port) + ": " +
-            std::to_string(totalBytes) + " bytes in " + std::to_string(packets) + " packets");
-  if (!engine->StartDownload()) {
-    result.outcome = host.outcome();
-    return result;
-  }
-  if (host.portOpenFailure()) {
-    engine->Finish();
-    result.portOpenFailed = true;
-    return result;
-  }
-  while (!engine->WaitIdle(100ms)) {
-    host.Render(false);
-    events->Tick();
-    if (stopKeys.Pressed()) {
-      result.stopped = true;
-      engine->Finish();
-    }
-  }
-  host.Render(true);
-  engine.reset();  // the worker ends before the host goes
-  result.outcome = host.outcome();
-  result.loaded = host.loaded();
-  return result;
-}
-
-int DownloadVerdict(const Prepared& p, const RunResult& r, std::ostream& out, std::ostream& err) {
-  if (!r.refused.empty()) return EXIT_REFUSED;
-  if (r.portOpenFailed) return EXIT_PORT;
-  if (r.stopped) {
-    Complain(err, "stopped");
-    return EXIT_STOPPED;
-  }
-  if (!r.outcome) return EXIT_INTERNAL;
-  switch (r.outcome->kind) {
-    case OutcomeKind::Success:
-      return p.receiver ? p.receiver->Verify(r.loaded, out, err) : EXIT_OK;
-    case OutcomeKind::Failed:
-      return EXIT_IRD_FAILED;
-    case OutcomeKind::NoResponse:
-      return EXIT_NO_RESPONSE;
-    case OutcomeKind::PortOpenFailed:
-      return EXIT_PORT;
-    case OutcomeKind::FileRefused:
+// The exit code of the unit's run.
+int Verdict(const unit::UnitResult& r, SendControl& control, std::ostream& err) {
+  using Kind = unit::UnitResult::Kind;
+  switch (r.kind) {
+    case Kind::NoRoom:
+      Complain(err, r.why);
       return EXIT_REFUSED;
-    case OutcomeKind::Stopped:
-      return EXIT_STOPPED;
+    case Kind::FilesFailed:
+      return EXIT_REFUSED;
+    case Kind::NoUnit:
+      if (r.openFailure) return EXIT_PORT;
+      return control.DownloadCode(r.outcome);
+    case Kind::RecordFailed:
+      Complain(err, "the unit's record could not be written", r.why);
+      return r.exitCode;
+    case Kind::Recorded:
+      return r.exitCode;
   }
   return EXIT_INTERNAL;
-}
-
-// The download's verdict, and the trace's: a trace asked for and left incomplete fails an
-// otherwise good run.
-int Verdict(const Prepared& p, const RunResult& r, std::ostream& out, std::ostream& err) {
-  const int code = DownloadVerdict(p, r, out, err);
-  const std::string traceFailure = p.trace ? p.trace->failure() : std::string();
-  if (traceFailure.empty()) return code;
-  Complain(err, "the trace is incomplete", traceFailure);
-  return code == EXIT_OK ? EXIT_INTERNAL : code;
 }
 
 }  // namespace
@@ -204,15 +213,25 @@ int Verdict(const Prepared& p, const RunResult& r, std::ostream& out, std::ostre
 int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
   // Under --json standard output carries the events only; the person's text goes to err.
   std::ostream& human = options.json ? err : out;
-  std::ostream* json = options.json ? &out : nullptr;
+  std::ostream* jsonOut = options.json ? &out : nullptr;
   // Before the virtual IRD's threads start, so that none of them takes Ctrl-C and ends the
   // process before the download is stopped and summed up.
   StopKeys stopKeys(options.handleSignals);
-  Prepared prepared;
+  Prepared p;
   std::ostringstream refusal;
-  if (const std::optional<int> refused = Prepare(options, prepared, refusal)) {
+  std::optional<int> refused = Prepare(options, p, refusal);
+  std::unique_ptr<unit::ReportFolder> report;
+  if (!refused && !options.reportDir.empty()) {
+    report = std::make_unique<unit::ReportFolder>(options.reportDir);
+    std::string why;
+    if (!report->Prepare(&why)) {
+      Complain(refusal, why);
+      refused = EXIT_REFUSED;
+    }
+  }
+  if (refused) {
     err << refusal.str();
-    if (json) {
+    if (jsonOut) {
       // The complaint's first line is the message, the indented rest its detail.
       std::istringstream lines(refusal.str());
       std::string message, detail, line;
@@ -222,17 +241,44 @@ int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
         const auto text = line.find_first_not_of(' ');
         if (text != std::string::npos) detail += (detail.empty() ? "" : " ") + line.substr(text);
       }
-      station::JsonEventWriter(*json, {}).Refused(*refused, message, detail);
+      unit::JsonEventWriter(*jsonOut, {}).Refused(*refused, message, detail);
     }
     return *refused;
   }
-  std::optional<SendEvents> events;
-  const RunResult result = RunDownload(options, prepared, human, err, events, json, stopKeys);
-  const int code = Verdict(prepared, result, human, err);
-  if (!result.refused.empty()) {
-    if (json) station::JsonEventWriter(*json, {}).Refused(code, result.refused, "");
-  } else {
-    events->Finished(code, result.portOpenFailed, result.stopped);
+
+  const std::string label = p.receiver ? "virtual-ird" : options.port;
+  ConsoleOutput output{human, err, StandardOutputIsTerminal() && &human == &std::cout,
+                       [] { return StandardOutputSize().columns; }};
+  ConsoleHost console(p.port, p.files[0].path, p.files.size() > 1 ? p.files[1].path : "",
+                      std::move(output), JobOf(p));
+  unit::EventQueue events(4096);
+  unit::QueueSink sink(events, 0);
+  std::optional<unit::JsonEventWriter> json;
+  if (jsonOut) json.emplace(*jsonOut, std::vector<std::string>{label});
+  unit::UnitRunSetup setup;
+  setup.label = label;
+  setup.path = p.port;
+  setup.files = p.files;
+  setup.toolVersion = std::string("irdload-cli ") + build::kVersion;
+  setup.host = HostName();
+  setup.report = report.get();
+  setup.trace = p.trace.get();
+  setup.replyWait = options.replyWait;
+  setup.connectTimeout = options.connectTimeout;
+  setup.front = &console;
+  if (p.receiver) setup.devices = p.receiver->deviceSource();
+  SendControl control(options, p, console, events, json ? &*json : nullptr, stopKeys, human, err);
+  unit::UnitResult result;
+  {
+    unit::UnitRun run(std::move(setup), sink);
+    result = run.Run(1, options.unitId, control);
+  }  // the engine's worker ends before the console goes
+  control.Render();
+  const int code = Verdict(result, control, err);
+  control.WriteEvents();
+  if (json) {
+    const bool ok = result.counted() && code == EXIT_OK;
+    json->Summary(ok ? 1 : 0, result.counted() && !ok ? 1 : 0, control.stopped(), code);
   }
   return code;
 }

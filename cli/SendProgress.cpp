@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/TextColumns.h"
+#include "unit/Durations.h"
 
 namespace irdload::cli {
 namespace {
@@ -53,10 +54,7 @@ std::string Line(Column lead, const SendFigures& f, std::size_t limit) {
 }  // namespace
 
 std::string MinutesSeconds(std::chrono::seconds duration) {
-  const long long s = duration.count() < 0 ? 0 : duration.count();
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02lld:%02lld", s / 60, s % 60);
-  return buf;
+  return unit::MinutesSeconds(duration);
 }
 
 std::string CountOf(std::uint64_t done, std::uint64_t total) {

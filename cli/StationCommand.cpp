@@ -1,23 +1,23 @@
 // irdload-cli station: a thin front end over the station library. One event loop: the
 // station's wake-up descriptor, the operator's lines (Enter, unit ids) and the signals; the
 // table or the log (or JSON Lines) drawn from what the ports post.
+#include "cli/StationCommand.h"
+
 #include <poll.h>
 #include <unistd.h>
 
 #include <iostream>
 #include <sstream>
 
-#include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/FaultText.h"
 #include "cli/Os.h"
 #include "cli/SignalFd.h"
 #include "cli/StationView.h"
+#include "cli/WholeNumber.h"
 #include "irdload/BuildInfo.h"
-#include "station/JsonEvents.h"
-#include "station/OperatorQueue.h"
 #include "station/Station.h"
-#include "station/UnitRecord.h"
+#include "unit/JsonEvents.h"
 
 namespace irdload::cli {
 namespace {
@@ -52,7 +52,7 @@ bool ParseNextUnit(const std::string& text, bool terminal, station::NextUnit& mo
 // The operator's lines from a descriptor (a terminal, a scanner, a pipe), one answer each.
 class OperatorLines {
  public:
-  OperatorLines(station::OperatorQueue& queue, int fd) : queue_(queue), fd_(fd) {}
+  OperatorLines(station::Station& station, int fd) : station_(station), fd_(fd) {}
 
   int fd() const { return open_ ? fd_ : -1; }
   bool open() const { return open_; }
@@ -69,12 +69,12 @@ class OperatorLines {
       std::string line = partial_.substr(0, nl);
       partial_.erase(0, nl + 1);
       if (!line.empty() && line.back() == '\r') line.pop_back();
-      queue_.Give(std::move(line));
+      station_.Give(std::move(line));
     }
   }
 
  private:
-  station::OperatorQueue& queue_;
+  station::Station& station_;
   const int fd_;
   bool open_ = true;
   std::string partial_;
@@ -88,7 +88,10 @@ bool Translate(const StationCliOptions& o, station::StationOptions& s, std::stri
     s.ports.push_back(*spec);
   }
   if (!ParseNextUnit(o.nextUnit, ::isatty(o.inputFd) == 1, s.nextUnit, s.quiet)) {
-    *error = "--next-unit takes prompt, replug or quiet:SECONDS, not \"" + o.nextUnit + "\"";
+    *error =
+        "--next-unit takes prompt, replug or quiet:SECONDS (SECONDS a whole number from 1 "
+        "to 86400), not \"" +
+        Printable(o.nextUnit) + "\"";
     return false;
   }
   s.files = o.files;
@@ -112,6 +115,56 @@ int StationExitCode(const station::StationSummary& s) {
 
 }  // namespace
 
+StationCommand::StationCommand(CLI::App& app) {
+  StationCliOptions& o = options_;
+  command_ = app.add_subcommand("station",
+                                "Load FILE [SECOND] into unit after unit on several ports at once");
+  command_
+      ->add_option("--port,-p", o.ports,
+                   "A port: a device path, a /dev/serial/by-path or by-id link, COMn, or "
+                   "LABEL=PATH (a label of letters, digits, '-', '_' and '.'); once per port")
+      ->required()
+      ->allow_extra_args(false);
+  command_
+      ->add_option_function<std::uint32_t>(
+          "--units", [&o](std::uint32_t units) { o.units = units; },
+          "Units per port, loaded or failed (default: until Ctrl-C)")
+      ->check(WholeNumber(1, kMaxUnits));
+  command_
+      ->add_option("--retries", o.retries,
+                   "Whole-unit retries on the same IRD before the unit counts as failed")
+      ->capture_default_str()
+      ->check(WholeNumber(0, 100));
+  command_->add_option("--next-unit", o.nextUnit,
+                       "What arms a port's next unit: prompt (Enter, or the unit id; the "
+                       "default when standard input is a terminal), replug (the adapter "
+                       "vanished and came back; the default otherwise) or quiet:SECONDS (the "
+                       "IRD left connect requests unanswered that long)");
+  command_->add_flag("--ask-unit-id", o.askUnitId,
+                     "Read each unit's id from standard input (one line per unit, as a barcode "
+                     "scanner types it) before loading it");
+  command_->add_flag("--json", o.json, "JSON Lines on standard output (see docs/json-events.md)");
+  command_->add_option("--report", o.reportDir,
+                       "One JSON record per unit in this folder, and a line per unit in its "
+                       "units.csv");
+  command_->add_option("--trace-dir", o.traceDir, "One wire trace per unit in this folder");
+  command_
+      ->add_option_function<int>(
+          "--connect-timeout",
+          [&o](int seconds) { o.connectTimeout = std::chrono::seconds(seconds); },
+          "Count a unit as failed when its IRD has not asked for the header this many seconds "
+          "after the first connect request (0: call until it answers)")
+      ->default_str("0")
+      ->check(WholeNumber(0, kMaxConnectTimeout));
+  command_
+      ->add_option_function<int>(
+          "--read-pauses", [&o](int pauses) { o.replyWait = std::chrono::milliseconds(pauses); },
+          "As for send: how many 1 ms pauses a reply may take to start arriving")
+      ->default_str("50")
+      ->check(WholeNumber(10, 10000));
+  command_->add_option("files", o.files, "FILE [SECOND]")->required()->expected(1, 2);
+}
+
 int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream& err) {
   std::ostream& human = options.json ? err : out;
   station::StationOptions so;
@@ -122,31 +175,32 @@ int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream
   SignalFd resized(options.handleSignals, {SIGWINCH});
   const auto refuse = [&] {
     Complain(err, error);
-    if (options.json) station::JsonEventWriter(out, {}).Refused(EXIT_REFUSED, error, "");
+    if (options.json) unit::JsonEventWriter(out, {}).Refused(EXIT_REFUSED, error, "");
     return EXIT_REFUSED;
   };
   if (!Translate(options, so, &error)) return refuse();
   station::Station st(so);
+  // The table and the JSON lines are two subscribers, each with its own queue.
+  const std::shared_ptr<station::Subscription> shown = st.Subscribe();
+  const std::shared_ptr<station::Subscription> written = options.json ? st.Subscribe() : nullptr;
   if (!st.Start(&error)) return refuse();
   std::vector<std::string> labels;
   for (std::size_t i = 0; i < st.portCount(); ++i) labels.push_back(st.port(i).label);
-  station::JsonEventWriter json(out, labels);
+  unit::JsonEventWriter json(out, labels);
   const bool table = !options.json && &out == &std::cout && ::isatty(STDOUT_FILENO) == 1;
   StationView view(human, labels, table, StandardOutputSize);
-  station::OperatorQueue answers(
-      so.nextUnit,
-      [&st](std::size_t port, std::optional<std::string> a) { st.Arm(port, std::move(a)); });
-  OperatorLines lines(answers, options.inputFd);
+  OperatorLines lines(st, options.inputFd);
   bool toldInputClosed = false;
   int interrupts = 0;
   auto lastDraw = std::chrono::steady_clock::now() - kTick;
   for (bool last = false; !last;) {
     last = st.Finished();  // one more pass drains what the ports posted before they ended
-    pollfd fds[4] = {{st.wakeFd(), POLLIN, 0},
+    pollfd fds[5] = {{shown->wakeFd(), POLLIN, 0},
+                     {written ? written->wakeFd() : -1, POLLIN, 0},
                      {signals.fd(), POLLIN, 0},
                      {lines.fd(), POLLIN, 0},
                      {resized.fd(), POLLIN, 0}};
-    if (!last) ::poll(fds, 4, static_cast<int>(kTick.count()));
+    if (!last) ::poll(fds, 5, static_cast<int>(kTick.count()));
     const bool redrawNow = resized.Take() > 0;
     if (const int n = signals.Take(); n > 0) {
       interrupts += n;
@@ -156,21 +210,23 @@ int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream
       }
       if (interrupts >= 2) st.StopNow();
     }
-    if ((fds[2].revents & (POLLIN | POLLHUP)) != 0) lines.Read();
-    for (const station::PortEvent& e : st.TakeEvents()) {
-      if (const auto* p = std::get_if<station::PhaseChanged>(&e.body))
-        answers.Phase(e.port, p->phase);
-      if (options.json) json.Write(e);
-      view.Add(e);
+    if ((fds[3].revents & (POLLIN | POLLHUP)) != 0) lines.Read();
+    std::uint64_t dropped = 0;
+    for (const unit::PortEvent& e : shown->Take(&dropped)) view.Add(e);
+    if (dropped > 0)
+      view.Note(std::to_string(dropped) + " events were not shown: too many at once");
+    if (written) {
+      for (const unit::PortEvent& e : written->Take(&dropped)) json.Write(e);
+      if (dropped > 0) json.Lost(dropped);
+      json.Tick();
     }
-    if (!lines.open() && answers.anyoneAsking() && !toldInputClosed) {
+    if (!lines.open() && st.AnyoneAsking() && !toldInputClosed) {
       view.Note("standard input is closed: the ports waiting for the operator wait until Ctrl-C");
       toldInputClosed = true;
     }
-    json.Tick();
     const auto now = std::chrono::steady_clock::now();
     if (now - lastDraw >= kTick || last || redrawNow) {
-      view.Draw(st.Snapshots());
+      view.Draw(st.Snapshot().ports);
       lastDraw = now;
     }
   }

@@ -6,7 +6,7 @@
 namespace irdload::cli {
 namespace {
 
-using station::PortPhase;
+using unit::PortPhase;
 
 std::string UnitName(std::uint32_t unit, const std::string& id) {
   return "unit " + std::to_string(unit) + (id.empty() ? "" : " (" + id + ")");
@@ -20,47 +20,48 @@ struct Line {
     return {};
   }
 
-  std::string operator()(const station::PhaseChanged& e) const {
+  std::string operator()(const unit::PhaseChanged& e) const {
     switch (e.phase) {
       case PortPhase::WaitingForAdapter:
-        return "waiting for the adapter at " + e.detail;
+        return std::string(unit::PhaseText(e.phase)) + " at " + e.detail;
       case PortPhase::WaitingForNextUnit:
       case PortPhase::WaitingForUnitId:
         return e.detail;
       case PortPhase::Calling:
-        return "calling the IRD";
       case PortPhase::Done:
-        return "done";
       case PortPhase::Halted:
-        return "halted";
+        return std::string(unit::PhaseText(e.phase));
       default:
-        return e.status.empty() ? std::string(station::PhaseName(e.phase)) : e.status;
+        return e.status.empty() ? std::string(unit::PhaseText(e.phase)) : e.status;
     }
   }
-  std::string operator()(const station::UnitStarted& e) const {
+  std::string operator()(const unit::UnitStarted& e) const {
     return UnitName(e.unit, e.unitId) +
            (e.attempt > 1 ? ", attempt " + std::to_string(e.attempt) : "") + " on " + e.device;
   }
   // Not the unit's failed steps: summed, they grow by one at nearly every packet of a healthy
   // 115200 line (a packet takes 89 ms, a reply wait 50 ms), which reads as trouble.
-  std::string operator()(const station::ProgressShown& e) const {
+  std::string operator()(const unit::ProgressShown& e) const {
     return "unit " + std::to_string(e.unit) + ": " + std::to_string(e.packetsDone) + "/" +
            std::to_string(e.packets) + " packets, " + std::to_string(e.bytesDone) + "/" +
-           std::to_string(e.bytes) + " bytes";
+           std::to_string(e.bytes) + " bytes" +
+           (e.rejections > 0 ? ", " + std::to_string(e.rejections) + " rejected" : "") +
+           (e.lateReplies > 0 ? ", " + std::to_string(e.lateReplies) + " late replies" : "");
   }
-  std::string operator()(const station::MessageShown& e) const {
+  std::string operator()(const unit::MessageShown& e) const {
     return e.text + (e.detail.empty() ? "" : ": " + e.detail);
   }
-  std::string operator()(const station::UnitEnded& e) const {
+  std::string operator()(const unit::UnitEnded& e) const {
     const std::string how = std::string(OutcomeName(e.outcome.kind)) +
                             (e.outcome.message.empty() ? "" : " (" + e.outcome.message + ")") +
                             (e.outcome.detail.empty() ? "" : ": " + e.outcome.detail);
     if (!e.counted) return "the call ended before an IRD answered: " + how;
     std::string text = UnitName(e.unit, e.unitId) + ": " + how;
     if (!e.final) return text + "; trying again";
+    if (!e.recordError.empty()) return text + "; its record could not be written";
     return e.record.empty() ? text : text + "; record " + e.record;
   }
-  std::string operator()(const station::PortFinished& e) const {
+  std::string operator()(const unit::PortFinished& e) const {
     return "finished: " + std::to_string(e.ok) + " ok, " + std::to_string(e.failed) + " failed";
   }
 };
@@ -80,9 +81,15 @@ StationView::StationView(std::ostream& out, std::vector<std::string> labels, boo
       tenthsLogged_(labels_.size(), 0),
       fileLogged_(labels_.size()) {}
 
-void StationView::Add(const station::PortEvent& event) {
+void StationView::Add(const unit::PortEvent& event) {
+  if (event.port == unit::kNoPort) {
+    // The station's own word to the operator, of no port.
+    const std::string line = std::visit(Line{}, event.body);
+    if (!line.empty()) pending_.push_back(Printable(line));
+    return;
+  }
   if (event.port >= labels_.size()) return;
-  if (const auto* p = std::get_if<station::ProgressShown>(&event.body)) {
+  if (const auto* p = std::get_if<unit::ProgressShown>(&event.body)) {
     // The table shows progress as it goes; the log takes a line at every tenth of a file.
     if (table_ || p->packets == 0) return;
     const std::pair<std::uint32_t, int> file{p->unit, p->file};
@@ -106,7 +113,7 @@ StationRow StationView::RowOf(const std::string& label, const station::PortSnaps
                               std::chrono::steady_clock::time_point now) {
   StationRow row;
   row.label = label;
-  row.state = std::string(station::PhaseName(r.phase));
+  row.state = std::string(unit::PhaseName(r.phase));
   row.packetsDone = r.packetsDone;
   row.packets = r.packets;
   row.bytesDone = r.bytesDone;

@@ -12,7 +12,8 @@
 
 #include "cli/Os.h"
 #include "cli/StationTable.h"
-#include "station/PortEvents.h"
+#include "station/StationSnapshot.h"
+#include "unit/UnitEvents.h"
 
 namespace irdload::cli {
 
@@ -23,7 +24,7 @@ class StationView {
               std::function<TerminalSize()> size = {});
 
   /// Turns an event into its line (progress at every tenth of a file).
-  void Add(const station::PortEvent& event);
+  void Add(const unit::PortEvent& event);
   /// A line of the station's own, not of a port.
   void Note(const std::string& text);
   /// Prints the lines held since the last call and, on a terminal, redraws the table.

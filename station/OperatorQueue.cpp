@@ -17,6 +17,10 @@ void OperatorQueue::Give(std::string answer) {
   Match();
 }
 
+void OperatorQueue::Withdraw(std::size_t port) {
+  std::erase(asking_, port);
+}
+
 bool OperatorQueue::Asking(std::size_t port) const {
   return std::find(asking_.begin(), asking_.end(), port) != asking_.end();
 }

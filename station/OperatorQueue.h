@@ -9,14 +9,16 @@
 #include <optional>
 #include <string>
 
-#include "station/PortEvents.h"
 #include "station/StationPlan.h"
+#include "unit/UnitEvents.h"
 
 namespace irdload::station {
 
+using unit::PortPhase;
+
 class OperatorQueue {
  public:
-  /// `arm` hands port `port` its answer (Station::Arm).
+  /// `arm` hands port `port` its answer.
   using Arm = std::function<void(std::size_t port, std::optional<std::string> answer)>;
 
   OperatorQueue(NextUnit nextUnit, Arm arm)
@@ -26,6 +28,8 @@ class OperatorQueue {
   void Phase(std::size_t port, PortPhase phase);
   /// An answer typed or scanned; kept until a port asks when none does yet.
   void Give(std::string answer);
+  /// `port` got its go another way (its own button): it asks no more.
+  void Withdraw(std::size_t port);
   /// True when `port` waits for an answer.
   bool Asking(std::size_t port) const;
   bool anyoneAsking() const { return !asking_.empty(); }

@@ -1,66 +1,69 @@
 #include "station/PortRunner.h"
 
-#include "engine/Link.h"
-#include "station/AdapterInfo.h"
-#include "station/ReportFolder.h"
-#include "station/WireTrace.h"
-
 namespace irdload::station {
 namespace {
 
 using namespace std::chrono_literals;
+using unit::MessageShown;
+using unit::PhaseChanged;
+using unit::PortPhase;
+using unit::UnitResult;
 
 // How soon a port that did not open is tried again when nothing is heard of its path.
 constexpr auto kReopenPause = 1000ms;
-// Between connect requests while waiting for a quiet line.
-constexpr auto kProbeInterval = 200ms;
 
-std::string NextUnitHint(const StationPlan& plan) {
-  switch (plan.nextUnit) {
-    case NextUnit::Prompt:
-      return plan.askUnitId ? "scan or type the next unit's id" : "press Enter for the next unit";
-    case NextUnit::Replug:
-      return "unplug the adapter and plug it in again for the next unit";
-    case NextUnit::Quiet:
-      return "waiting until the IRD leaves connect requests unanswered for " +
-             std::to_string(plan.quiet.count()) + " s";
-  }
-  return {};
+unit::UnitRunSetup SetupFor(const PortSpec& spec, const StationPlan& plan) {
+  unit::UnitRunSetup s;
+  s.label = spec.label;
+  s.path = spec.path;
+  s.files = plan.checked;
+  s.toolVersion = plan.toolVersion;
+  s.host = plan.host;
+  s.roots = plan.roots;
+  s.report = plan.report;
+  s.traceDir = plan.traceDir;
+  s.retries = plan.retries;
+  s.replyWait = plan.replyWait;
+  s.limits = plan.limits;
+  s.connectTimeout = plan.connectTimeout;
+  return s;
 }
 
 }  // namespace
 
-PortRunner::PortRunner(PortSpec spec, const StationPlan& plan, PortMailbox& mailbox,
-                       std::function<void()> halt)
-    : spec_(std::move(spec)),
+PortRunner::PortRunner(std::size_t index, PortSpec spec, const StationPlan& plan, PortHome& home)
+    : index_(index),
+      spec_(std::move(spec)),
       plan_(plan),
-      mailbox_(mailbox),
-      halt_(std::move(halt)),
-      observer_(spec_.path, plan.files, mailbox, [this] {
-        { std::lock_guard lk(mu_); }
-        cv_.notify_all();
-      }) {
-  auto link = std::make_unique<SerialPortLink>(plan.replyWait);
-  link_ = link.get();
-  EngineOptions options;
-  options.port = std::move(link);
-  options.replyWait = plan.replyWait;
-  options.limits = plan.limits;
-  options.connectTimeout = plan.connectTimeout;
-  engine_ = std::make_unique<DownloadEngine>(std::move(options));
-}
+      home_(home),
+      next_(MakeNextUnitWait(plan.nextUnit, plan.quiet, plan.askUnitId)),
+      unit_(SetupFor(spec_, plan), sink_) {}
 
 PortRunner::~PortRunner() {
   StopNow();
   if (thread_.joinable()) thread_.join();
-  engine_.reset();  // its worker ends before the observer goes
 }
 
 void PortRunner::Start() {
   thread_ = std::jthread([this] { Main(); });
 }
 
+void PortRunner::Sink::Post(unit::PortEventBody body) {
+  {
+    std::lock_guard lk(mu_);
+    const auto* message = std::get_if<MessageShown>(&body);
+    if (message && lastMessage_ && message->text == lastMessage_->text &&
+        message->detail == lastMessage_->detail) {
+      return;
+    }
+    lastMessage_ = message ? std::optional(*message) : std::nullopt;
+  }
+  r_.home_.Post(r_.index_, std::move(body));
+}
+
 void PortRunner::OnPresence(bool present, bool arrived) {
+  // Whatever the path led to, it leads somewhere else now: another port may take that device.
+  if (!present || arrived) home_.Release(index_);
   {
     std::lock_guard lk(mu_);
     present_ = present;
@@ -70,13 +73,14 @@ void PortRunner::OnPresence(bool present, bool arrived) {
   cv_.notify_all();
 }
 
-void PortRunner::Arm(std::optional<std::string> unitId) {
+void PortRunner::Arm(std::optional<std::string> answer) {
   {
     std::lock_guard lk(mu_);
     armRequested_ = true;
-    if (unitId) givenId_ = std::move(unitId);
+    if (answer) givenId_ = std::move(answer);
   }
   cv_.notify_all();
+  unit_.Wake();
 }
 
 void PortRunner::StopUnit() {
@@ -86,6 +90,7 @@ void PortRunner::StopUnit() {
     stopUnit_ = true;
   }
   cv_.notify_all();
+  unit_.Wake();
 }
 
 void PortRunner::StopStarting() {
@@ -94,6 +99,7 @@ void PortRunner::StopStarting() {
     stopStarting_ = true;
   }
   cv_.notify_all();
+  unit_.Wake();
 }
 
 void PortRunner::StopNow() {
@@ -102,91 +108,152 @@ void PortRunner::StopNow() {
     stopStarting_ = stopNow_ = true;
   }
   cv_.notify_all();
+  unit_.Wake();
+}
+
+unit::UnitControl::Stop PortRunner::stop() const {
+  std::lock_guard lk(mu_);
+  if (stopNow_ || stopUnit_) return Stop::Now;
+  if (stopStarting_) return Stop::BeforeAnswer;
+  return Stop::None;
+}
+
+bool PortRunner::Stopping() const {
+  std::lock_guard lk(mu_);
+  return StoppingLocked();
 }
 
 void PortRunner::Pause(std::chrono::milliseconds d) {
   std::unique_lock lk(mu_);
   const std::uint64_t seen = news_;
-  cv_.wait_for(lk, d, [&] { return Stopping() || news_ != seen; });
+  cv_.wait_for(lk, d, [&] { return StoppingLocked() || news_ != seen; });
 }
 
 void PortRunner::Main() {
   std::uint32_t done = 0;
   bool armed = plan_.armFirst;
   std::optional<std::string> unitId;
-  std::uint64_t arrivalsAtStart = 0;
+  std::uint64_t arrivalsAtUnit = 0;
   bool halted = false;
+  std::string haltedWhy;
   while (!plan_.units || done < *plan_.units) {
     if (!WaitForAdapter()) break;
     if (!armed) {
-      if (plan_.nextUnit == NextUnit::Prompt) {
-        if (!WaitForOperator(false, unitId)) break;
-      } else if (!WaitForArming(arrivalsAtStart)) {
-        break;
-      }
+      if (!next_->Wait(*this, arrivalsAtUnit)) break;
       armed = true;
+      // An id scanned as the go names the unit even when ids are not asked for; a bare go does
+      // not.
+      std::lock_guard lk(mu_);
+      if (givenId_ && (plan_.askUnitId || !givenId_->empty())) unitId = std::move(givenId_);
+      givenId_.reset();
       continue;  // the adapter may have gone meanwhile
     }
-    if (plan_.askUnitId && !unitId && !WaitForOperator(true, unitId)) break;
+    if (plan_.askUnitId && !unitId && !WaitForUnitId(unitId)) break;
     {
       std::lock_guard lk(mu_);
       if (!present_) continue;
-      arrivalsAtStart = arrivalsAtOpen_ = arrivals_;
+      arrivalsAtUnit = arrivalsAtOpen_ = arrivals_;
       inUnit_ = true;
       stopUnit_ = false;
       armRequested_ = false;  // a go given while the unit ran was for this unit
     }
-    const UnitResult result = RunUnit(done + 1, unitId.value_or(""));
+    const UnitResult result = unit_.Run(done + 1, unitId.value_or(""), *this);
     bool stoppedByOperator;
     {
       std::lock_guard lk(mu_);
       stoppedByOperator = stopUnit_;
       inUnit_ = stopUnit_ = false;
     }
-    if (result == UnitResult::Halt) {
-      halted = true;
-      halt_();
-      break;
-    }
-    if (result == UnitResult::NotAUnit) {
-      // A call the operator stopped waits for the operator's go, not for the IRD to answer.
-      if (stoppedByOperator) {
+    if (result.outcome.reason == FailureReason::AdapterDisconnected) NoteLineLost();
+    if (result.counted()) (result.loaded() ? ok_ : failed_) += 1;
+    switch (result.kind) {
+      case UnitResult::Kind::NoUnit:
+        // A call the operator stopped waits for the operator's go, not for the IRD to answer.
+        if (stoppedByOperator) {
+          armed = false;
+          unitId.reset();
+        } else if (result.openFailure) {
+          Pause(kReopenPause);
+        }
+        continue;
+      case UnitResult::Kind::Recorded:
+        ++done;
         armed = false;
         unitId.reset();
-      } else if (observer_.openFailed()) {
-        Pause(kReopenPause);
-      }
-      continue;
+        continue;
+      case UnitResult::Kind::NoRoom:
+        haltedWhy = "the report folder takes no more records: no unit is started";
+        break;
+      case UnitResult::Kind::FilesFailed:
+        haltedWhy = "the upgrade no longer loads: no unit is started";
+        break;
+      case UnitResult::Kind::RecordFailed:
+        haltedWhy = "a record could not be written: no unit is started without its record";
+        break;
     }
-    ++done;
-    armed = false;
-    unitId.reset();
+    Post(MessageShown{haltedWhy, result.why});
+    halted = true;
+    home_.Halt();
+    break;
   }
-  // Closing purges the line: the last unit's answer must have reached its IRD first.
-  {
-    std::unique_lock lk(mu_);
-    cv_.wait_until(lk, lastEnd_ + kLineSettle, [&] { return stopNow_; });
-  }
-  link_->Close();
-  Post(PhaseChanged{halted ? PortPhase::Halted : PortPhase::Done, {}, {}});
-  Post(PortFinished{ok_.load(), failed_.load(), halted});
+  // Letting the port go purges the line: the last unit's answer must have reached its IRD.
+  unit_.Settle([this] {
+    std::lock_guard lk(mu_);
+    return stopNow_;
+  });
+  unit_.ReleasePort();
+  Post(PhaseChanged{halted ? PortPhase::Halted : PortPhase::Done, {}, haltedWhy});
+  Post(unit::PortFinished{ok_.load(), failed_.load(), halted});
   finished_ = true;
 }
 
 bool PortRunner::WaitForAdapter() {
-  std::unique_lock lk(mu_);
-  const auto ready = [&] {
-    return present_ && (!lostAt_ || arrivals_ != *lostAt_ || armRequested_);
-  };
-  if (!ready() && !Stopping()) {
-    lk.unlock();
+  bool told = false;
+  for (;;) {
+    std::uint64_t arrival;
+    {
+      std::unique_lock lk(mu_);
+      const auto ready = [&] {
+        return present_ && arrivals_ != refusedAt_ &&
+               (!lostAt_ || arrivals_ != *lostAt_ || armRequested_);
+      };
+      if (!ready() && !StoppingLocked() && !told) {
+        lk.unlock();
+        Post(PhaseChanged{PortPhase::WaitingForAdapter, {}, spec_.path});
+        told = true;
+        lk.lock();
+      }
+      cv_.wait(lk, [&] { return ready() || StoppingLocked(); });
+      if (StoppingLocked()) return false;
+      lostAt_.reset();
+      arrival = arrivals_;
+    }
+    const PortTarget target = LookAt(spec_.path);
+    if (target.kind == PortTarget::Kind::Absent) {
+      Pause(kReopenPause);  // gone again before it could be looked at
+      continue;
+    }
+    const std::optional<MessageShown> refusal = Refusal(target);
+    if (!refusal) return true;
+    Post(*refusal);
     Post(PhaseChanged{PortPhase::WaitingForAdapter, {}, spec_.path});
-    lk.lock();
+    told = true;
+    std::lock_guard lk(mu_);
+    refusedAt_ = arrival;
   }
-  cv_.wait(lk, [&] { return ready() || Stopping(); });
-  if (Stopping()) return false;
-  lostAt_.reset();
-  return true;
+}
+
+std::optional<MessageShown> PortRunner::Refusal(const PortTarget& target) {
+  if (target.kind == PortTarget::Kind::NotASerialPort) {
+    return MessageShown{"not a serial port: " + spec_.path + " leads to " + target.what,
+                        "waiting until it leads to a serial port"};
+  }
+  if (const std::optional<std::string> holder = home_.Claim(index_, target.id)) {
+    return MessageShown{"the device " + target.device + " is port " + *holder + "'s",
+                        spec_.path + " leads to the device that port " + *holder +
+                            " holds: waiting until it leads to another"};
+  }
+  return std::nullopt;
 }
 
 void PortRunner::NoteLineLost() {
@@ -194,72 +261,50 @@ void PortRunner::NoteLineLost() {
   lostAt_ = arrivalsAtOpen_;
 }
 
-bool PortRunner::WaitForArming(std::uint64_t arrivalsAtStart) {
-  Post(PhaseChanged{PortPhase::WaitingForNextUnit, {}, NextUnitHint(plan_)});
-  if (plan_.nextUnit == NextUnit::Quiet) return WaitQuiet();
+bool PortRunner::WaitForUnitId(std::optional<std::string>& unitId) {
+  Post(PhaseChanged{PortPhase::WaitingForUnitId, {}, "scan or type the unit's id"});
   std::unique_lock lk(mu_);
-  cv_.wait(lk, [&] {
-    return (present_ && arrivals_ != arrivalsAtStart) || armRequested_ || Stopping();
-  });
+  cv_.wait(lk, [&] { return StoppingLocked() || givenId_.has_value(); });
+  if (StoppingLocked()) return false;
   armRequested_ = false;
-  return !Stopping();
-}
-
-bool PortRunner::WaitForOperator(bool wantId, std::optional<std::string>& unitId) {
-  if (wantId) {
-    Post(PhaseChanged{PortPhase::WaitingForUnitId, {}, "scan or type the unit's id"});
-  } else {
-    Post(PhaseChanged{PortPhase::WaitingForNextUnit, {}, NextUnitHint(plan_)});
-  }
-  std::unique_lock lk(mu_);
-  cv_.wait(lk, [&] { return Stopping() || (wantId ? givenId_.has_value() : armRequested_); });
-  if (Stopping()) return false;
-  armRequested_ = false;
-  // An id scanned as the go names the unit even when ids are not asked for; a bare go does not.
-  if (givenId_ && (plan_.askUnitId || !givenId_->empty())) unitId = std::move(givenId_);
+  unitId = std::move(givenId_);
   givenId_.reset();
   return true;
 }
 
-bool PortRunner::WaitQuiet() {
-  SerialPort& port = link_->port();
-  auto lastAnswer = std::chrono::steady_clock::now();
-  for (;;) {
-    {
-      std::lock_guard lk(mu_);
-      if (Stopping()) return false;
-      if (armRequested_) {
-        armRequested_ = false;
-        return true;
-      }
-    }
-    if (!port.isOpen() || port.lineLost()) {
-      if (port.lineLost()) NoteLineLost();
-      port.Close();
-      if (!WaitForAdapter()) return false;
-      {
-        std::lock_guard lk(mu_);
-        arrivalsAtOpen_ = arrivals_;
-      }
-      if (!port.Open(spec_.path, DownloadEngine::Mode())) {
-        Pause(kReopenPause);
-        continue;
-      }
-    }
-    port.WriteByte(CMD_CONNECT_REQ);
-    std::uint8_t reply = 0;
-    if (port.ReadByte(reply) && NormaliseReply(reply) == CMD_CONNECT_ACK) {
-      lastAnswer = std::chrono::steady_clock::now();
-    }
-    if (port.lineLost()) {
-      // Another adapter, or the same one back: its IRD must stay quiet as long again.
-      lastAnswer = std::chrono::steady_clock::now();
-      continue;
-    }
-    if (std::chrono::steady_clock::now() - lastAnswer >= plan_.quiet) return true;
-    std::unique_lock lk(mu_);
-    cv_.wait_for(lk, kProbeInterval, [&] { return Stopping() || armRequested_; });
+void PortRunner::ShowWaiting(const std::string& hint) {
+  Post(PhaseChanged{PortPhase::WaitingForNextUnit, {}, hint});
+}
+
+bool PortRunner::WaitForGo(std::optional<std::uint64_t> replugSince) {
+  std::unique_lock lk(mu_);
+  cv_.wait(lk, [&] {
+    return StoppingLocked() || armRequested_ ||
+           (replugSince && present_ && arrivals_ != *replugSince);
+  });
+  if (StoppingLocked()) return false;
+  armRequested_ = false;
+  return true;
+}
+
+bool PortRunner::GoWithin(std::chrono::milliseconds d) {
+  std::unique_lock lk(mu_);
+  cv_.wait_for(lk, d, [&] { return StoppingLocked() || armRequested_; });
+  if (!armRequested_ || StoppingLocked()) return false;
+  armRequested_ = false;
+  return true;
+}
+
+bool PortRunner::WaitForLine(bool lost) {
+  if (!lost) {
+    Pause(kReopenPause);
+    return !Stopping();
   }
+  NoteLineLost();
+  if (!WaitForAdapter()) return false;
+  std::lock_guard lk(mu_);
+  arrivalsAtOpen_ = arrivals_;
+  return true;
 }
 
 }  // namespace irdload::station

@@ -1,41 +1,48 @@
-// One port's loop, on its own thread with its own engine: wait for the adapter, wait for what
-// arms the next unit, open, call the IRD until it answers, load, record, and again, until the
-// port has handled its units or is stopped. It shares nothing with other ports but the
-// read-only plan; the watcher and the front end reach it through its own small inbox.
+// One port's loop, on its own thread with its own unit run (and engine): wait for the adapter,
+// wait for what arms the next unit, ask for the unit's id, run the unit, and again, until the
+// port has handled its units or is stopped. It shares nothing with other ports but the read-only
+// plan and its station; the watcher and the station reach it through its own small inbox.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 
-#include "engine/DownloadEngine.h"
-#include "station/PortEvents.h"
+#include "station/NextUnit.h"
 #include "station/PortSpec.h"
+#include "station/PortTarget.h"
 #include "station/StationPlan.h"
-#include "station/UnitObserver.h"
+#include "unit/UnitEvents.h"
+#include "unit/UnitRun.h"
 
 namespace irdload::station {
 
-/// The engine purges the line when it closes or reopens the port. The last answer of an
-/// attempt (0xED) may still be on its way (in an adapter's buffer, or a pseudo-terminal's):
-/// purged, it never reaches an IRD that then ignores every connect request. A port waits this
-/// long after an attempt before it closes or reopens.
-inline constexpr std::chrono::milliseconds kLineSettle{500};
-
-class PortRunner {
+/// What a port needs of its station.
+class PortHome {
  public:
-  /// `halt` is called (from this port's thread) when the port cannot go on and no port should
-  /// start another unit: a file that no longer loads, a report folder that takes no record.
-  PortRunner(PortSpec spec, const StationPlan& plan, PortMailbox& mailbox,
-             std::function<void()> halt);
+  virtual ~PortHome() = default;
+  /// An event of port `port`, from that port's threads, never with a lock of the port held.
+  virtual void Post(std::size_t port, unit::PortEventBody body) = 0;
+  /// The port cannot go on (a file that no longer loads, a report folder that takes no more
+  /// records): no port may start another unit.
+  virtual void Halt() = 0;
+  /// Port `port`'s path now leads to `device`: the port holds it, unless another port does
+  /// (whose label comes back). A device held by one port is never opened by another.
+  virtual std::optional<std::string> Claim(std::size_t port, const DeviceId& device) = 0;
+  /// Port `port`'s path leads somewhere new (or nowhere): it holds no device any more.
+  virtual void Release(std::size_t port) = 0;
+};
+
+class PortRunner final : private unit::UnitControl, private PortWaits {
+ public:
+  PortRunner(std::size_t index, PortSpec spec, const StationPlan& plan, PortHome& home);
   /// Stops at once and joins.
-  ~PortRunner();
+  ~PortRunner() override;
   PortRunner(const PortRunner&) = delete;
   PortRunner& operator=(const PortRunner&) = delete;
 
@@ -45,7 +52,7 @@ class PortRunner {
   void OnPresence(bool present, bool arrived);
   /// The operator's go for the next unit, with the unit's id when there is one. Besides the
   /// prompt it answers, it overrides a wait for a replug or a quiet line: the operator knows.
-  void Arm(std::optional<std::string> unitId);
+  void Arm(std::optional<std::string> answer);
   /// Ends the running unit now (recorded as stopped when its IRD had answered); the port then
   /// waits for its next unit as after any other. Nothing when no unit runs.
   void StopUnit();
@@ -58,35 +65,55 @@ class PortRunner {
   std::uint32_t ok() const { return ok_.load(); }
   std::uint32_t failed() const { return failed_.load(); }
   const PortSpec& spec() const { return spec_; }
+  /// True when an answer of the operator (Enter, or an id) is what arms this port's next unit.
+  bool asksOperator() const { return next_->AsksOperator(); }
 
  private:
-  enum class UnitResult { NotAUnit, Counted, Halt };
+  // The unit's events go to the station as this port's. A message just like the one before it
+  // (a port that does not open, tried again) is not said twice in a row.
+  class Sink final : public unit::EventSink {
+   public:
+    explicit Sink(PortRunner& runner) : r_(runner) {}
+    void Post(unit::PortEventBody body) override;
+
+   private:
+    PortRunner& r_;
+    std::mutex mu_;
+    std::optional<unit::MessageShown> lastMessage_;  // when it was the last event
+  };
 
   void Main();
-  bool Stopping() const { return stopStarting_ || stopNow_; }
-  /// Waits for the path to lead to a device, and after a lost line for a new one (or the
-  /// operator's go).
+  bool StoppingLocked() const { return stopStarting_ || stopNow_; }
+  void Post(unit::PortEventBody body) { sink_.Post(std::move(body)); }
+  /// Waits for the path to lead to a serial device that no other port holds, and after a lost
+  /// line for a new one (or the operator's go); a path that leads to something else is said
+  /// once and waited on until it leads somewhere new.
   bool WaitForAdapter();
+  /// Why the port cannot take what its path leads to now; nothing when it can (it holds it).
+  std::optional<unit::MessageShown> Refusal(const PortTarget& target);
   /// The line of the device opened at arrivalsAtOpen_ was lost.
   void NoteLineLost();
-  bool WaitForArming(std::uint64_t arrivalsAtStart);
-  bool WaitForOperator(bool wantId, std::optional<std::string>& unitId);
-  bool WaitQuiet();
+  bool WaitForUnitId(std::optional<std::string>& unitId);
   /// Sleeps up to `d`, waking early on a stop or any news of the path.
   void Pause(std::chrono::milliseconds d);
-  UnitResult RunUnit(std::uint32_t unit, const std::string& unitId);
-  void Post(PortEventBody body) { mailbox_.Post(std::move(body)); }
 
+  // unit::UnitControl
+  Stop stop() const override;
+  // PortWaits
+  void ShowWaiting(const std::string& hint) override;
+  bool WaitForGo(std::optional<std::uint64_t> replugSince) override;
+  bool GoWithin(std::chrono::milliseconds d) override;
+  bool Stopping() const override;
+  DownloadEngine::Probe Probe() override { return unit_.Probe(); }
+  bool WaitForLine(bool lost) override;
+
+  const std::size_t index_;
   const PortSpec spec_;
   const StationPlan& plan_;
-  PortMailbox& mailbox_;
-  const std::function<void()> halt_;
-
-  SerialPortLink* link_ = nullptr;  // owned by the engine; used only while the engine is idle
-  UnitObserver observer_;
-  std::unique_ptr<DownloadEngine> engine_;
-  bool engineInited_ = false;
-  std::chrono::steady_clock::time_point lastEnd_{};  // of the last attempt on the engine
+  PortHome& home_;
+  const std::unique_ptr<NextUnitWait> next_;
+  Sink sink_{*this};
+  unit::UnitRun unit_;
 
   // The inbox.
   mutable std::mutex mu_;
@@ -103,6 +130,9 @@ class PortRunner {
   // link left behind, a recycled name): it is not opened again until it is seen anew.
   std::optional<std::uint64_t> lostAt_;
   std::uint64_t arrivalsAtOpen_ = 0;
+  // What the path led to when arrivals_ had this value could not be taken (no serial port, or a
+  // device another port holds): waited on until the path leads somewhere new.
+  std::optional<std::uint64_t> refusedAt_;
 
   std::atomic<bool> finished_{false};
   std::atomic<std::uint32_t> ok_{0}, failed_{0};

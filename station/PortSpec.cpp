@@ -16,28 +16,36 @@ bool Printable(const std::string& text) {
   });
 }
 
+// Letters, digits, '-', '_' and '.': a label names records, traces and log lines.
+bool IsLabel(const std::string& label) {
+  return !label.empty() && std::all_of(label.begin(), label.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.';
+  });
+}
+
 }  // namespace
 
 std::optional<PortSpec> ParsePortSpec(const std::string& text, std::string* error) {
   PortSpec spec;
   std::string where = text;
-  // A label never holds '/', so "/dev/x=y" stays a path.
-  const auto eq = text.find('=');
-  if (eq != std::string::npos && text.substr(0, eq).find('/') == std::string::npos) {
-    spec.label = text.substr(0, eq);
-    where = text.substr(eq + 1);
-    if (spec.label.empty()) {
-      *error = "\"" + text + "\": the label before '=' is empty";
-      return std::nullopt;
-    }
-  }
   if (!Printable(text)) {
     *error = "a port holds control characters";
     return std::nullopt;
   }
-  if (spec.label.find_first_of(" \t") != std::string::npos) {
-    *error = "\"" + spec.label + "\": a label takes no spaces (it prefixes every log line)";
-    return std::nullopt;
+  // A path with '=' in it is written from the root ("/dev/x=y"): anything else before the first
+  // '=' is a label, and one that is not a label is refused rather than taken as part of a path
+  // that would never appear.
+  const auto eq = text.find('=');
+  if (eq != std::string::npos && text[0] != '/') {
+    spec.label = text.substr(0, eq);
+    where = text.substr(eq + 1);
+    if (!IsLabel(spec.label)) {
+      *error = "\"" + spec.label +
+               "\": a label takes letters, digits, '-', '_' and '.' only (LABEL=PATH, such as "
+               "bench-3=/dev/ttyUSB0)";
+      return std::nullopt;
+    }
   }
   // A relative path (with a '/') is taken from the current folder: links made for a test bench.
   if (!where.empty() && where[0] != '/' && where.find('/') != std::string::npos) {
@@ -71,17 +79,6 @@ bool CheckDistinct(const std::vector<PortSpec>& ports, std::string* error) {
     }
   }
   return true;
-}
-
-std::string FileSafe(const std::string& label) {
-  std::string out = label;
-  for (char& c : out) {
-    const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                      c == '.' || c == '-' || c == '_';
-    if (!keep) c = '_';
-  }
-  if (out.empty() || out[0] == '.') out.insert(out.begin(), '_');
-  return out;
 }
 
 }  // namespace irdload::station

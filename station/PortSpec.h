@@ -1,6 +1,6 @@
 // The ports a station serves, as the operator names them: a device path, a /dev/serial/by-path
 // or /dev/serial/by-id link (the names that stay with a physical socket), "COMn", or any of
-// these as LABEL=PATH with the operator's name for the socket.
+// these as LABEL=PATH with the operator's name for the socket (letters, digits, '-', '_', '.').
 #pragma once
 
 #include <optional>
@@ -19,11 +19,8 @@ struct PortSpec {
 std::optional<PortSpec> ParsePortSpec(const std::string& text, std::string* error);
 
 /// Every label and every path must be distinct: two workers on one device would fight over it,
-/// and records under one label could not be told apart.
+/// and records under one label could not be told apart. (Two paths that lead to one device are
+/// found by the station, which looks at the devices.)
 bool CheckDistinct(const std::vector<PortSpec>& ports, std::string* error);
-
-/// The label made safe as part of a file name: letters, digits, '.', '-' and '_' stay, anything
-/// else becomes '_'.
-std::string FileSafe(const std::string& label);
 
 }  // namespace irdload::station

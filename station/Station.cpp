@@ -1,14 +1,14 @@
 #include "station/Station.h"
 
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 
-#include "station/PortRunner.h"
-#include "station/UnitFiles.h"
+#include "station/PortTarget.h"
+#include "unit/UnitFiles.h"
+#include "unit/UnitId.h"
 
 namespace irdload::station {
 namespace {
@@ -21,40 +21,49 @@ std::string HostName() {
 
 }  // namespace
 
-struct Station::Port {
-  Port(std::size_t i, const PortSpec& spec, const StationPlan& plan, int wakeFd,
-       std::function<void()> halt)
-      : mailbox(i, wakeFd), runner(spec, plan, mailbox, std::move(halt)) {}
-  PortMailbox mailbox;
-  PortRunner runner;
-};
-
-Station::Station(StationOptions options) : options_(std::move(options)) {}
+Station::Station(StationOptions options)
+    : options_(std::move(options)),
+      answers_(options_.nextUnit, [this](std::size_t port, std::optional<std::string> answer) {
+        // Under answersMu_: the port takes its answer and asks no more.
+        if (port < ports_.size()) ports_[port]->Arm(std::move(answer));
+      }) {}
 
 Station::~Station() {
-  for (auto& p : ports_) p->runner.StopNow();
+  for (auto& p : ports_) p->StopNow();
   watcher_.Stop();
   ports_.clear();
-  if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
 bool Station::Start(std::string* error) {
   if (options_.ports.empty()) {
-    *error = "give at least one --port";
+    *error = "a station needs at least one port";
     return false;
   }
   if (!CheckDistinct(options_.ports, error)) return false;
-  std::vector<CheckedFile> checked;
-  if (const std::optional<Refusal> refusal = CheckUnitFiles(options_.files, checked)) {
+  // Told apart by what they lead to: two names of one device are one device.
+  std::map<DeviceId, std::size_t> devices;
+  for (std::size_t i = 0; i < options_.ports.size(); ++i) {
+    const PortTarget target = LookAt(options_.ports[i].path);
+    if (target.kind != PortTarget::Kind::SerialDevice) continue;
+    const auto [it, first] = devices.try_emplace(target.id, i);
+    if (first) continue;
+    const PortSpec& a = options_.ports[it->second];
+    const PortSpec& b = options_.ports[i];
+    *error = "ports " + a.label + " (" + a.path + ") and " + b.label + " (" + b.path +
+             ") lead to one device, " + target.device + ": one device takes one port";
+    return false;
+  }
+  std::vector<unit::CheckedFile> checked;
+  if (const std::optional<Refusal> refusal = unit::CheckUnitFiles(options_.files, checked)) {
     *error = refusal->message + (refusal->detail.empty() ? "" : ": " + refusal->detail);
     return false;
   }
   if (options_.nextUnit == NextUnit::Quiet && options_.quiet.count() <= 0) {
-    *error = "--next-unit quiet needs a quiet time of at least 1 second";
+    *error = "the quiet time that arms the next unit must be at least 1 second";
     return false;
   }
   if (!options_.reportDir.empty()) {
-    report_ = std::make_unique<ReportFolder>(options_.reportDir);
+    report_ = std::make_unique<unit::ReportFolder>(options_.reportDir);
     if (!report_->Prepare(error)) return false;
   }
   if (!options_.traceDir.empty()) {
@@ -67,72 +76,159 @@ bool Station::Start(std::string* error) {
     }
   }
   plan_ = options_;
+  plan_.checked = std::move(checked);
   plan_.report = report_.get();
   plan_.host = HostName();
 
-  wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (wakeFd_ < 0) {
-    *error = std::string("eventfd: ") + std::strerror(errno);
-    return false;
+  {
+    std::lock_guard lk(rowsMu_);
+    for (const PortSpec& spec : options_.ports) {
+      rows_.push_back({});
+      rows_.back().label = spec.label;
+      rows_.back().path = spec.path;
+    }
   }
   for (std::size_t i = 0; i < options_.ports.size(); ++i) {
-    ports_.push_back(std::make_unique<Port>(i, options_.ports[i], plan_, wakeFd_, [this] {
-      halted_ = true;
-      for (auto& p : ports_) p->runner.StopStarting();
-    }));
-    PortRunner& runner = ports_.back()->runner;
+    PortHome& home = *this;
+    ports_.push_back(std::make_unique<PortRunner>(i, options_.ports[i], plan_, home));
+    PortRunner& runner = *ports_.back();
     watcher_.Add(options_.ports[i].path,
                  [&runner](bool present, bool arrived) { runner.OnPresence(present, arrived); });
   }
   if (!watcher_.Start(error)) return false;
-  for (auto& p : ports_) p->runner.Start();
+  for (auto& p : ports_) p->Start();
   return true;
 }
 
-void Station::Arm(std::size_t i, std::optional<std::string> unitId) {
-  if (i < ports_.size()) ports_[i]->runner.Arm(std::move(unitId));
+std::shared_ptr<Subscription> Station::Subscribe(std::size_t capacity) {
+  auto subscription = std::make_shared<Subscription>(capacity);
+  std::lock_guard lk(subscribersMu_);
+  subscribers_.push_back(subscription);
+  return subscription;
+}
+
+void Station::Post(std::size_t port, unit::PortEventBody body) {
+  const unit::PortEvent event{port, std::chrono::system_clock::now(), std::move(body)};
+  {
+    std::lock_guard lk(rowsMu_);
+    if (port < rows_.size()) Fold(rows_[port], event.body);
+  }
+  if (const auto* phase = std::get_if<unit::PhaseChanged>(&event.body)) {
+    std::lock_guard lk(answersMu_);
+    answers_.Phase(port, phase->phase);
+  }
+  Publish(event);
+}
+
+void Station::Publish(const unit::PortEvent& event) {
+  std::lock_guard lk(subscribersMu_);
+  std::erase_if(subscribers_, [&](const std::weak_ptr<Subscription>& weak) {
+    const std::shared_ptr<Subscription> subscriber = weak.lock();
+    if (!subscriber) return true;  // its front end has gone
+    subscriber->Deliver(event);
+    return false;
+  });
+}
+
+std::optional<std::string> Station::Claim(std::size_t port, const DeviceId& device) {
+  std::lock_guard lk(claimsMu_);
+  const auto [it, claimed] = claims_.try_emplace(device, port);
+  if (claimed || it->second == port) {
+    // A port holds one device: what it held before is free again.
+    std::erase_if(claims_, [&](const auto& c) { return c.second == port && c.first != device; });
+    return std::nullopt;
+  }
+  return options_.ports[it->second].label;
+}
+
+void Station::Release(std::size_t port) {
+  std::lock_guard lk(claimsMu_);
+  std::erase_if(claims_, [&](const auto& c) { return c.second == port; });
+}
+
+void Station::Halt() {
+  halted_ = true;
+  for (auto& p : ports_) p->StopStarting();
+}
+
+StationSnapshot Station::Snapshot() const {
+  StationSnapshot s;
+  {
+    std::lock_guard lk(rowsMu_);
+    s.ports = rows_;
+  }
+  for (const PortSnapshot& r : s.ports) {
+    s.ok += r.ok;
+    s.failed += r.failed;
+  }
+  s.stopping = stopped_.load();
+  s.halted = halted_.load();
+  s.finished = Finished();
+  return s;
+}
+
+void Station::Give(std::string answer) {
+  if (const std::optional<std::string> refusal = unit::UnitIdRefusal(answer)) {
+    Publish({unit::kNoPort, std::chrono::system_clock::now(),
+             unit::MessageShown{*refusal, "\"" + unit::ShownUnitId(answer) +
+                                              "\" is not taken: scan or type the id again"}});
+    return;
+  }
+  std::lock_guard lk(answersMu_);
+  answers_.Give(std::move(answer));
+}
+
+void Station::Go(std::size_t i) {
+  if (i >= ports_.size()) return;
+  PortPhase phase;
+  {
+    std::lock_guard lk(rowsMu_);
+    phase = rows_[i].phase;
+  }
+  if (phase != PortPhase::WaitingForAdapter && phase != PortPhase::WaitingForNextUnit) return;
+  {
+    // Answered by its own button: a scanned answer goes to another port.
+    std::lock_guard lk(answersMu_);
+    answers_.Withdraw(i);
+  }
+  ports_[i]->Arm(std::nullopt);
+}
+
+void Station::GoAll() {
+  for (std::size_t i = 0; i < ports_.size(); ++i) Go(i);
+}
+
+bool Station::AnyoneAsking() const {
+  std::lock_guard lk(answersMu_);
+  return answers_.anyoneAsking();
 }
 
 void Station::StopUnit(std::size_t i) {
-  if (i < ports_.size()) ports_[i]->runner.StopUnit();
+  if (i < ports_.size()) ports_[i]->StopUnit();
 }
 
 void Station::StopStarting() {
   stopped_ = true;
-  for (auto& p : ports_) p->runner.StopStarting();
+  for (auto& p : ports_) p->StopStarting();
 }
 
 void Station::StopNow() {
   stopped_ = true;
-  for (auto& p : ports_) p->runner.StopNow();
-}
-
-std::vector<PortEvent> Station::TakeEvents() {
-  std::uint64_t count = 0;
-  [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
-  std::vector<PortEvent> events;
-  for (auto& p : ports_) p->mailbox.TakeInto(events);
-  return events;
-}
-
-std::vector<PortSnapshot> Station::Snapshots() const {
-  std::vector<PortSnapshot> rows;
-  for (const auto& p : ports_) rows.push_back(p->mailbox.Snapshot());
-  return rows;
+  for (auto& p : ports_) p->StopNow();
 }
 
 bool Station::Finished() const {
   for (const auto& p : ports_) {
-    if (!p->runner.finished()) return false;
+    if (!p->finished()) return false;
   }
-  return true;
+  return !ports_.empty();
 }
 
 StationSummary Station::Summary() const {
   StationSummary s;
   for (const auto& p : ports_) {
-    s.ok += p->runner.ok();
-    s.failed += p->runner.failed();
+    s.ok += p->ok();
+    s.failed += p->failed();
   }
   s.stopped = stopped_.load();
   s.halted = halted_.load();

@@ -1,26 +1,35 @@
-// A production bench: one engine per port, each port's loop on its own thread, one hot-plug
-// watcher for all their paths. Front-end neutral: commands go in (Arm, StopStarting, StopNow),
-// events and snapshots come out, and a front end (the command line's table or JSON lines, the
-// dialog's station window) drains them on its own event loop when wakeFd() is readable.
+// A production bench: one unit run per port, each port's loop on its own thread, one hot-plug
+// watcher for all their paths. The contract every front end uses, and nothing more:
+// - Subscribe(): a queue of the ports' events of the subscriber's own, any number of them;
+// - Snapshot(): every port's state as a value (and SnapshotJson for a dashboard);
+// - Give(answer): the operator's Enter or scanned id, to the port that has waited longest;
+//   Go(port): a port's own start button; StopUnit, StopStarting, StopNow.
+// The station arms its ports itself: no front end feeds phases back into it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "station/HotPlugWatcher.h"
-#include "station/PortEvents.h"
+#include "station/OperatorQueue.h"
+#include "station/PortRunner.h"
 #include "station/PortSpec.h"
-#include "station/ReportFolder.h"
 #include "station/StationPlan.h"
+#include "station/StationSnapshot.h"
+#include "station/Subscription.h"
+#include "unit/ReportFolder.h"
 
 namespace irdload::station {
 
 /// The plan every port shares (files, units, what arms the next unit, ...) and the ports.
-/// `report` and `host` are filled in by Start.
+/// `report`, `checked` and `host` are filled in by Start.
 struct StationOptions : StationPlan {
   std::vector<PortSpec> ports;
   std::string reportDir;  ///< empty: no records
@@ -32,11 +41,14 @@ struct StationSummary {
   bool halted = false;   ///< a port could not go on (see its messages)
 };
 
-class Station {
+class Station final : private PortHome {
  public:
+  /// Events a subscriber may have waiting before the newest are dropped.
+  static constexpr std::size_t kSubscriberCapacity = 8192;
+
   explicit Station(StationOptions options);
   /// Stops every port at once and joins them.
-  ~Station();
+  ~Station() override;
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
 
@@ -45,12 +57,24 @@ class Station {
   /// been touched then but the report folder's probe.
   bool Start(std::string* error);
 
-  std::size_t portCount() const { return ports_.size(); }
+  std::size_t portCount() const { return options_.ports.size(); }
   const PortSpec& port(std::size_t i) const { return options_.ports[i]; }
 
-  /// The operator's go for port `i`'s next unit, or its unit id (askUnitId). It also cuts short
-  /// a wait for a replug or a quiet line.
-  void Arm(std::size_t i, std::optional<std::string> unitId);
+  /// A queue of every event from now on; take one before Start to miss none.
+  std::shared_ptr<Subscription> Subscribe(std::size_t capacity = kSubscriberCapacity);
+  StationSnapshot Snapshot() const;
+
+  /// The operator's answer: Enter (empty) or a scanned unit id, for the port that has waited
+  /// longest for one (kept until a port asks, when none does yet). An id no record could hold
+  /// is refused with a message to every subscriber.
+  void Give(std::string answer);
+  /// A port's own go: answers its wait for the next unit (or for its adapter) as Enter would,
+  /// and cuts short a wait for a replug or a quiet line. Nothing while it loads or waits for its
+  /// unit's id.
+  void Go(std::size_t port);
+  void GoAll();
+  /// True when a port waits for the operator's answer.
+  bool AnyoneAsking() const;
   /// Ends port `i`'s running unit now; the port goes on to wait for its next unit.
   void StopUnit(std::size_t i);
   /// Running units finish; none starts. Every port ends once its unit has.
@@ -58,24 +82,32 @@ class Station {
   /// Running units end now (recorded as stopped).
   void StopNow();
 
-  /// Readable when an event other than progress is waiting; read it (8 bytes) to clear it.
-  int wakeFd() const { return wakeFd_; }
-  /// Every waiting event, port by port, each port's oldest first.
-  std::vector<PortEvent> TakeEvents();
-  std::vector<PortSnapshot> Snapshots() const;
   /// True once every port's loop has ended.
   bool Finished() const;
   StationSummary Summary() const;
 
  private:
-  struct Port;
+  // PortHome
+  void Post(std::size_t port, unit::PortEventBody body) override;
+  void Halt() override;
+  std::optional<std::string> Claim(std::size_t port, const DeviceId& device) override;
+  void Release(std::size_t port) override;
+  void Publish(const unit::PortEvent& event);
 
   StationOptions options_;
   StationPlan plan_;
-  std::unique_ptr<ReportFolder> report_;
-  int wakeFd_ = -1;
-  std::vector<std::unique_ptr<Port>> ports_;
+  std::unique_ptr<unit::ReportFolder> report_;
+  std::vector<std::unique_ptr<PortRunner>> ports_;
   HotPlugWatcher watcher_;
+
+  mutable std::mutex rowsMu_;
+  std::vector<PortSnapshot> rows_;
+  mutable std::mutex subscribersMu_;
+  std::vector<std::weak_ptr<Subscription>> subscribers_;
+  mutable std::mutex answersMu_;
+  OperatorQueue answers_;
+  std::mutex claimsMu_;
+  std::map<DeviceId, std::size_t> claims_;  // which port holds which device
   std::atomic<bool> stopped_{false}, halted_{false};
 };
 

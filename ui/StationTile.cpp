@@ -8,15 +8,18 @@
 #include <QVBoxLayout>
 
 #include "engine/Events.h"
+#include "unit/Durations.h"
 
 namespace irdload::ui {
 namespace {
 
 using station::PortPhase;
 
-QString MinSec(double seconds) {
-  const long long s = static_cast<long long>(seconds + 0.5);
-  return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+// The station's words for a phase, as a tile's sentence.
+QString Sentence(PortPhase phase) {
+  QString text = QString::fromStdString(std::string(unit::PhaseText(phase)));
+  if (!text.isEmpty()) text[0] = text[0].toUpper();
+  return text;
 }
 
 QString NextUnitText(station::NextUnit mode, bool first) {
@@ -61,7 +64,7 @@ TileTexts DescribeRow(const station::PortSnapshot& r, station::NextUnit mode, in
   TileTexts t;
   switch (r.phase) {
     case PortPhase::WaitingForAdapter:
-      t.state = QStringLiteral("Waiting for the adapter");
+      t.state = Sentence(r.phase);
       break;
     case PortPhase::WaitingForNextUnit:
       t.state = NextUnitText(mode, r.unit == 0);
@@ -71,20 +74,16 @@ TileTexts DescribeRow(const station::PortSnapshot& r, station::NextUnit mode, in
       t.state = QStringLiteral("Scan or type the unit's id");
       break;
     case PortPhase::Calling:
-      t.state = QStringLiteral("Calling the IRD");
-      t.loading = true;
-      break;
     case PortPhase::SendingHeader:
-      t.state = QStringLiteral("Sending the header");
+    case PortPhase::Terminating:
+      t.state = Sentence(r.phase);
       t.loading = true;
       break;
     case PortPhase::Transferring:
-      t.state = files > 1 ? QStringLiteral("Loading file %1 of %2").arg(r.file).arg(files)
-                          : QStringLiteral("Loading");
-      t.loading = true;
-      break;
-    case PortPhase::Terminating:
-      t.state = QStringLiteral("Finishing");
+      t.state =
+          files > 1
+              ? QStringLiteral("%1 file %2 of %3").arg(Sentence(r.phase)).arg(r.file).arg(files)
+              : Sentence(r.phase);
       t.loading = true;
       break;
     case PortPhase::Done:
@@ -100,13 +99,17 @@ TileTexts DescribeRow(const station::PortSnapshot& r, station::NextUnit mode, in
     if (pace.bytesPerSecond > 0) {
       t.rate = QStringLiteral("%1 KiB/s").arg(pace.bytesPerSecond / 1024.0, 0, 'f', 1);
     }
-    if (pace.secondsLeft >= 0) t.left = MinSec(pace.secondsLeft) + QStringLiteral(" left");
+    if (pace.secondsLeft >= 0) {
+      t.left = QString::fromStdString(
+                   unit::MinutesSeconds(std::chrono::duration<double>(pace.secondsLeft))) +
+               QStringLiteral(" left");
+    }
   }
   t.counts = QStringLiteral("Loaded %1 · Failed %2").arg(r.ok).arg(r.failed);
   return t;
 }
 
-QString DescribeEnd(const station::UnitEnded& e) {
+QString DescribeEnd(const unit::UnitEnded& e) {
   const QString unit =
       e.unitId.empty() ? QStringLiteral("unit %1").arg(e.unit) : QString::fromStdString(e.unitId);
   if (!e.counted) return QStringLiteral("No IRD answered");
@@ -195,7 +198,7 @@ void StationTile::Show(const TileTexts& t, const station::PortSnapshot& r, bool 
   stop_->setEnabled(running && t.loading);
 }
 
-void StationTile::ShowEnd(const station::UnitEnded& end) {
+void StationTile::ShowEnd(const unit::UnitEnded& end) {
   last_->setText(QStringLiteral("Last: ") + DescribeEnd(end));
   // The engine's own words, for whoever wants to know more.
   const std::string more = end.outcome.message +

@@ -7,8 +7,9 @@
 #include <QString>
 #include <chrono>
 
-#include "station/PortEvents.h"
 #include "station/StationPlan.h"
+#include "station/StationSnapshot.h"
+#include "unit/UnitEvents.h"
 
 class QLabel;
 class QProgressBar;
@@ -31,7 +32,7 @@ TileTexts DescribeRow(const station::PortSnapshot& row, station::NextUnit mode, 
                       std::chrono::steady_clock::time_point now);
 
 /// How a unit ended, in a few words: "Loaded SN-7", "Failed: the IRD reported failure", ...
-QString DescribeEnd(const station::UnitEnded& end);
+QString DescribeEnd(const unit::UnitEnded& end);
 
 class StationTile final : public QFrame {
   Q_OBJECT
@@ -42,7 +43,7 @@ class StationTile final : public QFrame {
   /// The row as the station now has it; `running`: the station runs (else both buttons wait
   /// for it, the start one starting it).
   void Show(const TileTexts& texts, const station::PortSnapshot& row, bool running);
-  void ShowEnd(const station::UnitEnded& end);
+  void ShowEnd(const unit::UnitEnded& end);
   /// Before the station runs: the socket is chosen and idle.
   void ShowIdle();
 

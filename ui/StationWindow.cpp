@@ -19,7 +19,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QSocketNotifier>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -27,14 +26,15 @@
 #include "dialog/PortChoices.h"
 #include "engine/FileChoice.h"
 #include "irdload/BuildInfo.h"
-#include "station/PortRunner.h"
 #include "station/PortSpec.h"
-#include "station/UnitFiles.h"
 #include "ui/ApplicationTitle.h"
 #include "ui/ProgramIcon.h"
 #include "ui/QtFileChooser.h"
 #include "ui/QtMessagePresenter.h"
+#include "ui/StationFeed.h"
 #include "ui/StationTile.h"
+#include "unit/UnitFiles.h"
+#include "unit/UnitRun.h"
 
 namespace irdload::ui {
 namespace {
@@ -177,16 +177,13 @@ StationWindow::StationWindow(Options options, QWidget* parent)
   });
   connect(startAll_, &QPushButton::clicked, this, &StationWindow::StartAll);
   connect(stopAll_, &QPushButton::clicked, this, &StationWindow::StopAll);
-  tick_.setInterval(kTick);
-  connect(&tick_, &QTimer::timeout, this, &StationWindow::Refresh);
   // Adapters plugged in or pulled out while the window is open: the list follows.
   connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, [this] { FillPorts(); });
 
-  std::vector<station::CheckedFile> checked;
+  std::vector<unit::CheckedFile> checked;
   if (options_.files.empty()) {
     SetFiles({});
-  } else if (const std::optional<Refusal> refusal =
-                 station::CheckUnitFiles(options_.files, checked)) {
+  } else if (const std::optional<Refusal> refusal = unit::CheckUnitFiles(options_.files, checked)) {
     Log(QString::fromStdString(refusal->message) +
         (refusal->detail.empty() ? QString() : QStringLiteral(": ") + FromPath(refusal->detail)));
     SetFiles({});
@@ -225,8 +222,8 @@ bool StationWindow::ChooseFiles() {
     return false;
   }
   // Checked now, so that a file that cannot be sent is known before the units are on the bench.
-  std::vector<station::CheckedFile> checked;
-  if (const std::optional<Refusal> refusal = station::CheckUnitFiles(files, checked)) {
+  std::vector<unit::CheckedFile> checked;
+  if (const std::optional<Refusal> refusal = unit::CheckUnitFiles(files, checked)) {
     Message(QString::fromStdString(refusal->message), QString::fromStdString(refusal->detail));
     return false;
   }
@@ -350,7 +347,6 @@ void StationWindow::RebuildTiles() {
   tiles_.clear();
   hint_->setVisible(chosen.empty());
   tileSockets_ = chosen;
-  phases_.assign(chosen.size(), PortPhase::WaitingForAdapter);
   // Two columns up to four sockets, then three, then four: the tiles stay readable.
   const int columns = chosen.size() <= 4 ? 2 : (chosen.size() <= 9 ? 3 : 4);
   for (std::size_t k = 0; k < chosen.size(); ++k) {
@@ -401,14 +397,12 @@ bool StationWindow::StartStation() {
     return false;
   }
   station_ = std::move(st);
-  answers_ = std::make_unique<station::OperatorQueue>(
-      runMode_, [this](std::size_t port, std::optional<std::string> answer) {
-        station_->Arm(port, std::move(answer));
-      });
-  phases_.assign(tiles_.size(), PortPhase::WaitingForAdapter);
-  wake_ = new QSocketNotifier(station_->wakeFd(), QSocketNotifier::Read, this);
-  connect(wake_, &QSocketNotifier::activated, this, &StationWindow::Refresh);
-  tick_.start();
+  snapshot_ = station_->Snapshot();
+  feed_ = std::make_unique<StationFeed>(
+      *station_, kTick, [this](const unit::PortEvent& e) { OnEvent(e); },
+      [this](const station::StationSnapshot& s) { OnSnapshot(s); });
+  connect(feed_.get(), &StationFeed::refreshed, this, &StationWindow::EndIfFinished,
+          Qt::QueuedConnection);
   Log(QStringLiteral("station started on %1 sockets").arg(tiles_.size()));
   UpdateControls();
   return true;
@@ -416,22 +410,13 @@ bool StationWindow::StartStation() {
 
 void StationWindow::EndStation() {
   if (!station_) return;
-  tick_.stop();
-  delete wake_;
-  wake_ = nullptr;
+  feed_.reset();
   station_.reset();  // stops what still runs and joins every port
-  answers_.reset();
 }
 
 void StationWindow::StartAll() {
   if (!StartStation()) return;
-  for (std::size_t i = 0; i < tiles_.size(); ++i) {
-    const PortPhase p = phases_[i];
-    if (p == PortPhase::WaitingForAdapter || p == PortPhase::WaitingForNextUnit) {
-      answers_->Phase(i, PortPhase::Calling);  // answered by the button, not by a scan
-      station_->Arm(i, std::nullopt);
-    }
-  }
+  station_->GoAll();
   Refresh();
 }
 
@@ -445,12 +430,7 @@ void StationWindow::StopAll() {
 void StationWindow::StartPort(int tile) {
   if (tile < 0 || tile >= tileCount()) return;
   if (!StartStation()) return;
-  const auto i = static_cast<std::size_t>(tile);
-  const PortPhase p = phases_[i];
-  if (p == PortPhase::WaitingForAdapter || p == PortPhase::WaitingForNextUnit) {
-    answers_->Phase(i, PortPhase::Calling);
-    station_->Arm(i, std::nullopt);
-  }
+  station_->Go(static_cast<std::size_t>(tile));
   Refresh();
 }
 
@@ -464,51 +444,61 @@ void StationWindow::GiveUnitId(const QString& id) {
     Log(QStringLiteral("unit id %1 ignored: the station is not running").arg(id));
     return;
   }
-  answers_->Give(ToPath(id.trimmed()));
+  station_->Give(ToPath(id.trimmed()));
   Refresh();
 }
 
 void StationWindow::Refresh() {
-  if (!station_) return;
-  for (const station::PortEvent& e : station_->TakeEvents()) OnEvent(e);
-  const std::vector<station::PortSnapshot> rows = station_->Snapshots();
+  if (!feed_) return;
+  feed_->Refresh();
+  EndIfFinished();
+}
+
+void StationWindow::OnSnapshot(const station::StationSnapshot& snapshot) {
+  snapshot_ = snapshot;
   const auto now = std::chrono::steady_clock::now();
   const int files = static_cast<int>(options_.files.size());
-  for (std::size_t i = 0; i < rows.size() && i < tiles_.size(); ++i) {
-    tiles_[i]->Show(DescribeRow(rows[i], runMode_, files, now), rows[i], true);
-  }
-  if (station_->Finished()) {
-    // Every port has ended (Stop all, or a port that had to halt): the station is over.
-    const station::StationSummary s = station_->Summary();
-    EndStation();
-    Log(QStringLiteral("station stopped: %1 loaded, %2 failed").arg(s.ok).arg(s.failed));
+  for (std::size_t i = 0; i < snapshot.ports.size() && i < tiles_.size(); ++i) {
+    tiles_[i]->Show(DescribeRow(snapshot.ports[i], runMode_, files, now), snapshot.ports[i], true);
   }
   UpdateControls();
 }
 
-void StationWindow::OnEvent(const station::PortEvent& e) {
+void StationWindow::EndIfFinished() {
+  if (!station_ || !snapshot_.finished) return;
+  // Every port has ended (Stop all, or a port that had to halt): the station is over.
+  EndStation();
+  Log(QStringLiteral("station stopped: %1 loaded, %2 failed")
+          .arg(snapshot_.ok)
+          .arg(snapshot_.failed));
+  UpdateControls();
+}
+
+void StationWindow::OnEvent(const unit::PortEvent& e) {
+  if (const auto* m = std::get_if<unit::MessageShown>(&e.body); m && e.port == unit::kNoPort) {
+    Log(QString::fromStdString(m->text) + QStringLiteral(": ") + FromPath(m->detail));
+    return;
+  }
   if (e.port >= tiles_.size()) return;
   const QString label = tileLabel(static_cast<int>(e.port));
-  if (const auto* p = std::get_if<station::PhaseChanged>(&e.body)) {
-    phases_[e.port] = p->phase;
-    answers_->Phase(e.port, p->phase);
+  if (const auto* p = std::get_if<unit::PhaseChanged>(&e.body)) {
     if (p->phase == PortPhase::Halted) Log(label + QStringLiteral(": halted"));
-  } else if (const auto* u = std::get_if<station::UnitStarted>(&e.body)) {
+  } else if (const auto* u = std::get_if<unit::UnitStarted>(&e.body)) {
     Log(label +
         QStringLiteral(": unit %1%2 started")
             .arg(u->unit)
             .arg(u->unitId.empty() ? QString() : QStringLiteral(" (%1)").arg(FromPath(u->unitId))));
-  } else if (const auto* m = std::get_if<station::MessageShown>(&e.body)) {
+  } else if (const auto* m = std::get_if<unit::MessageShown>(&e.body)) {
     Log(label + QStringLiteral(": ") + QString::fromStdString(m->text) +
         (m->detail.empty() ? QString() : QStringLiteral(": ") + QString::fromStdString(m->detail)));
-  } else if (const auto* end = std::get_if<station::UnitEnded>(&e.body)) {
+  } else if (const auto* end = std::get_if<unit::UnitEnded>(&e.body)) {
     tiles_[e.port]->ShowEnd(*end);
     Log(label + QStringLiteral(": ") + DescribeEnd(*end));
     if (end->counted && end->final) (end->exitCode == 0 ? loaded_ : failed_) += 1;
     const int virtualIrd = sockets_[tileSockets_[e.port]].virtualIrd;
     if (virtualIrd > 0 && end->final) {
       // The next receiver goes on the virtual socket once the last answer has reached this one.
-      QTimer::singleShot(station::kLineSettle, this, [this, virtualIrd] {
+      QTimer::singleShot(unit::kLineSettle, this, [this, virtualIrd] {
         std::string error;
         if (!rack_.Swap(virtualIrd, &error)) Log(QString::fromStdString(error));
       });
@@ -518,7 +508,8 @@ void StationWindow::OnEvent(const station::PortEvent& e) {
 
 int StationWindow::loading() const {
   if (!running()) return 0;
-  return static_cast<int>(std::count_if(phases_.begin(), phases_.end(), Loading));
+  return static_cast<int>(std::count_if(snapshot_.ports.begin(), snapshot_.ports.end(),
+                                        [](const auto& row) { return Loading(row.phase); }));
 }
 
 void StationWindow::UpdateControls() {

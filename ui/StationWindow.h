@@ -1,12 +1,12 @@
 // The station window: a production bench in the dialog program. The operator picks the upgrade,
 // the sockets (found adapters, COM names, virtual IRDs) and a report folder; each socket gets a
-// tile with its own start and stop. The ports run on the same multi-port code as the command
-// line's station; this window only drains their events on its event loop and draws them.
+// tile with its own start and stop. The ports run on the same station as the command line's,
+// through the same contract (Go, Give, StopUnit, StopNow; its events and snapshots through
+// StationFeed); this window holds no station logic of its own, only draws.
 #pragma once
 
 #include <QFileSystemWatcher>
 #include <QPointer>
-#include <QTimer>
 #include <QWidget>
 #include <chrono>
 #include <functional>
@@ -17,7 +17,6 @@
 
 #include "ports/PortInventory.h"
 #include "sim/VirtualIrd.h"
-#include "station/OperatorQueue.h"
 #include "station/Station.h"
 #include "ui/OperatorPrompts.h"
 #include "ui/VirtualIrdRack.h"
@@ -31,11 +30,11 @@ class QListWidget;
 class QListWidgetItem;
 class QPlainTextEdit;
 class QPushButton;
-class QSocketNotifier;
 class QSpinBox;
 
 namespace irdload::ui {
 
+class StationFeed;
 class StationTile;
 
 /// What a StationWindow is built with; the defaults are the real program's.
@@ -118,7 +117,9 @@ class StationWindow final : public QWidget {
   void RebuildTiles();
   bool StartStation();
   void EndStation();
-  void OnEvent(const station::PortEvent& event);
+  void OnEvent(const unit::PortEvent& event);
+  void OnSnapshot(const station::StationSnapshot& snapshot);
+  void EndIfFinished();
   void Log(const QString& line);
   void Message(const QString& text, const QString& detail);
   void UpdateControls();
@@ -129,7 +130,6 @@ class StationWindow final : public QWidget {
   std::vector<Socket> sockets_;
   std::vector<std::size_t> tileSockets_;  // the socket of each tile, in order
   std::vector<StationTile*> tiles_;
-  std::vector<station::PortPhase> phases_;  // each tile's last phase, from the events
 
   QLabel* files_;
   QPushButton* choose_;
@@ -149,9 +149,8 @@ class StationWindow final : public QWidget {
   QFileSystemWatcher watcher_;
 
   std::unique_ptr<station::Station> station_;
-  std::unique_ptr<station::OperatorQueue> answers_;
-  QSocketNotifier* wake_ = nullptr;
-  QTimer tick_;
+  std::unique_ptr<StationFeed> feed_;  // goes before the station
+  station::StationSnapshot snapshot_;  // the station's, at the last refresh
   station::NextUnit runMode_ = station::NextUnit::Prompt;
   std::uint32_t loaded_ = 0, failed_ = 0;
 };

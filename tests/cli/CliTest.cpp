@@ -91,6 +91,17 @@ TEST_F(CliTest, RefusedInputExitsWithItsCodeAndMessage) {
        EXIT_PORT,
        "/dev/irdload-absent Open Error!"},
       {{"send", "--port", single, single}, EXIT_PORT, "not a serial port"},
+      // A unit id that no record could hold as given is refused before anything is sent (the
+      // port is not even opened: its absence would say 3).
+      {{"send", "--port", "/dev/irdload-absent", "--unit-id", std::string(129, 'x'), single},
+       EXIT_REFUSED,
+       "128"},
+      {{"send", "--port", "/dev/irdload-absent", "--unit-id", "SN\x01", single},
+       EXIT_REFUSED,
+       "unit id"},
+      {{"send", "--port", "/dev/irdload-absent", "--unit-id", "SN\xFF", single},
+       EXIT_REFUSED,
+       "UTF-8"},
       {{"inspect", magic}, EXIT_REFUSED, ""},
       {{"inspect", missing}, EXIT_REFUSED, "No such file"},
   };
@@ -111,6 +122,33 @@ TEST_F(CliTest, RefusedInputExitsWithItsCodeAndMessage) {
     EXPECT_NE(r.err.find(c.fragment), std::string::npos) << r.err;
   }
   EXPECT_EQ(Snapshot(), before) << "a refused send must change nothing on disk";
+}
+
+// A number out of range is named with its range in words, never as a 300-digit double.
+TEST_F(CliTest, NumberOutOfRangeNamesTheRangeInWords) {
+  const auto single = Image("fw.uuc", kTypeSingle, 10);
+  struct Case {
+    std::vector<std::string> args;
+    const char* range;
+  };
+  const Case cases[] = {
+      {{"send", "--connect-timeout", "-1", single}, "from 0 to 86400"},
+      {{"send", "--read-pauses", "5", single}, "from 10 to 10000"},
+      {{"station", "--port", "/dev/x", "--connect-timeout", "-1", single}, "from 0 to 86400"},
+      {{"station", "--port", "/dev/x", "--retries", "101", single}, "from 0 to 100"},
+      {{"station", "--port", "/dev/x", "--units", "0", single}, "from 1 to 1000000"},
+      {{"station", "--port", "/dev/x", "--read-pauses", "x", single}, "from 10 to 10000"},
+      {{"virtual-ird", "--count", "-3"}, "from 0 to 999"},
+  };
+  for (const Case& c : cases) {
+    std::string label;
+    for (const auto& a : c.args) label += a + " ";
+    SCOPED_TRACE(label);
+    const Result r = Cli(c.args);
+    EXPECT_EQ(r.code, EXIT_REFUSED);
+    EXPECT_NE(r.err.find(c.range), std::string::npos) << r.err;
+    EXPECT_LT(r.err.size(), 300u) << r.err;
+  }
 }
 
 TEST_F(CliTest, PortWithoutPermissionSaysHowToGetIt) {

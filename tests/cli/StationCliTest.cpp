@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <thread>
 
 #include "engine/ImageWriter.h"
@@ -45,7 +46,7 @@ class StationCliTest : public ::testing::Test {
     EXPECT_TRUE(lines) << "not JSON: " << bad;
     if (!lines) return {};
     for (const JsonValue& l : *lines) {
-      EXPECT_EQ(l["schema"].Int(), 1);
+      EXPECT_EQ(l["schema"].Int(), 2);
       EXPECT_TRUE(l.Has("time") && l.Has("event") && l.Has("port")) << out;
     }
     EXPECT_FALSE(lines->empty());
@@ -347,6 +348,127 @@ TEST_F(StationCliTest, TerminalGetsALiveTable) {
   EXPECT_NE(screen.find("PORT"), std::string::npos) << screen;
   EXPECT_NE(screen.find("\x1b["), std::string::npos) << "redrawn in place";
   EXPECT_NE(screen.find("bench-1: unit 1: success"), std::string::npos) << screen;
+}
+
+// Several ports under --json, each unit swapped for the next by a replug: the stream stays JSON
+// Lines, every unit ends once with its record, and no temporary file stays behind. The
+// sanitizer presets run it too.
+TEST_F(StationCliTest, JsonSoakWithReplugsOnSeveralPorts) {
+  constexpr int kPorts = 4;
+  constexpr int kUnits = 3;
+  // Packets come faster than progress lines are written: some wait for the writer's tick.
+  const std::string image = Image(8000);
+  test::IrdFarm farm(Links(), kPorts);
+  ASSERT_TRUE(farm.started());
+  std::vector<std::string> args = {"station",  "--json",  "--next-unit",
+                                   "replug",   "--units", std::to_string(kUnits),
+                                   "--report", Out(),     image};
+  for (int i = 1; i <= kPorts; ++i) {
+    args.insert(args.end(), {"--port", "S" + std::to_string(i) + "=" + farm.Link(i)});
+  }
+  test::Process station;
+  ASSERT_TRUE(station.Start(IRDLOAD_CLI, args));
+  std::map<std::string, int> ended;
+  for (int n = 0; n < kPorts * kUnits; ++n) {
+    const auto line =
+        station.WaitLine([](const std::string& l) { return IsEvent(l, "end"); }, kBound);
+    ASSERT_TRUE(line) << station.err();
+    const auto end = test::JsonParser(*line).Parse();
+    ASSERT_TRUE(end) << *line;
+    const std::string port = (*end)["port"].text;
+    if (++ended[port] < kUnits) {
+      EXPECT_TRUE(farm.Swap(std::stoi(port.substr(1))));
+    }
+  }
+  const auto code = station.Wait(kBound);
+  ASSERT_TRUE(code);
+  EXPECT_EQ(*code, EXIT_OK) << station.err();
+  const auto events = Events(station.out());
+  const auto ends = Of(events, "end");
+  ASSERT_EQ(ends.size(), std::size_t{kPorts * kUnits});
+  for (const auto& end : ends) {
+    EXPECT_TRUE(end["loaded"].boolean) << end["port"].text << " " << end["detail"].text;
+    EXPECT_TRUE(fs::exists(end["record"].text)) << end["record"].text;
+  }
+  EXPECT_EQ(events.back()["ok"].Int(), kPorts * kUnits);
+  std::size_t records = 0, temporary = 0;
+  for (const auto& e : fs::directory_iterator(Out())) {
+    records += e.path().extension() == ".json";
+    temporary += e.path().filename().string().rfind(".record-", 0) == 0;
+  }
+  EXPECT_EQ(records, std::size_t{kPorts * kUnits});
+  EXPECT_EQ(temporary, 0u);
+}
+
+// A scanned id that no record could hold as given is refused with the reason; the port goes on
+// waiting for an id, and the next good one names the unit.
+TEST_F(StationCliTest, ScannedIdThatCannotBeRecordedIsRefused) {
+  const std::string image = Image(2000);
+  test::IrdFarm farm(Links(), 1);
+  ASSERT_TRUE(farm.started());
+  test::Process station;
+  ASSERT_TRUE(station.Start(
+      IRDLOAD_CLI, {"station", "--json", "--port", "A=" + farm.Link(1), "--next-unit", "prompt",
+                    "--ask-unit-id", "--units", "1", "--report", Out(), image}));
+  ASSERT_TRUE(
+      station.Write("SN\x01"
+                    "7\n" +
+                    std::string(200, 'x') + "\nSN-\xFF\nSN-8\n"));
+  const auto code = station.Wait(kBound);
+  ASSERT_TRUE(code);
+  EXPECT_EQ(*code, EXIT_OK) << station.err();
+  const auto events = Events(station.out());
+  ASSERT_EQ(Of(events, "start").size(), 1u) << station.out();
+  ASSERT_EQ(Of(events, "end").size(), 1u);
+  EXPECT_EQ(Of(events, "end")[0]["unitId"].text, "SN-8");
+  std::size_t refusals = 0;
+  for (const auto& m : Of(events, "message")) {
+    refusals += m["text"].text.find("unit id") != std::string::npos;
+  }
+  EXPECT_EQ(refusals, 3u) << station.out();
+}
+
+// The report folder goes while a unit loads: the unit's record cannot be written, which is said
+// on standard error and in the JSON (no record path that does not exist), and no other unit
+// starts.
+TEST_F(StationCliTest, ReportFolderDeletedMidRunFailsLoudly) {
+  const std::string image = Image(30000);
+  test::IrdFarm farm(Links(), 1);
+  ASSERT_TRUE(farm.started());
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int code;
+  };
+  const Case cases[] = {
+      {"station",
+       {"station", "--json", "--port", "A=" + farm.Link(1), "--next-unit", "replug", "--units", "2",
+        "--report", Out(), image},
+       EXIT_INTERNAL},
+      {"send", {"send", "--json", "--simulate", "--report", Out(), image}, EXIT_INTERNAL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::Process run;
+    ASSERT_TRUE(run.Start(IRDLOAD_CLI, c.args));
+    ASSERT_TRUE(run.WaitLine([](const std::string& l) { return IsEvent(l, "progress"); }, kBound));
+    fs::remove_all(Out());
+    if (std::string(c.name) == "station") {
+      ASSERT_TRUE(run.WaitLine([](const std::string& l) { return IsEvent(l, "end"); }, kBound));
+      EXPECT_TRUE(farm.Swap(1));
+    }
+    const auto code = run.Wait(kBound);
+    ASSERT_TRUE(code);
+    EXPECT_EQ(*code, c.code) << run.err();
+    EXPECT_NE(run.err().find("record could not be written"), std::string::npos) << run.err();
+    const auto events = Events(run.out());
+    ASSERT_EQ(Of(events, "end").size(), 1u) << run.out();
+    EXPECT_EQ(Of(events, "start").size(), 1u) << run.out();
+    const JsonValue end = Of(events, "end")[0];
+    EXPECT_EQ(end["record"].kind, JsonValue::Kind::Null) << run.out();
+    EXPECT_FALSE(fs::exists(Out()));
+    EXPECT_EQ(events.back()["exitCode"].Int(), c.code);
+  }
 }
 
 }  // namespace

@@ -10,9 +10,9 @@
 namespace irdload::cli {
 namespace {
 
-// With as many failed steps as packets, as a healthy line has them: not shown.
-station::PortEvent Progress(std::size_t port, std::uint32_t unit, std::uint32_t done) {
-  return {port, {}, station::ProgressShown{unit, 1, done, 20, done * 1000ull, 20000, int(done)}};
+// A healthy line: nothing rejected, repeated or late.
+unit::PortEvent Progress(std::size_t port, std::uint32_t unit, std::uint32_t done) {
+  return {port, {}, unit::ProgressShown{unit, 1, done, 20, done * 1000ull, 20000, 0, 0, 0}};
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -54,7 +54,7 @@ TEST(StationViewTest, TableIsRedrawnInPlaceAndFromAClearScreenAfterAResize) {
   const std::string first = out.str();
   EXPECT_EQ(first.rfind("PORT", 0), 0u) << "nothing to go back over yet: " << first;
   EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), 3) << first;
-  view.Add({0, {}, station::MessageShown{"Open Error!", ""}});
+  view.Add({0, {}, unit::MessageShown{"Open Error!", ""}});
   view.Draw(ports);
   const std::string second = out.str().substr(first.size());
   // Up the three rows of the table, the new line over its first, the table again below, each

@@ -1,5 +1,6 @@
 // A station under test: started on real pseudo-terminals (through a farm in its own process),
-// with every event it posts kept, and bounded waits for what a test expects to happen.
+// with every event it posts kept (as a subscriber of its own), and bounded waits for what a test
+// expects to happen.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,11 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/ImageWriter.h"
 #include "engine/Link.h"
-#include "engine/Sha256.h"
 #include "station/Station.h"
-#include "support/Json.h"
+#include "support/Records.h"
 
 namespace irdload::test {
 
@@ -27,7 +26,8 @@ inline constexpr std::chrono::milliseconds kStationBound{60000};
 
 class StationDriver {
  public:
-  explicit StationDriver(station::StationOptions options) : station_(std::move(options)) {}
+  explicit StationDriver(station::StationOptions options)
+      : station_(std::move(options)), events_feed_(station_.Subscribe()) {}
 
   ::testing::AssertionResult Start() {
     std::string error;
@@ -36,7 +36,7 @@ class StationDriver {
   }
 
   station::Station& station() { return station_; }
-  const std::vector<station::PortEvent>& events() const { return events_; }
+  const std::vector<unit::PortEvent>& events() const { return events_; }
 
   /// Drains events until `done` holds; false when `bound` passed first.
   bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds bound = kStationBound) {
@@ -45,19 +45,19 @@ class StationDriver {
       Drain();
       if (done()) return true;
       if (std::chrono::steady_clock::now() >= deadline) return false;
-      pollfd p{station_.wakeFd(), POLLIN, 0};
+      pollfd p{events_feed_->wakeFd(), POLLIN, 0};
       ::poll(&p, 1, 50);
     }
   }
   void Drain() {
-    for (auto& e : station_.TakeEvents()) events_.push_back(std::move(e));
+    for (auto& e : events_feed_->Take()) events_.push_back(std::move(e));
   }
 
   /// The final ends of counted units on `port`, in order.
-  std::vector<station::UnitEnded> Units(std::size_t port) const {
-    std::vector<station::UnitEnded> out;
+  std::vector<unit::UnitEnded> Units(std::size_t port) const {
+    std::vector<unit::UnitEnded> out;
     for (const auto& e : events_) {
-      const auto* end = std::get_if<station::UnitEnded>(&e.body);
+      const auto* end = std::get_if<unit::UnitEnded>(&e.body);
       if (e.port == port && end && end->counted && end->final) out.push_back(*end);
     }
     return out;
@@ -76,16 +76,16 @@ class StationDriver {
     std::string text;
     for (const auto& e : events_) {
       text += "port " + std::to_string(e.port) + ": ";
-      if (const auto* p = std::get_if<station::PhaseChanged>(&e.body)) {
-        text += std::string(station::PhaseName(p->phase)) + " " + p->status + " " + p->detail;
-      } else if (const auto* u = std::get_if<station::UnitStarted>(&e.body)) {
+      if (const auto* p = std::get_if<unit::PhaseChanged>(&e.body)) {
+        text += std::string(unit::PhaseName(p->phase)) + " " + p->status + " " + p->detail;
+      } else if (const auto* u = std::get_if<unit::UnitStarted>(&e.body)) {
         text += "start unit " + std::to_string(u->unit) + " attempt " + std::to_string(u->attempt);
-      } else if (const auto* m = std::get_if<station::MessageShown>(&e.body)) {
+      } else if (const auto* m = std::get_if<unit::MessageShown>(&e.body)) {
         text += "message " + m->text + " " + m->detail;
-      } else if (const auto* end = std::get_if<station::UnitEnded>(&e.body)) {
+      } else if (const auto* end = std::get_if<unit::UnitEnded>(&e.body)) {
         text += "end unit " + std::to_string(end->unit) + " " +
                 std::string(OutcomeName(end->outcome.kind)) + " " + end->outcome.detail;
-      } else if (const auto* g = std::get_if<station::ProgressShown>(&e.body)) {
+      } else if (const auto* g = std::get_if<unit::ProgressShown>(&e.body)) {
         text += "progress " + std::to_string(g->packetsDone) + "/" + std::to_string(g->packets);
       } else {
         text += "finished";
@@ -94,9 +94,9 @@ class StationDriver {
     }
     return text;
   }
-  bool InPhase(std::size_t port, station::PortPhase phase) const {
+  bool InPhase(std::size_t port, unit::PortPhase phase) const {
     for (auto it = events_.rbegin(); it != events_.rend(); ++it) {
-      const auto* p = std::get_if<station::PhaseChanged>(&it->body);
+      const auto* p = std::get_if<unit::PhaseChanged>(&it->body);
       if (it->port == port && p) return p->phase == phase;
     }
     return false;
@@ -104,43 +104,8 @@ class StationDriver {
 
  private:
   station::Station station_;
-  std::vector<station::PortEvent> events_;
+  std::shared_ptr<station::Subscription> events_feed_;
+  std::vector<unit::PortEvent> events_;
 };
-
-/// A single-file image in `folder`, and its SHA-256 as the records give it.
-struct TestImage {
-  std::string path;
-  std::string sha256;
-};
-
-inline TestImage WriteImage(const std::filesystem::path& folder, std::size_t size,
-                            std::uint32_t seed = 1) {
-  const std::vector<std::uint8_t> bytes = ComposeImage(kTypeSingle, PatternPayload(size, seed));
-  TestImage image{(folder / ("fw" + std::to_string(seed) + ".uuc")).string(),
-                  ToHex(Sha256Of(bytes.data(), bytes.size()))};
-  std::ofstream(image.path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-  return image;
-}
-
-/// Every record in a report folder, parsed.
-inline std::vector<JsonValue> ReadRecords(const std::filesystem::path& folder) {
-  std::vector<JsonValue> records;
-  for (const auto& e : std::filesystem::directory_iterator(folder)) {
-    if (e.path().extension() != ".json") continue;
-    std::ifstream in(e.path());
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (auto v = JsonParser(text).Parse()) records.push_back(std::move(*v));
-  }
-  return records;
-}
-
-inline std::size_t CsvLines(const std::filesystem::path& folder) {
-  std::ifstream in(folder / "units.csv");
-  std::size_t n = 0;
-  for (std::string line; std::getline(in, line);) ++n;
-  return n;
-}
 
 }  // namespace irdload::test

@@ -14,6 +14,11 @@
 namespace irdload::station {
 namespace {
 
+using unit::MessageShown;
+using unit::ProgressShown;
+using unit::UnitEnded;
+using unit::UnitStarted;
+
 using namespace std::chrono_literals;
 
 constexpr int kPorts = 8;

@@ -2,8 +2,10 @@
 // units that fail, units swapped for the next, adapters pulled out mid-transfer, and the three
 // ways a next unit is armed.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 #include "station/StationDriver.h"
@@ -12,6 +14,11 @@
 
 namespace irdload::station {
 namespace {
+
+using unit::MessageShown;
+using unit::ProgressShown;
+using unit::UnitEnded;
+using unit::UnitStarted;
 
 using test::IrdFarm;
 using test::StationDriver;
@@ -172,7 +179,7 @@ TEST_F(StationTest, LostLineIsNotReopenedUntilThePathLeadsSomewhereNew) {
         << d.Story();
     ASSERT_TRUE(farm.Swap(1));
     // A healthy receiver keeps answering: on a quiet line the operator gives the go.
-    if (mode == NextUnit::Quiet) d.station().Arm(0, std::nullopt);
+    if (mode == NextUnit::Quiet) d.station().Go(0);
     ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
     d.Drain();
     ASSERT_EQ(d.Units(0).size(), 2u);
@@ -220,9 +227,9 @@ TEST_F(StationTest, PromptedUnitsCarryTheOperatorsIds) {
   ASSERT_TRUE(d.Start());
   ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForUnitId); }));
   EXPECT_EQ(d.Count<UnitStarted>(0), 0u) << "no unit starts before its id";
-  d.station().Arm(0, "SN-0001");
+  d.station().Give("SN-0001");
   ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForNextUnit); }));
-  d.station().Arm(0, "SN-0002");
+  d.station().Give("SN-0002");
   ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
   d.Drain();
   ASSERT_EQ(d.Units(0).size(), 2u);
@@ -246,7 +253,7 @@ TEST_F(StationTest, OperatorStopsAUnitAndTheNextWaitsForTheGo) {
   ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForNextUnit); }));
   EXPECT_FALSE(d.WaitFor([&] { return d.Count<UnitStarted>(0) > 0; }, 500ms))
       << "no unit starts before the operator's go";
-  d.station().Arm(0, "SN-7");
+  d.station().Give("SN-7");
   ASSERT_TRUE(d.WaitFor([&] { return d.Count<ProgressShown>(0) > 0; })) << d.Story();
   d.station().StopUnit(0);
   ASSERT_TRUE(d.WaitFor([&] { return d.Units(0).size() == 1; })) << d.Story();
@@ -256,7 +263,7 @@ TEST_F(StationTest, OperatorStopsAUnitAndTheNextWaitsForTheGo) {
   EXPECT_FALSE(d.station().Finished());
   // The stopped receiver is taken off and the next one put on before the go.
   ASSERT_TRUE(farm.Swap(1));
-  d.station().Arm(0, "");
+  d.station().Give("");
   ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
   d.Drain();
   ASSERT_EQ(d.Units(0).size(), 2u);
@@ -286,12 +293,96 @@ TEST_F(StationTest, StoppingACallThatNoIrdAnsweredIsNoUnit) {
   EXPECT_EQ(d.Count<UnitStarted>(0), 1u) << "the port does not call again by itself";
   // In replug mode the operator's go stands in for the replug.
   ASSERT_TRUE(farm.Swap(1));
-  d.station().Arm(0, std::nullopt);
+  d.station().Go(0);
   ASSERT_TRUE(d.WaitFor([&] { return d.station().Finished(); })) << d.Story();
   d.Drain();
   ASSERT_EQ(d.Units(0).size(), 1u);
   EXPECT_EQ(d.Units(0)[0].outcome.kind, OutcomeKind::Success);
   EXPECT_EQ(test::ReadRecords(dir_.path() / "out").size(), 1u);
+}
+
+// One receiver under two names (a link and its target, or two links to it) is one device: two
+// ports on it would load it twice.
+TEST_F(StationTest, OneDeviceUnderTwoNamesIsRefusedAtTheStart) {
+  const test::TestImage image = test::WriteImage(dir_.path(), 2000);
+  IrdFarm farm(Links().string(), 1);
+  ASSERT_TRUE(farm.started()) << farm.errors();
+  const std::string alias = (dir_.path() / "alias").string();
+  std::filesystem::create_symlink(farm.Link(1), alias);
+  const std::string slave = std::filesystem::read_symlink(farm.Link(1)).string();
+  const std::vector<std::string> twins[] = {{farm.Link(1), alias}, {alias, slave}};
+  for (const auto& paths : twins) {
+    SCOPED_TRACE(paths[0] + " and " + paths[1]);
+    Station st(Options(paths, image));
+    std::string error;
+    EXPECT_FALSE(st.Start(&error));
+    EXPECT_NE(error.find("P1"), std::string::npos) << error;
+    EXPECT_NE(error.find("P2"), std::string::npos) << error;
+  }
+  EXPECT_EQ(farm.Report().at({1, 1}).files, 0u);
+}
+
+// A path that comes to lead to a device another port holds is not opened: its port says which
+// port holds the device and waits for its path to lead somewhere new.
+TEST_F(StationTest, PathThatComesToLeadToAHeldDeviceWaitsNamingItsHolder) {
+  const test::TestImage image = test::WriteImage(dir_.path(), 20000);
+  IrdFarm farm(Links().string(), 1);
+  ASSERT_TRUE(farm.started()) << farm.errors();
+  const std::string late = (dir_.path() / "late").string();
+  StationOptions o = Options({farm.Link(1), late}, image);
+  o.units = 1;
+  StationDriver d(o);
+  ASSERT_TRUE(d.Start());
+  ASSERT_TRUE(d.WaitFor([&] { return d.Count<ProgressShown>(0) > 0; })) << d.Story();
+  std::filesystem::create_symlink(farm.Link(1), late);
+  ASSERT_TRUE(d.WaitFor([&] {
+    return d.Count<MessageShown>(1, [](const MessageShown& m) {
+      return (m.text + m.detail).find("P1") != std::string::npos;
+    }) > 0;
+  })) << d.Story();
+  ASSERT_TRUE(d.WaitFor([&] { return d.Units(0).size() == 1; })) << d.Story();
+  // Given time to go wrong, the second port never calls the receiver the first loaded.
+  EXPECT_FALSE(d.WaitFor([&] { return d.Count<UnitStarted>(1) > 0; }, 1500ms)) << d.Story();
+  EXPECT_EQ(farm.Report().at({1, 1}).files, 1u);
+  d.station().StopNow();
+}
+
+// A link to /dev/zero, a folder, a FIFO or a plain file: one message that says so, no unit, and
+// the port waits until its path leads somewhere new.
+TEST_F(StationTest, PathToSomethingThatIsNotASerialPortIsOneMessageThenAWait) {
+  const test::TestImage image = test::WriteImage(dir_.path(), 2000);
+  IrdFarm farm(Links().string(), 1);
+  ASSERT_TRUE(farm.started()) << farm.errors();
+  const std::filesystem::path things = dir_.path() / "things";
+  std::filesystem::create_directories(things / "folder");
+  ASSERT_EQ(::mkfifo((things / "fifo").c_str(), 0600), 0);
+  std::ofstream(things / "file") << "not a port";
+  std::filesystem::create_symlink("/dev/zero", things / "zero");
+  const std::vector<std::string> paths = {(things / "zero").string(), (things / "folder").string(),
+                                          (things / "fifo").string(), (things / "file").string()};
+  StationOptions o = Options(paths, image);
+  o.units = 1;
+  StationDriver d(o);
+  ASSERT_TRUE(d.Start());
+  // Given time to go wrong, each port says it once.
+  d.WaitFor([] { return false; }, 2000ms);
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    SCOPED_TRACE(paths[i]);
+    EXPECT_EQ(d.Count<MessageShown>(i,
+                                    [](const MessageShown& m) {
+                                      return m.text.find("not a serial port") != std::string::npos;
+                                    }),
+              1u)
+        << d.Story();
+    EXPECT_EQ(d.Count<UnitStarted>(i), 0u);
+    EXPECT_EQ(d.Count<UnitEnded>(i), 0u);
+  }
+  // The link now leads to a receiver: the unit loads.
+  std::filesystem::remove(things / "zero");
+  std::filesystem::create_symlink(farm.Link(1), things / "zero");
+  ASSERT_TRUE(d.WaitFor([&] { return d.Units(0).size() == 1; })) << d.Story();
+  EXPECT_EQ(d.Units(0)[0].outcome.kind, OutcomeKind::Success);
+  d.station().StopNow();
 }
 
 }  // namespace

@@ -243,7 +243,9 @@ class StationWindowTest : public QObject {
     h.window().SetFiles({h.image()});
     h.window().show();
     h.window().StartAll();
-    QTRY_COMPARE_WITH_TIMEOUT(h.window().loading(), 1, kWaitMs);
+    // Loading, not only calling: a call that no IRD answered yet would leave no record.
+    QTRY_COMPARE_WITH_TIMEOUT(h.window().tile(0)->stateText(), QStringLiteral("Loading"), kWaitMs);
+    QCOMPARE(h.window().loading(), 1);
     h.AnswerQuestions(false);
     QVERIFY(!h.window().close());
     QCOMPARE(h.questions().size(), 1);
@@ -331,12 +333,12 @@ class StationWindowTest : public QObject {
     const TileTexts t = DescribeRow(r, station::NextUnit::Prompt, 1, now);
     QCOMPARE(t.packets, QStringLiteral("Packets 2 of 5"));
     QCOMPARE(t.rate, QStringLiteral("1.0 KiB/s"));
-    QCOMPARE(t.left, QStringLiteral("0:02 left"));
+    QCOMPARE(t.left, QStringLiteral("00:02 left"));
     QCOMPARE(t.counts, QStringLiteral("Loaded 3 · Failed 1"));
   }
 
   void unitEndsInAFewWords() {
-    station::UnitEnded e{};
+    unit::UnitEnded e{};
     e.unit = 4;
     e.counted = true;
     e.final = true;

@@ -199,6 +199,8 @@ TEST_F(WineSendTest, ReportAndJsonEventsOfADownload) {
   EXPECT_NE(r.out.find("\"loaded\":true"), std::string::npos) << r.out;
   std::size_t records = 0;
   for (const auto& entry : std::filesystem::directory_iterator(reports)) {
+    // The room set aside for the record is its file now: no temporary file stays.
+    EXPECT_NE(entry.path().filename().string().rfind(".record-", 0), 0u) << entry.path();
     if (entry.path().extension() != ".json") continue;
     ++records;
     std::ifstream in(entry.path());
