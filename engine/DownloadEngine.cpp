@@ -20,11 +20,10 @@ DownloadEngine::~DownloadEngine() {
   {
     std::lock_guard lk(mu_);
     runStop_.request_stop();
+    quit_ = true;
   }
-  if (worker_.joinable()) {
-    worker_.request_stop();
-    worker_.join();
-  }
+  cv_.notify_all();
+  if (worker_.joinable()) worker_.join();
 }
 
 std::string DownloadEngine::Mode() {
@@ -37,7 +36,7 @@ int DownloadEngine::Init(EngineHost& host, std::string portName) {
   host_ = &host;
   if (!options_.manualWorker && !worker_.joinable()) {
     try {
-      worker_ = std::jthread([this](std::stop_token quit) { WorkerMain(quit); });
+      worker_ = std::thread([this] { WorkerMain(); });
     } catch (const std::system_error&) {
       host.MessageBox("JTxThread Create Fail", "", {});
       return 0;
@@ -48,7 +47,7 @@ int DownloadEngine::Init(EngineHost& host, std::string portName) {
   return 1;
 }
 
-void DownloadEngine::WorkerMain(std::stop_token quit) {
+void DownloadEngine::WorkerMain() {
   workerId_ = std::this_thread::get_id();
   port_->PrepareIoThread();
   std::unique_lock lk(mu_);
@@ -59,7 +58,10 @@ void DownloadEngine::WorkerMain(std::stop_token quit) {
     if (passWaiters_ > 0 || (idleWaiters_ > 0 && !running_)) cv_.notify_all();
     // Parked between passes, never inside one: a stop never finds the worker holding the
     // payload or half-way through a transfer.
-    if (!cv_.wait(lk, quit, [&] { return running_ && !runStop_.stop_requested(); })) return;
+    // A plain predicate wait: a wait that a stop token wakes through a stop callback can miss
+    // its wake-up with MinGW's threads, and the engine's end would then wait for ever.
+    cv_.wait(lk, [&] { return quit_ || (running_ && !runStop_.stop_requested()); });
+    if (quit_) return;
     inPass_ = true;
     const std::stop_token stop = runStop_.get_token();
     lk.unlock();

@@ -94,7 +94,7 @@ class DownloadEngine {
   void ReleasePort();
 
  private:
-  void WorkerMain(std::stop_token quit);
+  void WorkerMain();
   void Pass(std::stop_token stop);
   Input Perform(const Action& action, std::stop_token stop);
   bool StartSteps(bool chained, std::stop_token stop);
@@ -137,9 +137,10 @@ class DownloadEngine {
   // - inPass_: the worker is inside a pass; a start or a Finish from outside waits for it to end.
   // - runStop_: the current download's stop, requested by a Finish from outside and by the
   //   destructor; it releases any question the worker waits on and stops further passes.
-  // The worker thread's own stop token is only for leaving the loop when the engine goes.
+  // - quit_: the engine goes; the worker leaves its loop.
   mutable std::mutex mu_;
-  mutable std::condition_variable_any cv_;
+  mutable std::condition_variable cv_;
+  bool quit_ = false;
   bool running_ = false;
   bool inPass_ = false;
   mutable int passWaiters_ = 0;  // threads waiting for a pass to end
@@ -147,7 +148,7 @@ class DownloadEngine {
   std::stop_source runStop_;
   std::optional<Outcome> lastOutcome_;
   std::atomic<std::thread::id> workerId_{};
-  std::jthread worker_;
+  std::thread worker_;
 };
 
 }  // namespace irdload

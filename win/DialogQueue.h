@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -22,6 +23,8 @@ class DialogQueue {
   static constexpr UINT kMessage = WM_APP + 1;
   /// Key of calls that nothing supersedes (questions to the operator).
   static constexpr int kUnkeyed = -1;
+  /// How soon a caller waiting for the operator sees its stop.
+  static constexpr std::chrono::milliseconds kStopCheck{50};
 
   /// Dialog's thread: posts go to `window` from now on (calls posted before go too).
   void Attach(HWND window);
@@ -66,7 +69,7 @@ std::optional<Result> DialogQueue::CallAndWait(std::stop_token stop, std::functi
   // Shared with the queued call, which may run after the caller has given up.
   struct Reply {
     std::mutex mu;
-    std::condition_variable_any cv;
+    std::condition_variable cv;
     std::optional<Result> value;
   };
   if (stop.stop_requested()) return std::nullopt;
@@ -83,7 +86,9 @@ std::optional<Result> DialogQueue::CallAndWait(std::stop_token stop, std::functi
              },
              true});
   std::unique_lock lk(reply->mu);
-  reply->cv.wait(lk, stop, [&] { return reply->value.has_value(); });
+  // The stop is looked at every kStopCheck, not woken by a stop callback: with MinGW's threads a
+  // wait woken through a stop token can miss its wake-up and never return.
+  while (!reply->value && !stop.stop_requested()) reply->cv.wait_for(lk, kStopCheck);
   return reply->value;
 }
 

@@ -164,7 +164,10 @@ void Report(HWND main) {
 // Waits for the message box that ends a download; says its text and closes it.
 bool AnswerEndMessage(HWND main, std::chrono::milliseconds bound) {
   HWND box = Await([&] { return OwnedDialog(main, "irdload"); }, bound);
-  if (box == nullptr) return false;
+  if (box == nullptr) {
+    Report(main);  // where the dialog stood when it stopped moving
+    return false;
+  }
   std::this_thread::sleep_for(300ms);  // the fields take the batch that came with the box
   std::cout << "message: " << StaticTexts(box) << std::endl;
   Report(main);
@@ -188,7 +191,7 @@ void Send(const std::vector<std::string>& a) {
   const std::vector<std::string> files(a.begin() + 1, a.end());
   if (!ChooseFiles(main, files)) return Check(false, "the file dialogs did not take the files");
   Press(main, 1002);
-  Check(AnswerEndMessage(main, 240s), "no message box ended the download");
+  Check(AnswerEndMessage(main, 200s), "no message box ended the download");
   // Idle now: the dialog ends at once, asking nothing.
   ::PostMessageW(main, WM_CLOSE, 0, 0);
   Check(Await([&] { return ::IsWindow(main) ? nullptr : main; }, 30s) != nullptr,

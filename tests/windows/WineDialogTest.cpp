@@ -4,6 +4,8 @@
 // layout against the template's dialog units.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "engine/ImageWriter.h"
 #include "engine/Link.h"
 #include "sim/VirtualIrd.h"
@@ -46,6 +48,25 @@ class WineDialogTest : public ::testing::Test {
         got.payload.size() == image.bytes.size() - kHeaderSize &&
         std::equal(got.payload.begin(), got.payload.end(), image.bytes.begin() + kHeaderSize))
         << image.path << ": " << got.payload.size() << " payload bytes";
+  }
+
+  // What the IRD heard and said, first and last bytes, for a case that stopped half-way.
+  static std::string WireSummary(const sim::Report& report) {
+    const auto ends = [](const std::vector<std::uint8_t>& bytes) {
+      std::string text = std::to_string(bytes.size()) + " bytes:";
+      char hex[4];
+      for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i == 16 && bytes.size() > 32) {
+          text += " ...";
+          i = bytes.size() - 16;
+        }
+        std::snprintf(hex, sizeof hex, " %02x", bytes[i]);
+        text += hex;
+      }
+      return text;
+    };
+    return "IRD heard " + ends(report.fromPc) + "\nIRD said " + ends(report.toPc) + "\nfiles " +
+           std::to_string(report.files.size());
   }
 
   // Runs the dialog and the driver's case; the driver's output, with its exit code checked.
@@ -104,7 +125,11 @@ TEST_F(WineDialogTest, WholeDownloadsFromTheDialog) {
       args.push_back(WindowsPath(single.path));
     }
     const std::string out = Drive(args);
-    if (out.find("FAIL:") != std::string::npos) continue;  // said above, with the driver's words
+    if (out.find("FAIL:") != std::string::npos) {
+      // Said above, with the driver's words; the IRD's side of the line tells where it stopped.
+      ADD_FAILURE() << WireSummary(ird.GetReport());
+      continue;
+    }
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
     // The fields as the end left them: the status line, and the last file's total.
     EXPECT_NE(out.find(std::string("field 1010: ") + (c.message + 9)), std::string::npos) << out;
