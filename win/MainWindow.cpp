@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/FileChoice.h"
+#include "engine/Image.h"
 #include "serial/PortName.h"
 #include "serial/Win32Text.h"
 #include "win/AboutBox.h"
@@ -271,10 +272,9 @@ void MainWindow::OnTimer(UINT_PTR timerId) {
     ++elapsedMinutes_;
     elapsedSeconds_ -= 60;
   }
-  char text[32];
-  std::snprintf(text, sizeof text, "%02d:%02ld", static_cast<int>(elapsedMinutes_),
-                static_cast<long>(elapsedSeconds_));
-  SetField(FIELD_ELAPSED, text);
+  // The one minutes:seconds form every surface shows.
+  SetField(FIELD_ELAPSED, FormatMinutesSeconds(static_cast<std::uint64_t>(elapsedMinutes_) * 60 +
+                                               static_cast<std::uint64_t>(elapsedSeconds_)));
 }
 
 bool MainWindow::OnPaint() {
