@@ -5,6 +5,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
@@ -19,6 +20,7 @@
 #include "serial/PortName.h"
 #include "ui/AboutDialog.h"
 #include "ui/ApplicationTitle.h"
+#include "ui/AskQuestion.h"
 #include "ui/DialogUnits.h"
 #include "ui/ProgramIcon.h"
 #include "ui/QtFileChooser.h"
@@ -94,6 +96,7 @@ MainDialog::MainDialog(Options options, QWidget* parent)
       dialogThread_(std::this_thread::get_id()) {
   if (!options_.presenter) options_.presenter = std::make_shared<QtMessagePresenter>();
   if (!options_.chooser) options_.chooser = std::make_shared<QtFileChooser>();
+  if (!options_.confirm) options_.confirm = AskQuestion;
 
   ui_->setupUi(this);
   // A fixed frame with a window menu and a close button; no minimise or maximise box.
@@ -284,6 +287,19 @@ std::optional<Outcome> MainDialog::LastOutcome() const {
 }
 
 void MainDialog::OnEvent(const EngineEvent& event) {
+  {
+    std::lock_guard lk(transferMu_);
+    if (const auto* state = std::get_if<StateEntered>(&event)) {
+      transfer_.phase = state->phase;
+    } else if (const auto* accepted = std::get_if<ImageAccepted>(&event)) {
+      transfer_ = {transfer_.phase, accepted->path, 0, accepted->packets};
+    } else if (const auto* progress = std::get_if<ProgressMade>(&event)) {
+      transfer_.packetsDone = progress->packetsDone;
+      transfer_.packets = progress->packets;
+    } else if (std::holds_alternative<DownloadEnded>(event)) {
+      transfer_.phase = Phase::Ended;
+    }
+  }
   if (OnDialogThread()) {
     Supersede(DisplayKey(event));
     ApplyEvent(event, false);
@@ -380,7 +396,42 @@ void MainDialog::MessageBox(const std::string& text, const std::string& detail,
   });
 }
 
+std::optional<QString> MainDialog::EndQuestion() const {
+  if (!DownloadRunning()) return std::nullopt;
+  Transfer t;
+  {
+    std::lock_guard lk(transferMu_);
+    t = transfer_;
+  }
+  // Before an IRD answers nothing has been written to it: ending then costs nothing.
+  if (t.phase != Phase::Header && t.phase != Phase::Data && t.phase != Phase::Terminating) {
+    return std::nullopt;
+  }
+  const QString file = QFileInfo(FromPath(t.path)).fileName();
+  QString where;
+  if (t.packets > 0) {
+    where = tr("%1 is being sent to the IRD: packet %2 of %3 (%4%).")
+                .arg(file)
+                .arg(t.packetsDone)
+                .arg(t.packets)
+                .arg(static_cast<std::uint64_t>(t.packetsDone) * 100 / t.packets);
+  } else {
+    where = tr("%1 is being sent to the IRD.").arg(file);
+  }
+  return where + QStringLiteral("\n\n") +
+         tr("Ending now leaves the receiver with an incomplete image. Stop the download and "
+            "close?");
+}
+
 void MainDialog::done(int result) {
+  // A nested end (the question's own event loop) waits for the question's answer.
+  if (askingToEnd_) return;
+  if (const std::optional<QString> question = EndQuestion()) {
+    askingToEnd_ = true;
+    const bool end = options_.confirm(this, *question);
+    askingToEnd_ = false;
+    if (!end) return;
+  }
   // The station window is a child: it goes with the dialog, but units loading on it are the
   // operator's to give up, so it asks first.
   if (station_ && !station_->close()) return;

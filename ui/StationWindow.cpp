@@ -28,6 +28,7 @@
 #include "irdload/BuildInfo.h"
 #include "station/PortSpec.h"
 #include "ui/ApplicationTitle.h"
+#include "ui/AskQuestion.h"
 #include "ui/ProgramIcon.h"
 #include "ui/QtFileChooser.h"
 #include "ui/QtMessagePresenter.h"
@@ -58,11 +59,6 @@ std::string ToPath(const QString& path) {
 bool Loading(PortPhase phase) {
   return phase == PortPhase::Calling || phase == PortPhase::SendingHeader ||
          phase == PortPhase::Transferring || phase == PortPhase::Terminating;
-}
-
-bool AskQuestion(QWidget* parent, const QString& text) {
-  return QMessageBox::question(parent, ApplicationTitle(), text, QMessageBox::Yes | QMessageBox::No,
-                               QMessageBox::No) == QMessageBox::Yes;
 }
 
 }  // namespace
