@@ -11,8 +11,10 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QUrl>
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -455,6 +457,17 @@ StationWindow* MainDialog::OpenStation() {
     // A child window, so that the dialog's modality leaves it usable.
     station_ = new StationWindow(std::move(o), this);
     station_->setAttribute(Qt::WA_DeleteOnClose);
+    // Over the dialog it was opened from, within the screen.
+    QRect place(QPoint(), station_->size());
+    place.moveCenter(frameGeometry().center());
+    if (const QScreen* screen = this->screen()) {
+      const QRect room = screen->availableGeometry();
+      place.moveLeft(std::clamp(place.left(), room.left(),
+                                std::max(room.left(), room.right() - place.width())));
+      place.moveTop(std::clamp(place.top(), room.top(),
+                               std::max(room.top(), room.bottom() - place.height())));
+    }
+    station_->move(place.topLeft());
   }
   station_->show();
   station_->raise();
