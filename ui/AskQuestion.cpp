@@ -1,5 +1,7 @@
 #include "ui/AskQuestion.h"
 
+#include <QAbstractButton>
+#include <QCoreApplication>
 #include <QMessageBox>
 
 #include "ui/ApplicationTitle.h"
@@ -12,6 +14,8 @@ bool AskQuestion(QWidget* parent, const QString& text) {
   box.setObjectName(QStringLiteral("question"));
   // A stray Enter or Space must not end what runs.
   box.setDefaultButton(QMessageBox::No);
+  box.button(QMessageBox::Yes)->setText(QCoreApplication::translate("AskQuestion", "&Yes"));
+  box.button(QMessageBox::No)->setText(QCoreApplication::translate("AskQuestion", "&No"));
   box.setEscapeButton(QMessageBox::No);
   return box.exec() == QMessageBox::Yes;
 }

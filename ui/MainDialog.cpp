@@ -157,9 +157,8 @@ void MainDialog::OnInitDialog() {
   // X11 window managers own the window menu, so its items live in the context menu.
   windowMenu_ = new QMenu(this);
   windowMenu_->setObjectName(QStringLiteral("windowMenu"));
-  connect(windowMenu_->addAction(QStringLiteral("&Close")), &QAction::triggered, this,
-          &QWidget::close);
-  QAction* station = windowMenu_->addAction(QStringLiteral("&Station..."));
+  connect(windowMenu_->addAction(tr("&Close")), &QAction::triggered, this, &QWidget::close);
+  QAction* station = windowMenu_->addAction(tr("&Station..."));
   station->setObjectName(QStringLiteral("stationAction"));
   connect(station, &QAction::triggered, this, [this] { OpenStation(); });
   windowMenu_->addSeparator();

@@ -84,7 +84,7 @@ void PortList::Fill(const std::vector<PortChoice>& found,
     if (auto* model = qobject_cast<QStandardItemModel*>(combo_.model())) {
       model->item(at)->setEnabled(false);
     }
-    combo_.setItemData(at, QStringLiteral("Not connected now: ") + FromPath(vanished->details),
+    combo_.setItemData(at, tr("Not connected now: %1").arg(FromPath(vanished->details)),
                        Qt::ToolTipRole);
   }
   int index = 0;

@@ -123,6 +123,16 @@ StationWindow::StationWindow(Options options, QWidget* parent)
   startAll_ = new QPushButton(tr("Start all"), this);
   stopAll_ = new QPushButton(tr("Stop all"), this);
   startAll_->setObjectName(QStringLiteral("startAll"));
+  startAll_->setToolTip(tr("Start the station and give every waiting socket its go"));
+  stopAll_->setToolTip(tr("End every running unit now; they are counted as stopped"));
+  choose_->setToolTip(tr("Choose the upgrade: a .uuc file, or a .u01 file and its .u02"));
+  report_->setToolTip(tr("The folder that gets a record of every unit; empty: no records"));
+  nextUnit_->setToolTip(tr("What starts a socket's next unit once one has ended"));
+  unitId_->setToolTip(
+      tr("A scanned or typed unit id goes to the socket that has waited longest for one"));
+  virtualCount_->setToolTip(
+      tr("Virtual IRDs on pseudo-terminals, to try the station without "
+         "receivers"));
   stopAll_->setObjectName(QStringLiteral("stopAll"));
   auto* buttons = new QHBoxLayout;
   summary_ = new QLabel(this);
