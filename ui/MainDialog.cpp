@@ -27,6 +27,7 @@
 #include "ui/ProgramIcon.h"
 #include "ui/QtFileChooser.h"
 #include "ui/QtMessagePresenter.h"
+#include "ui/SegmentedBar.h"
 #include "ui/StationWindow.h"
 #include "ui_MainDialog.h"
 
@@ -38,17 +39,6 @@ std::string ToPath(const QString& path) {
 }
 QString FromPath(const std::string& path) {
   return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
-// The progress bar as the template draws it: bordered, in separate blocks rather than one
-// smooth bar, each block about two thirds as wide as the bar is high.
-void SegmentProgressBar(QProgressBar& bar) {
-  const int inner = std::max(4, bar.height() - 4);
-  bar.setStyleSheet(QStringLiteral("QProgressBar { border: 1px solid palette(dark); background: "
-                                   "palette(base); padding: 1px; }"
-                                   "QProgressBar::chunk { background: palette(highlight); "
-                                   "width: %1px; margin-right: 2px; }")
-                        .arg(inner * 2 / 3));
 }
 
 }  // namespace
@@ -123,7 +113,7 @@ MainDialog::MainDialog(Options options, QWidget* parent)
   FitFieldToText(*ui_->field_1011, QStringLiteral("4294967295"), {}, ui_->label_packets);
   FitFieldToText(*ui_->field_1008, QStringLiteral("9999:59"), {}, {});
   FitFieldToText(*ui_->field_1016, QStringLiteral("9999:59"), {}, {});
-  SegmentProgressBar(*ui_->progress_1005);
+  SegmentedBar::Apply(*ui_->progress_1005);
   setAcceptDrops(true);
   fields_ = {
       {FIELD_FILE_NAMES, ui_->field_1006},    {FIELD_BYTES_SENT, ui_->field_1007},
