@@ -19,7 +19,7 @@ using station::PortPhase;
 // Width of the coloured edge that repeats the badge's colour down the tile.
 constexpr int kEdgePx = 6;
 // A tile is laid out no narrower than this many average characters.
-constexpr int kMinimumChars = 42;
+constexpr int kMinimumChars = 48;
 
 // A phase as a tile's sentence: the station's words, in the operator's language.
 QString Sentence(PortPhase phase) {
