@@ -48,9 +48,7 @@ bool Save(QWidget& widget, const QDir& folder, const QString& name, QTextStream&
   return false;
 }
 
-}  // namespace
-
-// The file the station loads: small enough that a paced unit ends within seconds.
+// Writes an upgrade file of `payload` pattern bytes.
 bool WriteSample(const QString& path, std::size_t payload, QTextStream& err) {
   const std::vector<std::uint8_t> image = ComposeImage(kTypeSingle, PatternPayload(payload));
   QFile file(path);
@@ -64,6 +62,7 @@ bool WriteSample(const QString& path, std::size_t payload, QTextStream& err) {
 }
 
 bool SaveStation(const QTemporaryDir& sampleDir, const QDir& folder, QTextStream& err) {
+  // Small enough that a paced unit ends within seconds.
   const QString samplePath = sampleDir.filePath(QStringLiteral("station.uuc"));
   if (!WriteSample(samplePath, 40 * 1024, err)) return false;
   // A receiver whose every load ends in failure, on a line of its own.
@@ -139,6 +138,8 @@ bool SaveStation(const QTemporaryDir& sampleDir, const QDir& folder, QTextStream
   return ok;
 }
 
+}  // namespace
+
 int WriteScreenshots(const QString& folderPath) {
   QTextStream err(stderr);
   const QDir folder(folderPath);
@@ -152,16 +153,8 @@ int WriteScreenshots(const QString& folderPath) {
     return 1;
   }
   // Large enough that the paced virtual IRD is still busy when the picture is taken.
-  const std::vector<std::uint8_t> image = ComposeImage(kTypeSingle, PatternPayload(96 * 1024));
   const QString samplePath = sampleDir.filePath(QStringLiteral("sample.uuc"));
-  QFile sample(samplePath);
-  if (!sample.open(QIODevice::WriteOnly) ||
-      sample.write(reinterpret_cast<const char*>(image.data()),
-                   static_cast<qint64>(image.size())) != static_cast<qint64>(image.size())) {
-    err << "cannot write " << samplePath << ": " << sample.errorString() << Qt::endl;
-    return 1;
-  }
-  sample.close();
+  if (!WriteSample(samplePath, 96 * 1024, err)) return 1;
 
   MainDialog::Options options;
   options.presenter = std::make_shared<MessagesToStandardError>();
