@@ -2,11 +2,14 @@
 // (apart also in grey), the tiles in as many columns as the width holds with no sideways
 // scrolling, and the keyboard focus staying on the tile whose Stop was pressed.
 #include <QApplication>
+#include <QGuiApplication>
 #include <QImage>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
+#include <cstdlib>
 #include <filesystem>
 
 #include "engine/Image.h"
@@ -189,6 +192,27 @@ class StationLookTest : public QObject {
           scroll->verticalScrollBar()->maximum() == 0,
           qPrintable(QStringLiteral("%1 px below").arg(scroll->verticalScrollBar()->maximum())));
     }
+  }
+
+  // Opened from the dialog, the station window comes up centred over it (on a screen with room
+  // for it: this suite runs on a full HD offscreen screen).
+  void stationOpensCentredOverTheDialog() {
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    if (room.width() < 1200 || room.height() < 800) {
+      QSKIP("the screen is too small to centre the station window on the dialog");
+    }
+    DialogHarness harness;
+    MainDialog& dialog = harness.dialog();
+    dialog.move(room.left() + 500, room.top() + 300);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    StationWindow* station = dialog.OpenStation();
+    QVERIFY(QTest::qWaitForWindowExposed(station));
+    const QPoint offset = station->frameGeometry().center() - dialog.frameGeometry().center();
+    // Within the window frame's few pixels.
+    QVERIFY2(std::abs(offset.x()) <= 4 && std::abs(offset.y()) <= 4,
+             qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
+    QVERIFY(room.contains(station->frameGeometry()));
   }
 
   // Stop pressed from the keyboard: once the unit has stopped the focus is still on that tile,
