@@ -160,6 +160,7 @@ StationSnapshot Station::Snapshot() const {
   for (const PortSnapshot& r : s.ports) {
     s.ok += r.ok;
     s.failed += r.failed;
+    s.stopped += r.stopped;
   }
   s.stopping = stopped_.load();
   s.halted = halted_.load();

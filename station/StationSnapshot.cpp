@@ -44,6 +44,7 @@ struct FoldEvent {
     if (!e.counted || !e.final) return;
     const bool loaded = e.outcome.kind == OutcomeKind::Success;
     (loaded ? s.ok : s.failed) += 1;
+    if (e.outcome.kind == OutcomeKind::Stopped) s.stopped += 1;
     s.last = LastUnit{e.unit, e.unitId, loaded, e.outcome, e.exitCode, e.record, e.recordError};
   }
   void operator()(const PortFinished&) { s.finished = true; }

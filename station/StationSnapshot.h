@@ -38,6 +38,8 @@ struct PortSnapshot {
   std::uint32_t rejections = 0, repeats = 0, lateReplies = 0;  ///< in the unit's attempt so far
   std::chrono::steady_clock::time_point transferSince{};       ///< when the header phase began
   std::uint32_t ok = 0, failed = 0;
+  /// Of `failed`, the units the operator stopped: a front end may show them apart, as no fault.
+  std::uint32_t stopped = 0;
   std::optional<LastUnit> last;
   bool finished = false;
 };
@@ -45,9 +47,10 @@ struct PortSnapshot {
 struct StationSnapshot {
   std::vector<PortSnapshot> ports;
   std::uint32_t ok = 0, failed = 0;
-  bool stopping = false;  ///< the station was told to stop
-  bool halted = false;    ///< a port could not go on
-  bool finished = false;  ///< every port's loop has ended
+  std::uint32_t stopped = 0;  ///< of `failed`, stopped by the operator
+  bool stopping = false;      ///< the station was told to stop
+  bool halted = false;        ///< a port could not go on
+  bool finished = false;      ///< every port's loop has ended
 };
 
 /// Folds one of the port's events into its row.

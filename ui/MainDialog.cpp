@@ -5,13 +5,16 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QUrl>
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -19,10 +22,12 @@
 #include "serial/PortName.h"
 #include "ui/AboutDialog.h"
 #include "ui/ApplicationTitle.h"
+#include "ui/AskQuestion.h"
 #include "ui/DialogUnits.h"
 #include "ui/ProgramIcon.h"
 #include "ui/QtFileChooser.h"
 #include "ui/QtMessagePresenter.h"
+#include "ui/SegmentedBar.h"
 #include "ui/StationWindow.h"
 #include "ui_MainDialog.h"
 
@@ -94,6 +99,7 @@ MainDialog::MainDialog(Options options, QWidget* parent)
       dialogThread_(std::this_thread::get_id()) {
   if (!options_.presenter) options_.presenter = std::make_shared<QtMessagePresenter>();
   if (!options_.chooser) options_.chooser = std::make_shared<QtFileChooser>();
+  if (!options_.confirm) options_.confirm = AskQuestion;
 
   ui_->setupUi(this);
   // A fixed frame with a window menu and a close button; no minimise or maximise box.
@@ -107,6 +113,7 @@ MainDialog::MainDialog(Options options, QWidget* parent)
   FitFieldToText(*ui_->field_1011, QStringLiteral("4294967295"), {}, ui_->label_packets);
   FitFieldToText(*ui_->field_1008, QStringLiteral("9999:59"), {}, {});
   FitFieldToText(*ui_->field_1016, QStringLiteral("9999:59"), {}, {});
+  SegmentedBar::Apply(*ui_->progress_1005);
   setAcceptDrops(true);
   fields_ = {
       {FIELD_FILE_NAMES, ui_->field_1006},    {FIELD_BYTES_SENT, ui_->field_1007},
@@ -140,9 +147,8 @@ void MainDialog::OnInitDialog() {
   // X11 window managers own the window menu, so its items live in the context menu.
   windowMenu_ = new QMenu(this);
   windowMenu_->setObjectName(QStringLiteral("windowMenu"));
-  connect(windowMenu_->addAction(QStringLiteral("&Close")), &QAction::triggered, this,
-          &QWidget::close);
-  QAction* station = windowMenu_->addAction(QStringLiteral("&Station..."));
+  connect(windowMenu_->addAction(tr("&Close")), &QAction::triggered, this, &QWidget::close);
+  QAction* station = windowMenu_->addAction(tr("&Station..."));
   station->setObjectName(QStringLiteral("stationAction"));
   connect(station, &QAction::triggered, this, [this] { OpenStation(); });
   windowMenu_->addSeparator();
@@ -284,6 +290,19 @@ std::optional<Outcome> MainDialog::LastOutcome() const {
 }
 
 void MainDialog::OnEvent(const EngineEvent& event) {
+  {
+    std::lock_guard lk(transferMu_);
+    if (const auto* state = std::get_if<StateEntered>(&event)) {
+      transfer_.phase = state->phase;
+    } else if (const auto* accepted = std::get_if<ImageAccepted>(&event)) {
+      transfer_ = {transfer_.phase, accepted->path, 0, accepted->packets};
+    } else if (const auto* progress = std::get_if<ProgressMade>(&event)) {
+      transfer_.packetsDone = progress->packetsDone;
+      transfer_.packets = progress->packets;
+    } else if (std::holds_alternative<DownloadEnded>(event)) {
+      transfer_.phase = Phase::Ended;
+    }
+  }
   if (OnDialogThread()) {
     Supersede(DisplayKey(event));
     ApplyEvent(event, false);
@@ -380,7 +399,42 @@ void MainDialog::MessageBox(const std::string& text, const std::string& detail,
   });
 }
 
+std::optional<QString> MainDialog::EndQuestion() const {
+  if (!DownloadRunning()) return std::nullopt;
+  Transfer t;
+  {
+    std::lock_guard lk(transferMu_);
+    t = transfer_;
+  }
+  // Before an IRD answers nothing has been written to it: ending then costs nothing.
+  if (t.phase != Phase::Header && t.phase != Phase::Data && t.phase != Phase::Terminating) {
+    return std::nullopt;
+  }
+  const QString file = QFileInfo(FromPath(t.path)).fileName();
+  QString where;
+  if (t.packets > 0) {
+    where = tr("%1 is being sent to the IRD: packet %2 of %3 (%4%).")
+                .arg(file)
+                .arg(t.packetsDone)
+                .arg(t.packets)
+                .arg(static_cast<std::uint64_t>(t.packetsDone) * 100 / t.packets);
+  } else {
+    where = tr("%1 is being sent to the IRD.").arg(file);
+  }
+  return where + QStringLiteral("\n\n") +
+         tr("Ending now leaves the receiver with an incomplete image. Stop the download and "
+            "close?");
+}
+
 void MainDialog::done(int result) {
+  // A nested end (the question's own event loop) waits for the question's answer.
+  if (askingToEnd_) return;
+  if (const std::optional<QString> question = EndQuestion()) {
+    askingToEnd_ = true;
+    const bool end = options_.confirm(this, *question);
+    askingToEnd_ = false;
+    if (!end) return;
+  }
   // The station window is a child: it goes with the dialog, but units loading on it are the
   // operator's to give up, so it asks first.
   if (station_ && !station_->close()) return;
@@ -404,6 +458,17 @@ StationWindow* MainDialog::OpenStation() {
     // A child window, so that the dialog's modality leaves it usable.
     station_ = new StationWindow(std::move(o), this);
     station_->setAttribute(Qt::WA_DeleteOnClose);
+    // Over the dialog it was opened from, within the screen.
+    QRect place(QPoint(), station_->size());
+    place.moveCenter(frameGeometry().center());
+    if (const QScreen* screen = this->screen()) {
+      const QRect room = screen->availableGeometry();
+      place.moveLeft(std::clamp(place.left(), room.left(),
+                                std::max(room.left(), room.right() - place.width())));
+      place.moveTop(std::clamp(place.top(), room.top(),
+                               std::max(room.top(), room.bottom() - place.height())));
+    }
+    station_->move(place.topLeft());
   }
   station_->show();
   station_->raise();

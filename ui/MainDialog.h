@@ -53,7 +53,8 @@ struct MainDialogOptions {
   InventoryRoots inventory;
   /// Device paths listed after the ports found (the benchmark's line, for one).
   std::vector<std::string> extraPorts;
-  /// The station window's yes-or-no questions; null: real question boxes.
+  /// The yes-or-no questions (ending mid-download, closing the station window while units
+  /// load); null: real question boxes.
   std::function<bool(QWidget*, const QString&)> confirm;
 };
 
@@ -126,9 +127,13 @@ class MainDialog final : public QDialog, public EngineHost, public FieldWriter {
   void StartElapsedClock() override;
   void StopElapsedClock() override;
 
-  /// Every way the dialog ends (OK, "Отмена", Escape, closing the window) comes here: the
-  /// download is abandoned and the worker ended first.
+  /// Every way the dialog ends (OK, "Отмена", Enter, Escape, closing the window) comes here.
+  /// While an IRD takes an image it asks first ("No" keeps the download going); otherwise, or
+  /// on "Yes", the download is abandoned and the worker ended first.
   void done(int result) override;
+  /// The question ending the dialog asks now: the file on the wire and how far it is; nothing
+  /// when no IRD is taking an image.
+  std::optional<QString> EndQuestion() const;
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
@@ -178,6 +183,17 @@ class MainDialog final : public QDialog, public EngineHost, public FieldWriter {
 
   std::string portName_;
   std::optional<Outcome> lastOutcome_;  // dialog's thread
+
+  // What the engine's worker last told of the file on the wire, kept as it tells it (not as the
+  // queued fields show it), so that the question on ending never lags the download.
+  struct Transfer {
+    Phase phase = Phase::Idle;
+    std::string path;
+    std::uint32_t packetsDone = 0, packets = 0;
+  };
+  mutable std::mutex transferMu_;
+  Transfer transfer_;
+  bool askingToEnd_ = false;  // dialog's thread: the question is open
 
   QPointer<StationWindow> station_;
 

@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QFile>
+#include <QListView>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
 #include <QStyle>
@@ -19,6 +20,11 @@ QString FromPath(const std::string& path) {
 
 PortList::PortList(QComboBox& combo, InventoryRoots roots, std::vector<std::string> extraPorts)
     : combo_(combo), roots_(std::move(roots)), extraPorts_(std::move(extraPorts)) {
+  // Marking a row must not make it taller, or the entries move under the mouse: the mark is a
+  // line of text high and the open list gives every row the same height.
+  const int line = combo_.fontMetrics().height();
+  combo_.setIconSize(QSize(line, line));
+  if (auto* rows = qobject_cast<QListView*>(combo_.view())) rows->setUniformItemSizes(true);
   Fill(ListPortChoices(roots_, extraPorts_), std::nullopt);
   combo_.setCurrentIndex(0);
   OnSelected(combo_.currentIndex());
@@ -78,7 +84,7 @@ void PortList::Fill(const std::vector<PortChoice>& found,
     if (auto* model = qobject_cast<QStandardItemModel*>(combo_.model())) {
       model->item(at)->setEnabled(false);
     }
-    combo_.setItemData(at, QStringLiteral("Not connected now: ") + FromPath(vanished->details),
+    combo_.setItemData(at, tr("Not connected now: %1").arg(FromPath(vanished->details)),
                        Qt::ToolTipRole);
   }
   int index = 0;

@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFormLayout>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -20,6 +19,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -28,11 +28,13 @@
 #include "irdload/BuildInfo.h"
 #include "station/PortSpec.h"
 #include "ui/ApplicationTitle.h"
+#include "ui/AskQuestion.h"
 #include "ui/ProgramIcon.h"
 #include "ui/QtFileChooser.h"
 #include "ui/QtMessagePresenter.h"
 #include "ui/StationFeed.h"
 #include "ui/StationTile.h"
+#include "ui/TileGrid.h"
 #include "unit/UnitFiles.h"
 #include "unit/UnitRun.h"
 
@@ -60,11 +62,6 @@ bool Loading(PortPhase phase) {
          phase == PortPhase::Transferring || phase == PortPhase::Terminating;
 }
 
-bool AskQuestion(QWidget* parent, const QString& text) {
-  return QMessageBox::question(parent, ApplicationTitle(), text, QMessageBox::Yes | QMessageBox::No,
-                               QMessageBox::No) == QMessageBox::Yes;
-}
-
 }  // namespace
 
 StationWindow::StationWindow(Options options, QWidget* parent)
@@ -72,27 +69,25 @@ StationWindow::StationWindow(Options options, QWidget* parent)
   if (!options_.presenter) options_.presenter = std::make_shared<QtMessagePresenter>();
   if (!options_.chooser) options_.chooser = std::make_shared<QtFileChooser>();
   if (!options_.confirm) options_.confirm = AskQuestion;
-  setWindowTitle(QStringLiteral("irdload station"));
+  setWindowTitle(tr("irdload station"));
   setWindowIcon(ProgramIcon());
   setObjectName(QStringLiteral("stationWindow"));
 
   // What every unit gets, and where its record goes.
   files_ = new QLabel(this);
   files_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  choose_ = new QPushButton(QStringLiteral("Choose..."), this);
+  choose_ = new QPushButton(tr("Choose..."), this);
   report_ = new QLineEdit(this);
-  report_->setPlaceholderText(QStringLiteral("no records"));
-  browse_ = new QPushButton(QStringLiteral("Browse..."), this);
+  report_->setPlaceholderText(tr("no records"));
+  browse_ = new QPushButton(tr("Browse..."), this);
   nextUnit_ = new QComboBox(this);
-  nextUnit_->addItem(QStringLiteral("Start button"), static_cast<int>(station::NextUnit::Prompt));
-  nextUnit_->addItem(QStringLiteral("Adapter replugged"),
-                     static_cast<int>(station::NextUnit::Replug));
-  nextUnit_->addItem(QStringLiteral("IRD quiet for 5 s"),
-                     static_cast<int>(station::NextUnit::Quiet));
-  askId_ = new QCheckBox(QStringLiteral("Ask for each unit's id"), this);
+  nextUnit_->addItem(tr("Start button"), static_cast<int>(station::NextUnit::Prompt));
+  nextUnit_->addItem(tr("Adapter replugged"), static_cast<int>(station::NextUnit::Replug));
+  nextUnit_->addItem(tr("IRD quiet for 5 s"), static_cast<int>(station::NextUnit::Quiet));
+  askId_ = new QCheckBox(tr("Ask for each unit's id"), this);
   unitId_ = new QLineEdit(this);
   unitId_->setObjectName(QStringLiteral("unitId"));
-  unitId_->setPlaceholderText(QStringLiteral("scan or type, then Enter"));
+  unitId_->setPlaceholderText(tr("scan or type, then Enter"));
 
   auto* fileRow = new QHBoxLayout;
   fileRow->addWidget(files_, 1);
@@ -105,10 +100,10 @@ StationWindow::StationWindow(Options options, QWidget* parent)
   nextRow->addWidget(askId_);
   nextRow->addStretch();
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("Upgrade:"), fileRow);
-  form->addRow(QStringLiteral("Report folder:"), reportRow);
-  form->addRow(QStringLiteral("Next unit:"), nextRow);
-  form->addRow(QStringLiteral("Unit id:"), unitId_);
+  form->addRow(tr("Upgrade:"), fileRow);
+  form->addRow(tr("Report folder:"), reportRow);
+  form->addRow(tr("Next unit:"), nextRow);
+  form->addRow(tr("Unit id:"), unitId_);
 
   // The sockets.
   ports_ = new QListWidget(this);
@@ -116,18 +111,28 @@ StationWindow::StationWindow(Options options, QWidget* parent)
   ports_->setMaximumHeight(ports_->fontMetrics().lineSpacing() * 8);
   virtualCount_ = new QSpinBox(this);
   virtualCount_->setRange(0, kMaxVirtualIrds);
-  auto* portBox = new QGroupBox(QStringLiteral("Sockets"), this);
+  auto* portBox = new QGroupBox(tr("Sockets"), this);
   auto* portLayout = new QVBoxLayout(portBox);
   portLayout->addWidget(ports_);
   auto* virtualRow = new QHBoxLayout;
-  virtualRow->addWidget(new QLabel(QStringLiteral("Virtual IRDs:"), portBox));
+  virtualRow->addWidget(new QLabel(tr("Virtual IRDs:"), portBox));
   virtualRow->addWidget(virtualCount_);
   virtualRow->addStretch();
   portLayout->addLayout(virtualRow);
 
-  startAll_ = new QPushButton(QStringLiteral("Start all"), this);
-  stopAll_ = new QPushButton(QStringLiteral("Stop all"), this);
+  startAll_ = new QPushButton(tr("Start all"), this);
+  stopAll_ = new QPushButton(tr("Stop all"), this);
   startAll_->setObjectName(QStringLiteral("startAll"));
+  startAll_->setToolTip(tr("Start the station and give every waiting socket its go"));
+  stopAll_->setToolTip(tr("End every running unit now; they are counted as stopped"));
+  choose_->setToolTip(tr("Choose the upgrade: a .uuc file, or a .u01 file and its .u02"));
+  report_->setToolTip(tr("The folder that gets a record of every unit; empty: no records"));
+  nextUnit_->setToolTip(tr("What starts a socket's next unit once one has ended"));
+  unitId_->setToolTip(
+      tr("A scanned or typed unit id goes to the socket that has waited longest for one"));
+  virtualCount_->setToolTip(
+      tr("Virtual IRDs on pseudo-terminals, to try the station without "
+         "receivers"));
   stopAll_->setObjectName(QStringLiteral("stopAll"));
   auto* buttons = new QHBoxLayout;
   summary_ = new QLabel(this);
@@ -135,24 +140,25 @@ StationWindow::StationWindow(Options options, QWidget* parent)
   buttons->addWidget(startAll_);
   buttons->addWidget(stopAll_);
 
-  auto* tiles = new QWidget;
-  tileGrid_ = new QGridLayout(tiles);
-  tileGrid_->setAlignment(Qt::AlignTop);
-  hint_ =
-      new QLabel(QStringLiteral("Choose the sockets to load on: each gets a tile here."), tiles);
+  grid_ = new TileGrid(StationTile::MinimumWidth(fontMetrics()));
+  grid_->setObjectName(QStringLiteral("tiles"));
+  hint_ = new QLabel(tr("Choose the sockets to load on: each gets a tile here."));
   hint_->setAlignment(Qt::AlignCenter);
   hint_->setEnabled(false);
-  tileGrid_->addWidget(hint_, 0, 0);
-  auto* scroll = new QScrollArea(this);
-  scroll->setWidget(tiles);
-  scroll->setWidgetResizable(true);
-  scroll->setMinimumHeight(200);
+  grid_->SetPlaceholder(hint_);
+  // Columns follow the width; only the rows scroll.
+  scroll_ = new QScrollArea(this);
+  scroll_->setObjectName(QStringLiteral("tileScroll"));
+  scroll_->setWidget(grid_);
+  scroll_->setWidgetResizable(true);
+  scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroll_->setMinimumHeight(200);
 
   log_ = new QPlainTextEdit(this);
   log_->setObjectName(QStringLiteral("log"));
   log_->setReadOnly(true);
   log_->setMaximumBlockCount(2000);
-  log_->setFixedHeight(fontMetrics().lineSpacing() * 5 + 8);
+  log_->setFixedHeight(fontMetrics().lineSpacing() * 4 + 8);
 
   auto* top = new QHBoxLayout;
   top->addLayout(form, 3);
@@ -160,13 +166,13 @@ StationWindow::StationWindow(Options options, QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
   layout->addLayout(buttons);
-  layout->addWidget(scroll, 1);
+  layout->addWidget(scroll_, 1);
   layout->addWidget(log_);
 
   connect(choose_, &QPushButton::clicked, this, [this] { ChooseFiles(); });
   connect(browse_, &QPushButton::clicked, this, [this] {
     const QString folder =
-        QFileDialog::getExistingDirectory(this, QStringLiteral("Report folder"), report_->text());
+        QFileDialog::getExistingDirectory(this, tr("Report folder"), report_->text());
     if (!folder.isEmpty()) SetReportFolder(folder);
   });
   connect(virtualCount_, &QSpinBox::valueChanged, this, [this](int n) { SetVirtualIrds(n); });
@@ -235,7 +241,7 @@ void StationWindow::SetFiles(std::vector<std::string> files) {
   options_.files = std::move(files);
   files_->setText(
       options_.files.empty()
-          ? QStringLiteral("(none)")
+          ? tr("(none)")
           : FromPath(ChosenFilesText(options_.files[0],
                                      options_.files.size() > 1 ? options_.files[1] : "")));
   UpdateControls();
@@ -259,7 +265,7 @@ void StationWindow::SetVirtualIrds(int count) {
   const int before = rack_.count();
   std::string error;
   if (!rack_.Resize(count, &error)) {
-    Message(QStringLiteral("Cannot start a virtual IRD"), QString::fromStdString(error));
+    Message(tr("Cannot start a virtual IRD"), QString::fromStdString(error));
   }
   if (virtualCount_->value() != rack_.count()) {
     const QSignalBlocker quiet(virtualCount_);
@@ -308,7 +314,7 @@ void StationWindow::FillPorts() {
   }
   for (int n = 1; n <= rack_.count(); ++n) {
     sockets.push_back({QStringLiteral("Virtual IRD %1").arg(n), rack_.Link(n),
-                       QStringLiteral("A virtual IRD on a pseudo-terminal"), n, nullptr});
+                       tr("A virtual IRD on a pseudo-terminal"), n, nullptr});
   }
   const QSignalBlocker quiet(ports_);
   ports_->clear();
@@ -343,23 +349,20 @@ void StationWindow::RebuildTiles() {
     tileSockets_ = chosen;
     return;
   }
+  grid_->SetTiles({});
   for (StationTile* t : tiles_) delete t;
   tiles_.clear();
-  hint_->setVisible(chosen.empty());
   tileSockets_ = chosen;
-  // Two columns up to four sockets, then three, then four: the tiles stay readable.
-  const int columns = chosen.size() <= 4 ? 2 : (chosen.size() <= 9 ? 3 : 4);
   for (std::size_t k = 0; k < chosen.size(); ++k) {
     const Socket& s = sockets_[chosen[k]];
-    auto* t = new StationTile(
-        s.label, s.virtualIrd > 0 ? QStringLiteral("pseudo-terminal") : FromPath(s.path));
+    auto* t = new StationTile(s.label, s.virtualIrd > 0 ? tr("pseudo-terminal") : FromPath(s.path));
     t->setObjectName(QStringLiteral("tile%1").arg(k));
     const int index = static_cast<int>(k);
     connect(t, &StationTile::startClicked, this, [this, index] { StartPort(index); });
     connect(t, &StationTile::stopClicked, this, [this, index] { StopPort(index); });
-    tileGrid_->addWidget(t, index / columns, index % columns);
     tiles_.push_back(t);
   }
+  grid_->SetTiles({tiles_.begin(), tiles_.end()});
   UpdateControls();
 }
 
@@ -371,11 +374,11 @@ QString StationWindow::tileLabel(int i) const {
 bool StationWindow::StartStation() {
   if (running()) return true;
   if (tiles_.empty()) {
-    Message(QStringLiteral("Choose at least one socket"), {});
+    Message(tr("Choose at least one socket"), {});
     return false;
   }
   if (options_.files.empty()) {
-    Message(QStringLiteral("Choose the upgrade first"), {});
+    Message(tr("Choose the upgrade first"), {});
     return false;
   }
   station::StationOptions o;
@@ -393,7 +396,7 @@ bool StationWindow::StartStation() {
   auto st = std::make_unique<station::Station>(std::move(o));
   std::string error;
   if (!st->Start(&error)) {
-    Message(QStringLiteral("The station cannot start"), QString::fromStdString(error));
+    Message(tr("The station cannot start"), QString::fromStdString(error));
     return false;
   }
   station_ = std::move(st);
@@ -403,7 +406,7 @@ bool StationWindow::StartStation() {
       [this](const station::StationSnapshot& s) { OnSnapshot(s); });
   connect(feed_.get(), &StationFeed::refreshed, this, &StationWindow::EndIfFinished,
           Qt::QueuedConnection);
-  Log(QStringLiteral("station started on %1 sockets").arg(tiles_.size()));
+  Log(tr("station started on %1 sockets").arg(tiles_.size()));
   UpdateControls();
   return true;
 }
@@ -422,7 +425,7 @@ void StationWindow::StartAll() {
 
 void StationWindow::StopAll() {
   if (!running()) return;
-  Log(QStringLiteral("stopping every socket"));
+  Log(tr("stopping every socket"));
   station_->StopNow();
   Refresh();
 }
@@ -441,7 +444,7 @@ void StationWindow::StopPort(int tile) {
 
 void StationWindow::GiveUnitId(const QString& id) {
   if (!running()) {
-    Log(QStringLiteral("unit id %1 ignored: the station is not running").arg(id));
+    Log(tr("unit id %1 ignored: the station is not running").arg(id));
     return;
   }
   station_->Give(ToPath(id.trimmed()));
@@ -468,9 +471,10 @@ void StationWindow::EndIfFinished() {
   if (!station_ || !snapshot_.finished) return;
   // Every port has ended (Stop all, or a port that had to halt): the station is over.
   EndStation();
-  Log(QStringLiteral("station stopped: %1 loaded, %2 failed")
+  Log(tr("station stopped: %1 loaded, %2 failed, %3 stopped")
           .arg(snapshot_.ok)
-          .arg(snapshot_.failed));
+          .arg(snapshot_.failed - std::min(snapshot_.stopped, snapshot_.failed))
+          .arg(snapshot_.stopped));
   UpdateControls();
 }
 
@@ -482,19 +486,23 @@ void StationWindow::OnEvent(const unit::PortEvent& e) {
   if (e.port >= tiles_.size()) return;
   const QString label = tileLabel(static_cast<int>(e.port));
   if (const auto* p = std::get_if<unit::PhaseChanged>(&e.body)) {
-    if (p->phase == PortPhase::Halted) Log(label + QStringLiteral(": halted"));
+    if (p->phase == PortPhase::Halted) Log(tr("%1: halted").arg(label));
   } else if (const auto* u = std::get_if<unit::UnitStarted>(&e.body)) {
-    Log(label +
-        QStringLiteral(": unit %1%2 started")
-            .arg(u->unit)
-            .arg(u->unitId.empty() ? QString() : QStringLiteral(" (%1)").arg(FromPath(u->unitId))));
+    Log(u->unitId.empty()
+            ? tr("%1: unit %2 started").arg(label).arg(u->unit)
+            : tr("%1: unit %2 (%3) started").arg(label).arg(u->unit).arg(FromPath(u->unitId)));
   } else if (const auto* m = std::get_if<unit::MessageShown>(&e.body)) {
     Log(label + QStringLiteral(": ") + QString::fromStdString(m->text) +
         (m->detail.empty() ? QString() : QStringLiteral(": ") + QString::fromStdString(m->detail)));
   } else if (const auto* end = std::get_if<unit::UnitEnded>(&e.body)) {
     tiles_[e.port]->ShowEnd(*end);
     Log(label + QStringLiteral(": ") + DescribeEnd(*end));
-    if (end->counted && end->final) (end->exitCode == 0 ? loaded_ : failed_) += 1;
+    if (end->counted && end->final) {
+      // An operator's Stop is no fault of the unit: it has its own count.
+      (end->exitCode == 0                          ? loaded_
+       : end->outcome.kind == OutcomeKind::Stopped ? stopped_
+                                                   : failed_) += 1;
+    }
     const int virtualIrd = sockets_[tileSockets_[e.port]].virtualIrd;
     if (virtualIrd > 0 && end->final) {
       // The next receiver goes on the virtual socket once the last answer has reached this one.
@@ -525,15 +533,15 @@ void StationWindow::UpdateControls() {
   startAll_->setEnabled(!tiles_.empty() && !options_.files.empty());
   stopAll_->setEnabled(run);
   if (!run) {
-    for (StationTile* t : tiles_) {
-      t->startButton()->setEnabled(!options_.files.empty());
-      t->stopButton()->setEnabled(false);
-    }
+    for (StationTile* t : tiles_) t->SetButtons(!options_.files.empty(), false);
   }
-  summary_->setText(QStringLiteral("Loaded %1 · Failed %2%3")
-                        .arg(loaded_)
-                        .arg(failed_)
-                        .arg(run ? QStringLiteral(" · %1 loading").arg(loading()) : QString()));
+  summary_->setText(summaryText());
+}
+
+QString StationWindow::summaryText() const {
+  const QString counts =
+      tr("Loaded %1 · Failed %2 · Stopped %3").arg(loaded_).arg(failed_).arg(stopped_);
+  return running() ? tr("%1 · %2 loading").arg(counts).arg(loading()) : counts;
 }
 
 void StationWindow::Log(const QString& line) {

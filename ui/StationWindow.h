@@ -23,19 +23,20 @@
 
 class QCheckBox;
 class QComboBox;
-class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
 class QPlainTextEdit;
 class QPushButton;
+class QScrollArea;
 class QSpinBox;
 
 namespace irdload::ui {
 
 class StationFeed;
 class StationTile;
+class TileGrid;
 
 /// What a StationWindow is built with; the defaults are the real program's.
 struct StationWindowOptions {
@@ -94,9 +95,13 @@ class StationWindow final : public QWidget {
   StationTile* tile(int i) const { return tiles_[static_cast<std::size_t>(i)]; }
   QString tileLabel(int i) const;
   VirtualIrdRack& rack() { return rack_; }
-  /// Units loaded and failed over every run of the station in this window.
+  /// Units loaded, failed and stopped by the operator over every run of the station in this
+  /// window; a stopped unit is not counted as failed.
   std::uint32_t loaded() const { return loaded_; }
   std::uint32_t failed() const { return failed_; }
+  std::uint32_t stopped() const { return stopped_; }
+  TileGrid& grid() const { return *grid_; }
+  QString summaryText() const;
   QString logText() const;
 
   static constexpr int kMaxVirtualIrds = 16;
@@ -142,7 +147,8 @@ class StationWindow final : public QWidget {
   QLineEdit* unitId_;
   QPushButton* startAll_;
   QPushButton* stopAll_;
-  QGridLayout* tileGrid_;
+  QScrollArea* scroll_;
+  TileGrid* grid_;
   QLabel* hint_;
   QPlainTextEdit* log_;
   QLabel* summary_;
@@ -152,7 +158,7 @@ class StationWindow final : public QWidget {
   std::unique_ptr<StationFeed> feed_;  // goes before the station
   station::StationSnapshot snapshot_;  // the station's, at the last refresh
   station::NextUnit runMode_ = station::NextUnit::Prompt;
-  std::uint32_t loaded_ = 0, failed_ = 0;
+  std::uint32_t loaded_ = 0, failed_ = 0, stopped_ = 0;
 };
 
 }  // namespace irdload::ui

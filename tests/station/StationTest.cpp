@@ -260,6 +260,12 @@ TEST_F(StationTest, OperatorStopsAUnitAndTheNextWaitsForTheGo) {
   EXPECT_EQ(d.Units(0)[0].outcome.kind, OutcomeKind::Stopped);
   EXPECT_EQ(d.Units(0)[0].unitId, "SN-7") << "a scanned go names the unit";
   ASSERT_TRUE(d.WaitFor([&] { return d.InPhase(0, PortPhase::WaitingForNextUnit); }));
+  {
+    const StationSnapshot snapshot = d.station().Snapshot();
+    EXPECT_EQ(snapshot.ports[0].failed, 1u);
+    EXPECT_EQ(snapshot.ports[0].stopped, 1u) << "the failed unit is one the operator stopped";
+    EXPECT_EQ(snapshot.stopped, 1u);
+  }
   EXPECT_FALSE(d.station().Finished());
   // The stopped receiver is taken off and the next one put on before the go.
   ASSERT_TRUE(farm.Swap(1));
@@ -273,6 +279,7 @@ TEST_F(StationTest, OperatorStopsAUnitAndTheNextWaitsForTheGo) {
   const auto summary = d.station().Summary();
   EXPECT_EQ(summary.ok, 1u);
   EXPECT_EQ(summary.failed, 1u);
+  EXPECT_EQ(d.station().Snapshot().stopped, 1u) << "the good unit after it is not a stopped one";
   EXPECT_FALSE(summary.stopped) << "stopping one unit is not stopping the station";
 }
 

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -190,39 +191,119 @@ class DialogDownloadTest : public QObject {
     QCOMPARE(harness.presenter().texts(), messages);
   }
 
-  void closingMidDownload_data() {
+  // Every way of ending the dialog while an IRD takes an image asks first; "No" keeps the
+  // download going, "Yes" ends it. Idle, the dialog ends at once without a question.
+  void endingAsksMidDownload_data() {
     QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("downloading");
+    QTest::addColumn<bool>("answer");  // the operator's answer, when asked
     QTest::addColumn<int>("result");
-    QTest::newRow("OK") << "ok" << int(QDialog::Accepted);
-    QTest::newRow("Отмена") << "cancel" << int(QDialog::Rejected);
-    QTest::newRow("Escape") << "escape" << int(QDialog::Rejected);
-    QTest::newRow("window closed") << "close" << int(QDialog::Rejected);
+    const struct {
+      const char* name;
+      const char* how;
+      int result;
+    } ways[] = {
+        {"OK", "ok", int(QDialog::Accepted)},
+        {"Отмена", "cancel", int(QDialog::Rejected)},
+        {"Enter in the port list", "enter", int(QDialog::Accepted)},
+        {"Escape", "escape", int(QDialog::Rejected)},
+        {"window closed", "close", int(QDialog::Rejected)},
+    };
+    for (const auto& way : ways) {
+      QTest::addRow("%s, idle", way.name) << way.how << false << false << way.result;
+      QTest::addRow("%s, No", way.name) << way.how << true << false << way.result;
+      QTest::addRow("%s, Yes", way.name) << way.how << true << true << way.result;
+    }
   }
-  void closingMidDownload() {
+  void endingAsksMidDownload() {
     QFETCH(QString, how);
+    QFETCH(bool, downloading);
+    QFETCH(bool, answer);
     QFETCH(int, result);
-    auto harness = std::make_unique<DialogHarness>(StuckAfterFirstPacket());
+    auto questions = std::make_shared<QStringList>();
+    DialogHarness::Setup setup;
+    // Paced like a real line: about 20 seconds for this image, so that it is still going when
+    // the test is done with it.
+    setup.virtualIrd.baud = DownloadEngine::kBaud;
+    setup.confirm = [questions, answer](QWidget*, const QString& question) {
+      *questions << question;
+      return answer;
+    };
+    auto harness = std::make_unique<DialogHarness>(setup);
     MainDialog& dialog = harness->dialog();
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    harness->ClickOpen({harness->WriteImage("image.uuc", kTypeSingle, 20000)});
+    harness->ClickOpen({harness->WriteImage("image.uuc", kTypeSingle, 200000)});
     harness->SelectVirtualIrd();
     harness->presenter().clear();
-    harness->ClickSend();
-    QTRY_VERIFY_WITH_TIMEOUT(harness->Progress()->value() >= 1, kWaitMs);
+    if (downloading) {
+      harness->ClickSend();
+      QTRY_VERIFY_WITH_TIMEOUT(harness->Progress()->value() >= 2, kWaitMs);
+    }
     QSignalSpy finished(&dialog, &QDialog::finished);
 
     if (how == "ok") QTest::mouseClick(harness->Button(1), Qt::LeftButton);
     if (how == "cancel") QTest::mouseClick(harness->Button(1009), Qt::LeftButton);
+    if (how == "enter") {
+      harness->Ports()->setFocus();
+      QTest::keyClick(harness->Ports(), Qt::Key_Return);
+    }
     if (how == "escape") QTest::keyClick(&dialog, Qt::Key_Escape);
     if (how == "close") dialog.close();
 
-    QCOMPARE(finished.count(), 1);
-    QCOMPARE(finished.front().at(0).toInt(), result);
-    QVERIFY(!dialog.isVisible());
-    QVERIFY(!dialog.DownloadRunning());
-    QVERIFY(harness->presenter().shown().empty());
+    if (!downloading) {
+      QVERIFY(questions->isEmpty());
+    } else {
+      QCOMPARE(questions->size(), 1);
+      const QString& question = questions->front();
+      QVERIFY2(question.contains(QStringLiteral("image.uuc")), qPrintable(question));
+      // The progress bar counts packets.
+      const QRegularExpression where(
+          QStringLiteral("packet [1-9][0-9]* of %1 ").arg(harness->Progress()->maximum()));
+      QVERIFY2(question.contains(where), qPrintable(question));
+    }
+    if (downloading && !answer) {
+      QCOMPARE(finished.count(), 0);
+      QVERIFY(dialog.isVisible());
+      QVERIFY(dialog.DownloadRunning());
+      const int at = harness->Progress()->value();
+      QTRY_VERIFY_WITH_TIMEOUT(harness->Progress()->value() > at, kWaitMs);
+      QVERIFY(harness->presenter().shown().empty());
+    } else {
+      QCOMPARE(finished.count(), 1);
+      QCOMPARE(finished.front().at(0).toInt(), result);
+      QVERIFY(!dialog.isVisible());
+      QVERIFY(!dialog.DownloadRunning());
+      QVERIFY(harness->presenter().shown().empty());
+    }
     harness.reset();  // the dialog, its virtual IRD and the files go without a hang
+  }
+
+  // The question is put once: a second way of ending, while it is open, waits for its answer.
+  void endingWhileAskingAsksOnce() {
+    auto questions = std::make_shared<QStringList>();
+    DialogHarness::Setup setup = StuckAfterFirstPacket();
+    MainDialog* asked = nullptr;
+    setup.confirm = [&asked, questions](QWidget*, const QString& question) {
+      *questions << question;
+      if (asked != nullptr) asked->reject();  // Escape again, as the box is open
+      return false;
+    };
+    auto harness = std::make_unique<DialogHarness>(setup);
+    MainDialog& dialog = harness->dialog();
+    asked = &dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    harness->ClickOpen({harness->WriteImage("image.uuc", kTypeSingle, 20000)});
+    harness->SelectVirtualIrd();
+    harness->ClickSend();
+    QTRY_VERIFY_WITH_TIMEOUT(harness->Progress()->value() >= 1, kWaitMs);
+    QSignalSpy finished(&dialog, &QDialog::finished);
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QCOMPARE(questions->size(), 1);
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(dialog.DownloadRunning());
+    harness.reset();
   }
 
   // The worker waits on its end message while the window is closed: closing must not wait for

@@ -81,6 +81,23 @@ class MainDialogTest : public QObject {
     QVERIFY(harness_->Field(1006)->wordWrap());
     QCOMPARE(harness_->Progress()->value(), 0);
 
+    // The progress bar is drawn in blocks with gaps between them, not as one smooth bar: along
+    // its middle, the filled half changes colour many times.
+    QProgressBar* bar = harness_->Progress();
+    bar->setRange(0, 100);
+    bar->setValue(50);
+    const QImage picture = bar->grab().toImage();
+    const QColor filled = bar->palette().color(QPalette::Highlight);
+    int blocks = 0;
+    bool inBlock = false;
+    for (int x = 0; x < picture.width() / 2; ++x) {
+      const bool now = picture.pixelColor(x, picture.height() / 2) == filled;
+      if (now && !inBlock) ++blocks;
+      inBlock = now;
+    }
+    QVERIFY2(blocks >= 5, qPrintable(QString::number(blocks)));
+    bar->setValue(0);
+
     // The tab order is the order of the controls: OK, Отмена, port list, the send button, Открыть.
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));

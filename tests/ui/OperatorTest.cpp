@@ -114,6 +114,14 @@ class OperatorTest : public QObject {
     QVERIFY(ports->toolTip().contains(QStringLiteral("Open Error!")));
     QVERIFY(ports->toolTip().contains(QStringLiteral("no such device")));
     QVERIFY(harness.dialog().DownloadRunning());
+    // The mark does not make its row taller: the entries stay where the mouse expects them.
+    ports->showPopup();
+    QAbstractItemView* list = ports->view();
+    for (int row = 0; row < ports->count(); ++row) {
+      QCOMPARE(list->visualRect(list->model()->index(row, 0)).height(),
+               list->visualRect(list->model()->index(0, 0)).height());
+    }
+    ports->hidePopup();
 
     // Pressed again on another port that opens: the calls on the dead port end, this one runs.
     harness.SelectVirtualIrd();

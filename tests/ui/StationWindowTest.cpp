@@ -145,7 +145,11 @@ class StationWindowTest : public QObject {
         tile->stopButton()->isEnabled() && tile->stateText() == QStringLiteral("Loading"), kWaitMs);
     QCOMPARE(h.window().loading(), 1);  // only the socket started
     QTest::mouseClick(tile->stopButton(), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(h.window().failed(), 1u, kWaitMs);
+    // The operator's Stop is its own count, not a failure.
+    QTRY_COMPARE_WITH_TIMEOUT(h.window().stopped(), 1u, kWaitMs);
+    QCOMPARE(h.window().failed(), 0u);
+    QVERIFY2(h.window().summaryText().startsWith(QStringLiteral("Loaded 0 · Failed 0 · Stopped 1")),
+             qPrintable(h.window().summaryText()));
     QVERIFY2(tile->lastText().startsWith(QStringLiteral("Last: Stopped")),
              qPrintable(tile->lastText()));
     QTRY_VERIFY_WITH_TIMEOUT(tile->startButton()->isEnabled(), kWaitMs);
@@ -329,12 +333,13 @@ class StationWindowTest : public QObject {
     r.bytesDone = 2048;
     r.bytes = 4096;
     r.ok = 3;
-    r.failed = 1;
+    r.failed = 3;
+    r.stopped = 2;  // of the failed
     const TileTexts t = DescribeRow(r, station::NextUnit::Prompt, 1, now);
     QCOMPARE(t.packets, QStringLiteral("Packets 2 of 5"));
     QCOMPARE(t.rate, QStringLiteral("1.0 KiB/s"));
     QCOMPARE(t.left, QStringLiteral("00:02 left"));
-    QCOMPARE(t.counts, QStringLiteral("Loaded 3 · Failed 1"));
+    QCOMPARE(t.counts, QStringLiteral("Loaded 3 · Failed 1 · Stopped 2"));
   }
 
   void unitEndsInAFewWords() {
