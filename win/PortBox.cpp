@@ -48,6 +48,8 @@ void PortBox::Refresh() {
 }
 
 void PortBox::Populate(const std::vector<PortChoice>& entries) {
+  // What the list shows is what the operator chose, even if its notice has not come yet.
+  OnSelectionChanged();
   const PortChoice current = Selected();
   entries_ = entries;
   ::SendMessageW(combo_, CB_RESETCONTENT, 0, 0);

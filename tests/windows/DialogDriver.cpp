@@ -101,8 +101,15 @@ void Press(HWND dialog, int id) {
                  reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
 }
 
+// The dialog once its initialisation is over: it shows only after WM_INITDIALOG has returned,
+// and a choice made before then would be overwritten by the initial one.
 HWND MainDialog() {
-  return Await([] { return ::FindWindowW(L"#32770", L"Zembrin 1.0"); }, 60s);
+  return Await(
+      [] {
+        HWND main = ::FindWindowW(L"#32770", L"Zembrin 1.0");
+        return main != nullptr && ::IsWindowVisible(main) ? main : nullptr;
+      },
+      60s);
 }
 
 // Answers the file dialog titled `title` with `path`.
@@ -152,7 +159,7 @@ std::string Field(HWND main, int id) {
 }
 
 void Report(HWND main) {
-  for (const int id : {1010, 1011, 1007, 1014, 1012, 1013, 1016, 1006}) {
+  for (const int id : {1000, 1010, 1011, 1007, 1014, 1012, 1013, 1016, 1006}) {
     std::string text = Field(main, id);
     for (auto at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n")) {
       text.replace(at, 2, "|");
@@ -190,9 +197,32 @@ void Send(const std::vector<std::string>& a) {
   if (!ChoosePort(main, a[0])) return Check(false, "the port list has no " + a[0]);
   const std::vector<std::string> files(a.begin() + 1, a.end());
   if (!ChooseFiles(main, files)) return Check(false, "the file dialogs did not take the files");
+  // The port the download goes to is the one the list shows when Send is pressed.
+  const std::string shown = Field(main, 1000);
+  if (shown != a[0]) return Check(false, "the port list shows \"" + shown + "\", not " + a[0]);
   Press(main, 1002);
   Check(AnswerEndMessage(main, 200s), "no message box ended the download");
   // Idle now: the dialog ends at once, asking nothing.
+  ::PostMessageW(main, WM_CLOSE, 0, 0);
+  Check(Await([&] { return ::IsWindow(main) ? nullptr : main; }, 30s) != nullptr,
+        "the idle dialog did not end on WM_CLOSE");
+}
+
+// irdload-dialog-driver list-refresh PORT: a port shown in the list stays chosen when the list is
+// rebuilt (an adapter plugged in) before the list's own notice of the choice has come.
+void ListRefresh(const std::vector<std::string>& a) {
+  HWND main = MainDialog();
+  if (main == nullptr) return Check(false, "no window \"Zembrin 1.0\"");
+  HWND list = ::GetDlgItem(main, 1000);
+  const std::wstring wide = WideFromUtf8(a[0]);
+  if (::SendMessageW(list, CB_SELECTSTRING, static_cast<WPARAM>(-1),
+                     reinterpret_cast<LPARAM>(wide.c_str())) == CB_ERR) {
+    return Check(false, "the port list has no " + a[0]);
+  }
+  ::SendMessageW(main, WM_DEVICECHANGE, 0x8000 /* DBT_DEVICEARRIVAL */, 0);
+  const std::string shown = Field(main, 1000);
+  std::cout << "shown after the refresh: " << shown << std::endl;
+  Check(shown == a[0], "the rebuilt list shows \"" + shown + "\", not " + a[0]);
   ::PostMessageW(main, WM_CLOSE, 0, 0);
   Check(Await([&] { return ::IsWindow(main) ? nullptr : main; }, 30s) != nullptr,
         "the idle dialog did not end on WM_CLOSE");
@@ -428,13 +458,14 @@ int main() {
   const std::map<std::string, Case> cases = {
       {"send", {2, Send}},
       {"end-mid-download", {2, EndMidDownload}},
+      {"list-refresh", {1, ListRefresh}},
       {"layout", {1, Layout}},
       {"pictures", {1, Pictures}},
   };
   const auto it = argc >= 2 ? cases.find(words[1]) : cases.end();
   if (it == cases.end() || static_cast<std::size_t>(argc - 2) < it->second.leastArgs) {
     std::cerr << "usage: irdload-dialog-driver send PORT FILE [SECOND] | end-mid-download PORT "
-                 "FILE | layout PROGRAM.exe"
+                 "FILE | list-refresh PORT | layout PROGRAM.exe"
               << std::endl;
     return 2;
   }

@@ -169,6 +169,13 @@ TEST_F(WineDialogTest, WholeDownloadToTheVirtualIrdInTheProgram) {
   EXPECT_NE(out.find("field 1014: 2000"), std::string::npos) << out;
 }
 
+// A port list rebuilt while the operator's choice is on screen keeps that choice: the download
+// goes where the list says.
+TEST_F(WineDialogTest, RebuiltPortListKeepsTheChoiceItShows) {
+  const std::string out = Drive({"list-refresh", "Virtual IRD"});
+  EXPECT_NE(out.find("shown after the refresh: Virtual IRD"), std::string::npos) << out;
+}
+
 TEST_F(WineDialogTest, EndingMidDownloadAsksAndNoKeepsItGoing) {
   const Image image = Make("big.uuc", kTypeSingle, 400000, 4);
   sim::VirtualIrd::Options options;
