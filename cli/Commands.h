@@ -75,6 +75,8 @@ struct StationCliOptions {
   bool askUnitId = false;
   bool json = false;
   std::string reportDir, traceDir;
+  std::string name;  // the station's name on its dashboard; empty: the host's
+  std::string http;  // HOST:PORT to serve the dashboard on; empty: none
   std::chrono::seconds connectTimeout{0};
   std::chrono::milliseconds replyWait{50};
   bool handleSignals = true;

@@ -15,6 +15,7 @@
 #include "cli/SignalFd.h"
 #include "cli/StationView.h"
 #include "cli/WholeNumber.h"
+#include "floor/Dashboard.h"
 #include "irdload/BuildInfo.h"
 #include "station/Station.h"
 #include "unit/JsonEvents.h"
@@ -107,6 +108,10 @@ bool Translate(const StationCliOptions& o, station::StationOptions& s, std::stri
   return true;
 }
 
+std::string StationName(const StationCliOptions& o) {
+  return o.name.empty() ? HostName() : o.name;
+}
+
 int StationExitCode(const station::StationSummary& s) {
   if (s.stopped && !s.halted) return EXIT_STOPPED;
   if (s.halted) return EXIT_INTERNAL;
@@ -148,6 +153,10 @@ StationCommand::StationCommand(CLI::App& app) {
                        "One JSON record per unit in this folder, and a line per unit in its "
                        "units.csv");
   command_->add_option("--trace-dir", o.traceDir, "One wire trace per unit in this folder");
+  command_->add_option("--name", o.name,
+                       "The station's name on its dashboard (default: the host's)");
+  command_->add_option("--http", o.http,
+                       "Serve a live dashboard (read-only) on HOST:PORT, or PORT on 127.0.0.1");
   command_
       ->add_option_function<int>(
           "--connect-timeout",
@@ -180,10 +189,20 @@ int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream
   };
   if (!Translate(options, so, &error)) return refuse();
   station::Station st(so);
-  // The table and the JSON lines are two subscribers, each with its own queue.
+  // The table, the JSON lines and the dashboard are subscribers, each with its own queue.
   const std::shared_ptr<station::Subscription> shown = st.Subscribe();
   const std::shared_ptr<station::Subscription> written = options.json ? st.Subscribe() : nullptr;
+  std::unique_ptr<floor::Dashboard> dashboard;
+  if (!options.http.empty()) {
+    dashboard = std::make_unique<floor::Dashboard>(
+        st, floor::DashboardOptions{options.http, StationName(options), so.reportDir, {}});
+    if (!dashboard->Listen(&error)) return refuse();
+  }
   if (!st.Start(&error)) return refuse();
+  if (dashboard) {
+    dashboard->Start();
+    human << "dashboard on " << dashboard->url() << std::endl;
+  }
   std::vector<std::string> labels;
   for (std::size_t i = 0; i < st.portCount(); ++i) labels.push_back(st.port(i).label);
   unit::JsonEventWriter json(out, labels);
