@@ -61,14 +61,20 @@ void Dashboard::Pump() {
     ::poll(&wake, 1, static_cast<int>(kTick.count()));
     std::uint64_t dropped = 0;
     const std::vector<unit::PortEvent> events = events_->Take(&dropped);
-    for (const unit::PortEvent& e : events) Take(e);
+    // A unit starting or ending, a phase, a message: on the page at once. Progress waits for
+    // the tick.
+    bool urgent = false;
+    for (const unit::PortEvent& e : events) {
+      Take(e);
+      urgent = urgent || !std::holds_alternative<unit::ProgressShown>(e.body);
+    }
     if (dropped > 0) {
       std::lock_guard lock(mu_);
       lost_ += dropped;
     }
     changed = changed || !events.empty() || dropped > 0;
     const auto now = std::chrono::steady_clock::now();
-    if ((changed && now - lastSent >= kTick) || now - lastSent >= kRefresh) {
+    if (urgent || (changed && now - lastSent >= kTick) || now - lastSent >= kRefresh) {
       server_.Broadcast(StateMessage());
       lastSent = now;
       changed = false;

@@ -30,7 +30,7 @@ class Dashboard {
  public:
   /// Units the page lists, newest first.
   static constexpr std::size_t kLatestUnits = 20;
-  /// The page's refresh: progress reaches it at most this often.
+  /// The page's refresh: progress reaches it at most this often (anything else at once).
   static constexpr std::chrono::milliseconds kTick{100};
 
   Dashboard(station::Station& station, DashboardOptions options);
