@@ -55,9 +55,11 @@ MqttPublisher::~MqttPublisher() {
     // A station that ends on purpose says so itself; the last will is for one that vanishes.
     mosquitto_publish(client_, nullptr, Topic("status").c_str(), static_cast<int>(kOffline.size()),
                       kOffline.data(), 1, true);
-    mosquitto_disconnect(client_);
   }
-  mosquitto_loop_stop(client_, !connected);
+  // Told to disconnect, the client's thread ends by itself, also between attempts to reach a
+  // broker that is away: cancelling it mid-connect would leak what it was resolving.
+  mosquitto_disconnect(client_);
+  mosquitto_loop_stop(client_, false);
   mosquitto_destroy(client_);
 }
 
