@@ -1,6 +1,7 @@
 #include "bench/StationBench.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,7 +11,10 @@
 #include <thread>
 
 #include "bench/ChildProcess.h"
+#include "bench/DashboardWatch.h"
 #include "bench/EngineRun.h"
+#include "bench/Stats.h"
+#include "floor/Dashboard.h"
 
 namespace irdload::bench {
 namespace {
@@ -27,7 +31,10 @@ struct Run {
   std::vector<double> efficiency;  // per port, from the IRDs' own line times
   std::chrono::nanoseconds cpu{0};
   std::chrono::nanoseconds wall{0};
-  std::uint64_t peakBytes = 0;  // the station's, or the sends' added up
+  std::uint64_t peakBytes = 0;        // the station's, or the sends' added up
+  std::vector<double> pageLatencyMs;  // with the dashboard: each unit's end to the page
+  std::size_t pageStates = 0;         // states the page read
+  bool withBroker = false;            // the dashboard's run published to a broker too
 };
 
 // The virtual IRDs' process: started with its links, fed commands, read back.
@@ -127,15 +134,34 @@ std::string FirstFailure(const std::filesystem::path& log) {
 
 // The station, or one send per port, against `ports` receivers.
 Run Measure(BenchContext& context, const std::string& cli, const std::string& image,
-            std::size_t bytes, int ports, bool separateSends) {
+            std::size_t bytes, int ports, bool separateSends, bool dashboard = false) {
   Run run;
-  const std::string name = (separateSends ? "sends-" : "station-") + std::to_string(ports);
+  const std::string name = (separateSends ? "sends-"
+                            : dashboard   ? "dashboard-"
+                                          : "station-") +
+                           std::to_string(ports);
   const std::filesystem::path folder = context.workspace().MakeFolder(name, &run.error);
   if (folder.empty()) return run;
   Farm farm;
   if (!farm.Start(cli, folder, ports, &run.error)) return run;
   const auto bound = std::chrono::duration_cast<std::chrono::milliseconds>(
       TransferBound(ProtocolLimit(bytes, kLineBaud)));
+  // With the dashboard, the floor's broker too when the machine has one: a mosquitto of the
+  // run's own on a free loopback port, taking every event and record.
+  std::unique_ptr<ChildProcess> broker;
+  int brokerPort = 0;
+  if (dashboard && ::access("/usr/sbin/mosquitto", X_OK) == 0) {
+    brokerPort = 20000 + ::getpid() % 20000;
+    std::ofstream(folder / "mosquitto.conf")
+        << "user " << ::getpwuid(::getuid())->pw_name << "\nlistener " << brokerPort
+        << " 127.0.0.1\nallow_anonymous true\n";
+    ChildProcess::Command c;
+    c.program = "/usr/sbin/mosquitto";
+    c.args = {"-c", (folder / "mosquitto.conf").string()};
+    broker = std::make_unique<ChildProcess>();
+    if (!broker->Start(c, &run.error)) return run;
+    std::this_thread::sleep_for(500ms);
+  }
   std::vector<std::unique_ptr<ChildProcess>> children;
   const int log =
       ::open((folder / "run.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -154,6 +180,13 @@ Run Measure(BenchContext& context, const std::string& cli, const std::string& im
       started = start({"send", "--port", farm.Link(i), image});
   } else {
     std::vector<std::string> args = {"station", "--units", "1", "--next-unit", "replug", "--json"};
+    if (dashboard) {
+      args.insert(args.end(), {"--http", "127.0.0.1:0"});
+      if (broker) {
+        args.insert(args.end(), {"--mqtt", "mqtt://127.0.0.1:" + std::to_string(brokerPort),
+                                 "--report", (folder / "report").string()});
+      }
+    }
     for (int i = 1; i <= ports; ++i)
       args.insert(args.end(), {"--port", "P" + std::to_string(i) + "=" + farm.Link(i)});
     args.push_back(image);
@@ -161,6 +194,9 @@ Run Measure(BenchContext& context, const std::string& cli, const std::string& im
   }
   if (log >= 0) ::close(log);
   if (!started) return run;
+  // A page kept open on the dashboard through the whole load, as a supervisor's would be.
+  std::unique_ptr<DashboardWatch> page;
+  if (dashboard) page = std::make_unique<DashboardWatch>(folder / "run.log");
   const auto t0 = std::chrono::steady_clock::now();
   // In turns of a short wait each, so that every child's peak memory is sampled while it runs.
   for (std::size_t left = children.size(); left > 0;) {
@@ -183,14 +219,60 @@ Run Measure(BenchContext& context, const std::string& cli, const std::string& im
     }
   }
   run.wall = std::chrono::steady_clock::now() - t0;
+  if (page) {
+    run.pageLatencyMs = page->Finish(&run.pageStates, &run.error);
+    if (!run.error.empty()) return run;
+    if (run.pageLatencyMs.size() != static_cast<std::size_t>(ports)) {
+      run.error = "the page saw " + std::to_string(run.pageLatencyMs.size()) + " of " +
+                  std::to_string(ports) + " units";
+      return run;
+    }
+  }
   std::vector<std::chrono::nanoseconds> lineTimes;
   if (!farm.LineTimes(lineTimes, &run.error)) return run;
   for (const auto t : lineTimes) {
     run.efficiency.push_back(static_cast<double>(ProtocolLimit(bytes, kLineBaud).count()) /
                              static_cast<double>(t.count()));
   }
+  run.withBroker = broker != nullptr;
   run.ok = true;
   return run;
+}
+
+// The station with its dashboard serving one open page: its CPU per port, and how long a
+// unit's end takes to reach the page.
+void AddDashboardRows(const Run& run, int ports, std::size_t bytes, std::vector<Row>& rows) {
+  const std::string inputs =
+      std::string(run.withBroker ? "station --http --mqtt (a local mosquitto) --report, "
+                                 : "station --http (no mosquitto here), ") +
+      "one page reading the event stream, " + std::to_string(ports) + " ports at 115200, " +
+      SizeName(bytes) + " each, virtual IRDs in their own process";
+  Row cpu{"Station with its dashboard and MQTT: CPU per port", inputs, "",
+          "< 0.5% of one core per port", "—"};
+  Row latency{
+      "Dashboard: a unit's end to the page", inputs, "",
+      "reported (the page's tick is " + std::to_string(floor::Dashboard::kTick.count()) + " ms)",
+      "—"};
+  if (!run.ok) {
+    for (Row* r : {&cpu, &latency}) {
+      r->value = "broken: " + run.error;
+      rows.push_back(*r);
+    }
+    return;
+  }
+  const double wall = std::chrono::duration<double>(run.wall).count();
+  const double share = std::chrono::duration<double>(run.cpu).count() / wall / ports;
+  cpu.inputs += "; " + Duration(run.cpu) + " CPU over " + Duration(run.wall) + " wall; " +
+                std::to_string(run.pageStates) + " states read by the page";
+  cpu.value = Fixed(share * 100, 3) + "% of one core";
+  cpu.ratio = RatioToGoal(share, kCpuPerPortGoal, GoalKind::Under);
+  std::vector<double> ms = run.pageLatencyMs;
+  std::sort(ms.begin(), ms.end());
+  latency.inputs += "; " + std::to_string(ms.size()) + " units, from the end event's time to " +
+                    "the first state that lists the unit, received";
+  latency.value = "median " + Fixed(Median(ms), 0) + " ms, worst " + Fixed(ms.back(), 0) + " ms";
+  rows.push_back(cpu);
+  rows.push_back(latency);
 }
 
 void AddRows(const Run& run, const std::string& who, int ports, std::size_t bytes,
@@ -255,6 +337,14 @@ void MeasureStation(BenchContext& context, std::vector<Row>& rows) {
     if (!run.ok) context.MarkBroken();
     AddRows(run, "station", ports, bytes, rows);
   }
+  // The same station with its dashboard on and a page open.
+  const int served = std::min(counts.back(), 16);
+  context.Progress("Station with its dashboard, " + std::to_string(served) + " ports, " +
+                   SizeName(bytes));
+  const Run page =
+      image.empty() ? Broken(error) : Measure(context, cli, image, bytes, served, false, true);
+  if (!page.ok) context.MarkBroken();
+  AddDashboardRows(page, served, bytes, rows);
   // The way people glue loaders together today, compared at 16 ports: 64 processes of their own
   // would measure the machine more than the loader.
   const int sends = std::min(counts.back(), 16);

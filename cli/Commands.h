@@ -75,6 +75,9 @@ struct StationCliOptions {
   bool askUnitId = false;
   bool json = false;
   std::string reportDir, traceDir;
+  std::string name;  // the station's name on its dashboard; empty: the host's
+  std::string http;  // HOST:PORT to serve the dashboard on; empty: none
+  std::string mqtt, mqttCa, mqttCredentials;  // the floor's broker; empty: none
   std::chrono::seconds connectTimeout{0};
   std::chrono::milliseconds replyWait{50};
   bool handleSignals = true;

@@ -15,6 +15,8 @@
 #include "cli/SignalFd.h"
 #include "cli/StationView.h"
 #include "cli/WholeNumber.h"
+#include "floor/Dashboard.h"
+#include "floor/MqttPublisher.h"
 #include "irdload/BuildInfo.h"
 #include "station/Station.h"
 #include "unit/JsonEvents.h"
@@ -107,6 +109,10 @@ bool Translate(const StationCliOptions& o, station::StationOptions& s, std::stri
   return true;
 }
 
+std::string StationName(const StationCliOptions& o) {
+  return o.name.empty() ? HostName() : o.name;
+}
+
 int StationExitCode(const station::StationSummary& s) {
   if (s.stopped && !s.halted) return EXIT_STOPPED;
   if (s.halted) return EXIT_INTERNAL;
@@ -148,6 +154,22 @@ StationCommand::StationCommand(CLI::App& app) {
                        "One JSON record per unit in this folder, and a line per unit in its "
                        "units.csv");
   command_->add_option("--trace-dir", o.traceDir, "One wire trace per unit in this folder");
+  command_->add_option("--name", o.name,
+                       "The station's name on its dashboard (default: the host's)");
+  command_->add_option("--http", o.http,
+                       "Serve a live dashboard (read-only) on HOST:PORT, or PORT on 127.0.0.1");
+  CLI::Option* mqtt = command_->add_option(
+      "--mqtt", o.mqtt,
+      "Publish events, records (with --report; they wait in REPORT.mqtt-outbox until the broker "
+      "has them) and the station's state to the broker at mqtt://HOST[:PORT] or "
+      "mqtts://HOST[:PORT]");
+  command_->add_option("--mqtt-ca", o.mqttCa, "With mqtts://: the CA file that signs the broker")
+      ->needs(mqtt);
+  command_
+      ->add_option("--mqtt-credentials", o.mqttCredentials,
+                   "A file with the broker's user name on its first line and the password on "
+                   "its second")
+      ->needs(mqtt);
   command_
       ->add_option_function<int>(
           "--connect-timeout",
@@ -180,10 +202,33 @@ int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream
   };
   if (!Translate(options, so, &error)) return refuse();
   station::Station st(so);
-  // The table and the JSON lines are two subscribers, each with its own queue.
+  // The table, the JSON lines and the dashboard are subscribers, each with its own queue.
   const std::shared_ptr<station::Subscription> shown = st.Subscribe();
   const std::shared_ptr<station::Subscription> written = options.json ? st.Subscribe() : nullptr;
+  std::unique_ptr<floor::Dashboard> dashboard;
+  if (!options.http.empty()) {
+    dashboard = std::make_unique<floor::Dashboard>(
+        st, floor::DashboardOptions{options.http, StationName(options), so.reportDir, {}});
+    if (!dashboard->Listen(&error)) return refuse();
+  }
+  std::unique_ptr<floor::MqttPublisher> publisher;
+  if (!options.mqtt.empty()) {
+    const std::optional<floor::MqttSettings> broker =
+        floor::ParseMqttSettings(options.mqtt, options.mqttCa, options.mqttCredentials, &error);
+    if (!broker) return refuse();
+    std::string report = so.reportDir;
+    while (report.size() > 1 && report.back() == '/') report.pop_back();
+    publisher = std::make_unique<floor::MqttPublisher>(
+        st, floor::MqttPublisherOptions{
+                *broker, StationName(options), report.empty() ? "" : report + ".mqtt-outbox", {}});
+    if (!publisher->Prepare(&error)) return refuse();
+  }
   if (!st.Start(&error)) return refuse();
+  if (dashboard) {
+    dashboard->Start();
+    human << "dashboard on " << dashboard->url() << std::endl;
+  }
+  if (publisher) publisher->Start();
   std::vector<std::string> labels;
   for (std::size_t i = 0; i < st.portCount(); ++i) labels.push_back(st.port(i).label);
   unit::JsonEventWriter json(out, labels);
@@ -220,6 +265,9 @@ int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream
       if (dropped > 0) json.Lost(dropped);
       json.Tick();
     }
+    if (publisher) {
+      for (const std::string& note : publisher->TakeNotes()) view.Note(note);
+    }
     if (!lines.open() && st.AnyoneAsking() && !toldInputClosed) {
       view.Note("standard input is closed: the ports waiting for the operator wait until Ctrl-C");
       toldInputClosed = true;
@@ -229,6 +277,17 @@ int RunStation(const StationCliOptions& options, std::ostream& out, std::ostream
       view.Draw(st.Snapshot().ports);
       lastDraw = now;
     }
+  }
+  if (publisher) {
+    using namespace std::chrono_literals;
+    const std::size_t left = publisher->Drain(10s);
+    for (const std::string& note : publisher->TakeNotes()) view.Note(note);
+    if (left > 0) {
+      view.Note("MQTT: " + std::to_string(left) +
+                " records wait in the outbox; the next station run with --mqtt and this "
+                "--report publishes them");
+    }
+    view.Draw(st.Snapshot().ports);
   }
   const station::StationSummary summary = st.Summary();
   const int code = StationExitCode(summary);

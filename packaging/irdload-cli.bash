@@ -46,7 +46,7 @@ _irdload_cli() {
       _irdload_cli_ports
       return
       ;;
-    --trace | --report | --trace-dir | --links)
+    --trace | --report | --trace-dir | --links | --mqtt-ca | --mqtt-credentials)
       _irdload_cli_files
       return
       ;;
@@ -66,6 +66,9 @@ _irdload_cli() {
     --baud | --read-pauses | --connect-timeout | --size | --seed | --units | --retries | --count | --unit-id)
       return  # a number
       ;;
+    --name | --http | --mqtt)
+      return  # free text
+      ;;
   esac
 
   local options
@@ -73,7 +76,8 @@ _irdload_cli() {
     send) options="--port --simulate --baud --simulate-fault --read-pauses --trace
       --connect-timeout --json --report --unit-id --help" ;;
     station) options="--port --units --retries --next-unit --ask-unit-id --json --report
-      --trace-dir --connect-timeout --read-pauses --help" ;;
+      --trace-dir --connect-timeout --read-pauses --name --http --mqtt --mqtt-ca
+      --mqtt-credentials --help" ;;
     virtual-ird) options="--count --links --baud --fault --seed --repeat-after --hold --timing --help" ;;
     doctor) options="--json --help" ;;
     make-sample) options="--size --type --seed --help" ;;

@@ -50,49 +50,43 @@ struct FoldEvent {
   void operator()(const PortFinished&) { s.finished = true; }
 };
 
-std::string PortJson(const PortSnapshot& r, std::chrono::steady_clock::time_point now) {
+unit::Json PortJson(const PortSnapshot& r, std::chrono::steady_clock::time_point now) {
   const TransferPace pace = PaceOf(r, now);
-  JsonObject o;
-  o.Str("port", r.label)
-      .Str("portPath", r.path)
-      .Str("state", PhaseName(r.phase))
-      .Str("status", r.status)
-      .Str("detail", r.detail)
-      .Int("unit", r.unit)
-      .Str("unitId", r.unitId)
-      .Int("file", r.file)
-      .Int("packetsDone", r.packetsDone)
-      .Int("packets", r.packets)
-      .Int("bytesDone", static_cast<std::int64_t>(r.bytesDone))
-      .Int("bytes", static_cast<std::int64_t>(r.bytes))
-      .Int("rejections", r.rejections)
-      .Int("repeats", r.repeats)
-      .Int("lateReplies", r.lateReplies)
-      .Num("bytesPerSecond", pace.bytesPerSecond, 0);
-  if (pace.secondsLeft >= 0) {
-    o.Num("secondsLeft", pace.secondsLeft, 0);
-  } else {
-    o.Null("secondsLeft");
-  }
-  o.Int("ok", r.ok).Int("failed", r.failed);
+  Json o;
+  o["port"] = r.label;
+  o["portPath"] = r.path;
+  o["state"] = PhaseName(r.phase);
+  o["status"] = r.status;
+  o["detail"] = r.detail;
+  o["unit"] = r.unit;
+  o["unitId"] = r.unitId;
+  o["file"] = r.file;
+  o["packetsDone"] = r.packetsDone;
+  o["packets"] = r.packets;
+  o["bytesDone"] = r.bytesDone;
+  o["bytes"] = r.bytes;
+  o["rejections"] = r.rejections;
+  o["repeats"] = r.repeats;
+  o["lateReplies"] = r.lateReplies;
+  o["bytesPerSecond"] = JsonNumber(pace.bytesPerSecond, 0);
+  o["secondsLeft"] = pace.secondsLeft >= 0 ? JsonNumber(pace.secondsLeft, 0) : Json(nullptr);
+  o["ok"] = r.ok;
+  o["failed"] = r.failed;
   if (r.last) {
-    JsonObject last;
-    last.Int("unit", r.last->unit)
-        .Str("unitId", r.last->unitId)
-        .Bool("loaded", r.last->loaded)
-        .Str("outcome", OutcomeName(r.last->outcome.kind))
-        .Str("reason", FailureReasonName(r.last->outcome.reason))
-        .Int("exitCode", r.last->exitCode);
-    if (r.last->record.empty()) {
-      last.Null("record");
-    } else {
-      last.Str("record", r.last->record);
-    }
-    o.Raw("last", last.Text());
+    Json last;
+    last["unit"] = r.last->unit;
+    last["unitId"] = r.last->unitId;
+    last["loaded"] = r.last->loaded;
+    last["outcome"] = OutcomeName(r.last->outcome.kind);
+    last["reason"] = FailureReasonName(r.last->outcome.reason);
+    last["exitCode"] = r.last->exitCode;
+    last["record"] = TextOrNull(r.last->record);
+    o["last"] = std::move(last);
   } else {
-    o.Null("last");
+    o["last"] = nullptr;
   }
-  return o.Bool("finished", r.finished).Text();
+  o["finished"] = r.finished;
+  return o;
 }
 
 }  // namespace
@@ -103,18 +97,18 @@ void Fold(PortSnapshot& row, const PortEventBody& body) {
 
 std::string SnapshotJson(const StationSnapshot& s, std::chrono::system_clock::time_point time,
                          std::chrono::steady_clock::time_point now) {
-  std::vector<std::string> ports;
+  Json ports = Json::array();
   for (const PortSnapshot& r : s.ports) ports.push_back(PortJson(r, now));
-  return JsonObject()
-      .Int("schema", kEventSchema)
-      .Str("time", UtcTimestamp(time))
-      .Raw("ports", JsonArray(ports))
-      .Int("ok", s.ok)
-      .Int("failed", s.failed)
-      .Bool("stopping", s.stopping)
-      .Bool("halted", s.halted)
-      .Bool("finished", s.finished)
-      .Text();
+  Json o;
+  o["schema"] = kEventSchema;
+  o["time"] = UtcTimestamp(time);
+  o["ports"] = std::move(ports);
+  o["ok"] = s.ok;
+  o["failed"] = s.failed;
+  o["stopping"] = s.stopping;
+  o["halted"] = s.halted;
+  o["finished"] = s.finished;
+  return JsonText(o);
 }
 
 TransferPace PaceOf(const PortSnapshot& r, std::chrono::steady_clock::time_point now) {

@@ -7,108 +7,57 @@
 #include "unit/Utf8.h"
 
 namespace irdload::unit {
+namespace {
+
+// Every string in `value` (keys too) as valid UTF-8, byte by byte.
+Json Repaired(const Json& value) {
+  if (value.is_string()) return ValidUtf8(value.get_ref<const std::string&>());
+  if (value.is_array()) {
+    Json out = Json::array();
+    for (const Json& item : value) out.push_back(Repaired(item));
+    return out;
+  }
+  if (value.is_object()) {
+    Json out = Json::object();
+    for (auto it = value.begin(); it != value.end(); ++it) {
+      out[ValidUtf8(it.key())] = Repaired(it.value());
+    }
+    return out;
+  }
+  return value;
+}
+
+}  // namespace
+
+std::string JsonText(const Json& value) {
+  std::string text;
+  try {
+    text = value.dump();
+  } catch (const Json::type_error&) {
+    // Not valid UTF-8 somewhere: the library would cut a bad sequence short as one U+FFFD,
+    // while the records and the CSV replace each byte; do as they do.
+    text = Repaired(value).dump();
+  }
+  // DEL is valid JSON as it stands, but a terminal shows nothing for it.
+  for (std::size_t at; (at = text.find('\x7f')) != std::string::npos;) {
+    text.replace(at, 1, "\\u007f");
+  }
+  return text;
+}
 
 std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  out.reserve(text.size() + 2);
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      switch (c) {
-        case '"':
-          out += "\\\"";
-          break;
-        case '\\':
-          out += "\\\\";
-          break;
-        case '\n':
-          out += "\\n";
-          break;
-        case '\r':
-          out += "\\r";
-          break;
-        case '\t':
-          out += "\\t";
-          break;
-        default:
-          if (c < 0x20 || c == 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-          } else {
-            out += static_cast<char>(c);
-          }
-      }
-      ++i;
-      continue;
-    }
-    const std::size_t n = Utf8SequenceLength(text.substr(i));
-    if (n == 0) {
-      out += "\xEF\xBF\xBD";
-      ++i;
-    } else {
-      out.append(text.substr(i, n));
-      i += n;
-    }
-  }
-  return out + "\"";
+  return JsonText(Json(std::string(text)));
 }
 
-void JsonObject::Key(std::string_view key) {
-  if (body_.size() > 1) body_ += ',';
-  body_ += JsonString(key);
-  body_ += ':';
+Json JsonNumber(double value, int decimals) {
+  if (!std::isfinite(value)) return nullptr;
+  if (decimals <= 0) return static_cast<std::int64_t>(std::llround(value));
+  const double scale = std::pow(10.0, decimals);
+  return std::round(value * scale) / scale;
 }
 
-JsonObject& JsonObject::Str(std::string_view key, std::string_view value) {
-  Key(key);
-  body_ += JsonString(value);
-  return *this;
-}
-
-JsonObject& JsonObject::Int(std::string_view key, std::int64_t value) {
-  Key(key);
-  body_ += std::to_string(value);
-  return *this;
-}
-
-JsonObject& JsonObject::Num(std::string_view key, double value, int decimals) {
-  Key(key);
-  if (!std::isfinite(value)) {
-    body_ += "null";  // JSON has no infinity or NaN
-    return *this;
-  }
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
-  body_ += buf;
-  return *this;
-}
-
-JsonObject& JsonObject::Bool(std::string_view key, bool value) {
-  Key(key);
-  body_ += value ? "true" : "false";
-  return *this;
-}
-
-JsonObject& JsonObject::Null(std::string_view key) {
-  Key(key);
-  body_ += "null";
-  return *this;
-}
-
-JsonObject& JsonObject::Raw(std::string_view key, std::string_view json) {
-  Key(key);
-  body_ += json;
-  return *this;
-}
-
-std::string JsonArray(const std::vector<std::string>& elements) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < elements.size(); ++i) {
-    if (i > 0) out += ',';
-    out += elements[i];
-  }
-  return out + "]";
+Json TextOrNull(const std::string& text) {
+  return text.empty() ? Json(nullptr) : Json(text);
 }
 
 std::string UtcTimestamp(std::chrono::system_clock::time_point time) {

@@ -6,69 +6,69 @@
 namespace irdload::unit {
 namespace {
 
-JsonObject Head(std::chrono::system_clock::time_point time, std::string_view event,
-                const std::string* label) {
-  JsonObject o;
-  o.Int("schema", kEventSchema).Str("time", UtcTimestamp(time)).Str("event", event);
-  if (label) {
-    o.Str("port", *label);
-  } else {
-    o.Null("port");
-  }
+Json Head(std::chrono::system_clock::time_point time, std::string_view event,
+          const std::string* label) {
+  Json o;
+  o["schema"] = kEventSchema;
+  o["time"] = UtcTimestamp(time);
+  o["event"] = event;
+  o["port"] = label ? Json(*label) : Json(nullptr);
   return o;
 }
 
 struct Body {
-  JsonObject& o;
+  Json& o;
 
   void operator()(const PhaseChanged& e) {
-    o.Str("state", PhaseName(e.phase)).Str("status", e.status).Str("detail", e.detail);
+    o["state"] = PhaseName(e.phase);
+    o["status"] = e.status;
+    o["detail"] = e.detail;
   }
   void operator()(const UnitStarted& e) {
-    o.Int("unit", e.unit).Int("attempt", e.attempt).Str("unitId", e.unitId).Str("device", e.device);
+    o["unit"] = e.unit;
+    o["attempt"] = e.attempt;
+    o["unitId"] = e.unitId;
+    o["device"] = e.device;
   }
   void operator()(const ProgressShown& e) {
-    o.Int("unit", e.unit)
-        .Int("file", e.file)
-        .Int("packetsDone", e.packetsDone)
-        .Int("packets", e.packets)
-        .Int("bytesDone", static_cast<std::int64_t>(e.bytesDone))
-        .Int("bytes", static_cast<std::int64_t>(e.bytes))
-        .Int("rejections", e.rejections)
-        .Int("repeats", e.repeats)
-        .Int("lateReplies", e.lateReplies);
+    o["unit"] = e.unit;
+    o["file"] = e.file;
+    o["packetsDone"] = e.packetsDone;
+    o["packets"] = e.packets;
+    o["bytesDone"] = e.bytesDone;
+    o["bytes"] = e.bytes;
+    o["rejections"] = e.rejections;
+    o["repeats"] = e.repeats;
+    o["lateReplies"] = e.lateReplies;
   }
-  void operator()(const MessageShown& e) { o.Str("text", e.text).Str("detail", e.detail); }
+  void operator()(const MessageShown& e) {
+    o["text"] = e.text;
+    o["detail"] = e.detail;
+  }
   void operator()(const UnitEnded& e) {
-    o.Int("unit", e.unit)
-        .Int("attempt", e.attempt)
-        .Bool("counted", e.counted)
-        .Bool("final", e.final)
-        .Bool("loaded", e.outcome.kind == OutcomeKind::Success)
-        .Str("outcome", OutcomeName(e.outcome.kind))
-        .Str("reason", FailureReasonName(e.outcome.reason))
-        .Int("exitCode", e.exitCode)
-        .Str("message", e.outcome.message)
-        .Str("detail", e.outcome.detail)
-        .Str("unitId", e.unitId);
-    if (e.record.empty()) {
-      o.Null("record");
-    } else {
-      o.Str("record", e.record);
-    }
-    if (e.recordError.empty()) {
-      o.Null("recordError");
-    } else {
-      o.Str("recordError", e.recordError);
-    }
-    o.Int("failedSteps", e.counts.failedSteps)
-        .Int("rejections", e.counts.rejections)
-        .Int("repeats", e.counts.repeats)
-        .Int("lateReplies", e.counts.lateReplies)
-        .Int("staleBytes", e.counts.staleBytes);
+    o["unit"] = e.unit;
+    o["attempt"] = e.attempt;
+    o["counted"] = e.counted;
+    o["final"] = e.final;
+    o["loaded"] = e.outcome.kind == OutcomeKind::Success;
+    o["outcome"] = OutcomeName(e.outcome.kind);
+    o["reason"] = FailureReasonName(e.outcome.reason);
+    o["exitCode"] = e.exitCode;
+    o["message"] = e.outcome.message;
+    o["detail"] = e.outcome.detail;
+    o["unitId"] = e.unitId;
+    o["record"] = TextOrNull(e.record);
+    o["recordError"] = TextOrNull(e.recordError);
+    o["failedSteps"] = e.counts.failedSteps;
+    o["rejections"] = e.counts.rejections;
+    o["repeats"] = e.counts.repeats;
+    o["lateReplies"] = e.counts.lateReplies;
+    o["staleBytes"] = e.counts.staleBytes;
   }
   void operator()(const PortFinished& e) {
-    o.Int("ok", e.ok).Int("failed", e.failed).Bool("halted", e.halted);
+    o["ok"] = e.ok;
+    o["failed"] = e.failed;
+    o["halted"] = e.halted;
   }
 };
 
@@ -91,6 +91,12 @@ std::string_view EventName(const PortEventBody& body) {
 
 }  // namespace
 
+std::string EventJson(const PortEvent& event, const std::string* label) {
+  Json o = Head(event.time, EventName(event.body), label);
+  std::visit(Body{o}, event.body);
+  return JsonText(o);
+}
+
 JsonEventWriter::JsonEventWriter(std::ostream& out, std::vector<std::string> labels,
                                  std::chrono::milliseconds progressEvery)
     : out_(out), labels_(std::move(labels)), every_(progressEvery), ports_(labels_.size()) {}
@@ -103,16 +109,14 @@ void JsonEventWriter::Line(const std::string& json) {
 void JsonEventWriter::WriteProgress(PortEvent event) {
   ports_[event.port].lastProgress = std::chrono::steady_clock::now();
   ports_[event.port].held.reset();
-  JsonObject o = Head(event.time, "progress", &labels_[event.port]);
+  Json o = Head(event.time, "progress", &labels_[event.port]);
   std::visit(Body{o}, event.body);
-  Line(o.Text());
+  Line(JsonText(o));
 }
 
 void JsonEventWriter::Write(const PortEvent& event) {
   if (event.port == kNoPort) {
-    JsonObject o = Head(event.time, EventName(event.body), nullptr);
-    std::visit(Body{o}, event.body);
-    Line(o.Text());
+    Line(EventJson(event, nullptr));
     return;
   }
   if (event.port >= labels_.size()) return;
@@ -129,9 +133,7 @@ void JsonEventWriter::Write(const PortEvent& event) {
   }
   // Whatever happens next supersedes progress held back.
   port.held.reset();
-  JsonObject o = Head(event.time, EventName(event.body), &labels_[event.port]);
-  std::visit(Body{o}, event.body);
-  Line(o.Text());
+  Line(EventJson(event, &labels_[event.port]));
 }
 
 void JsonEventWriter::Tick() {
@@ -145,22 +147,27 @@ void JsonEventWriter::Tick() {
 }
 
 void JsonEventWriter::Lost(std::uint64_t count) {
-  JsonObject o = Head(std::chrono::system_clock::now(), "lost", nullptr);
-  o.Int("count", static_cast<std::int64_t>(count));
-  Line(o.Text());
+  Json o = Head(std::chrono::system_clock::now(), "lost", nullptr);
+  o["count"] = count;
+  Line(JsonText(o));
 }
 
 void JsonEventWriter::Error(int exitCode, const std::string& message, const std::string& detail) {
-  JsonObject o = Head(std::chrono::system_clock::now(), "error", nullptr);
-  o.Int("exitCode", exitCode).Str("message", message).Str("detail", detail);
-  Line(o.Text());
+  Json o = Head(std::chrono::system_clock::now(), "error", nullptr);
+  o["exitCode"] = exitCode;
+  o["message"] = message;
+  o["detail"] = detail;
+  Line(JsonText(o));
 }
 
 void JsonEventWriter::Summary(std::uint32_t ok, std::uint32_t failed, bool stopped, int exitCode) {
-  JsonObject o = Head(std::chrono::system_clock::now(), "summary", nullptr);
-  o.Int("units", ok + failed).Int("ok", ok).Int("failed", failed).Bool("stopped", stopped);
-  o.Int("exitCode", exitCode);
-  Line(o.Text());
+  Json o = Head(std::chrono::system_clock::now(), "summary", nullptr);
+  o["units"] = ok + failed;
+  o["ok"] = ok;
+  o["failed"] = failed;
+  o["stopped"] = stopped;
+  o["exitCode"] = exitCode;
+  Line(JsonText(o));
 }
 
 }  // namespace irdload::unit

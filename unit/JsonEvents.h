@@ -17,6 +17,10 @@ namespace irdload::unit {
 /// carries the engine's counts (rejections, repeats, lateReplies) instead of retries.
 inline constexpr int kEventSchema = 2;
 
+/// One event as a line of JSON Lines writes it (without the newline); `label` names its port,
+/// null for the station's own.
+std::string EventJson(const PortEvent& event, const std::string* label);
+
 class JsonEventWriter {
  public:
   /// `labels[i]` names port i. Progress is written at most once per `progressEvery` per port,

@@ -25,68 +25,58 @@ std::string FileSafe(const std::string& label) {
 }
 
 std::string RecordJson(const UnitRecord& r) {
-  std::vector<std::string> files;
+  Json files = Json::array();
   for (const FileRecord& f : r.files) {
-    files.push_back(JsonObject()
-                        .Str("path", f.path)
-                        .Int("size", static_cast<std::int64_t>(f.size))
-                        .Str("sha256", f.sha256)
-                        .Str("typeCode", TypeCodeText(f.typeCode))
-                        .Int("payloadSize", f.payloadSize)
-                        .Int("packets", f.packets)
-                        .Text());
+    Json file;
+    file["path"] = f.path;
+    file["size"] = f.size;
+    file["sha256"] = f.sha256;
+    file["typeCode"] = TypeCodeText(f.typeCode);
+    file["payloadSize"] = f.payloadSize;
+    file["packets"] = f.packets;
+    files.push_back(std::move(file));
   }
-  std::vector<std::string> earlier;
-  for (const std::string& e : r.earlierAttempts) earlier.push_back(JsonString(e));
   const AdapterRecord& a = r.adapter;
-  JsonObject o;
-  o.Int("schema", kRecordSchema)
-      .Str("tool", r.toolVersion)
-      .Str("started", UtcTimestamp(r.started))
-      .Str("ended", UtcTimestamp(r.ended))
-      .Str("host", r.host)
-      .Str("port", r.portLabel)
-      .Str("portPath", r.portPath)
-      .Raw("adapter", JsonObject()
-                          .Str("device", a.device)
-                          .Str("byPath", a.byPath)
-                          .Str("byId", a.byId)
-                          .Str("vendorId", a.vendorId)
-                          .Str("productId", a.productId)
-                          .Str("serial", a.serial)
-                          .Str("manufacturer", a.manufacturer)
-                          .Str("product", a.product)
-                          .Str("driver", a.driver)
-                          .Text())
-      .Raw("files", JsonArray(files))
-      .Str("unitId", r.unitId)
-      .Int("unit", r.unit)
-      .Int("attempts", r.attempts)
-      .Raw("earlierAttempts", JsonArray(earlier))
-      .Int("packetsSent", r.packetsSent)
-      .Int("failedSteps", r.counts.failedSteps)
-      .Int("rejections", r.counts.rejections)
-      .Int("repeats", r.counts.repeats)
-      .Int("lateReplies", r.counts.lateReplies)
-      .Int("staleBytes", r.counts.staleBytes)
-      .Num("durationSeconds", r.durationSeconds, 3);
-  if (r.lineEfficiency) {
-    o.Num("lineEfficiency", *r.lineEfficiency, 4);
-  } else {
-    o.Null("lineEfficiency");
-  }
-  o.Bool("loaded", r.loaded())
-      .Str("outcome", OutcomeName(r.outcome.kind))
-      .Str("reason", FailureReasonName(r.outcome.reason))
-      .Int("exitCode", r.exitCode)
-      .Str("message", r.outcome.message)
-      .Str("detail", r.outcome.detail);
-  if (r.trace.empty()) {
-    o.Null("trace");
-  } else {
-    o.Str("trace", r.trace);
-  }
-  return o.Text();
+  Json adapter;
+  adapter["device"] = a.device;
+  adapter["byPath"] = a.byPath;
+  adapter["byId"] = a.byId;
+  adapter["vendorId"] = a.vendorId;
+  adapter["productId"] = a.productId;
+  adapter["serial"] = a.serial;
+  adapter["manufacturer"] = a.manufacturer;
+  adapter["product"] = a.product;
+  adapter["driver"] = a.driver;
+  Json o;
+  o["schema"] = kRecordSchema;
+  o["tool"] = r.toolVersion;
+  o["started"] = UtcTimestamp(r.started);
+  o["ended"] = UtcTimestamp(r.ended);
+  o["host"] = r.host;
+  o["port"] = r.portLabel;
+  o["portPath"] = r.portPath;
+  o["adapter"] = std::move(adapter);
+  o["files"] = std::move(files);
+  o["unitId"] = r.unitId;
+  o["unit"] = r.unit;
+  o["attempts"] = r.attempts;
+  o["earlierAttempts"] = r.earlierAttempts;
+  o["packetsSent"] = r.packetsSent;
+  o["failedSteps"] = r.counts.failedSteps;
+  o["rejections"] = r.counts.rejections;
+  o["repeats"] = r.counts.repeats;
+  o["lateReplies"] = r.counts.lateReplies;
+  o["staleBytes"] = r.counts.staleBytes;
+  o["durationSeconds"] = JsonNumber(r.durationSeconds, 3);
+  o["lineEfficiency"] = r.lineEfficiency ? JsonNumber(*r.lineEfficiency, 4) : Json(nullptr);
+  o["loaded"] = r.loaded();
+  o["outcome"] = OutcomeName(r.outcome.kind);
+  o["reason"] = FailureReasonName(r.outcome.reason);
+  o["exitCode"] = r.exitCode;
+  o["message"] = r.outcome.message;
+  o["detail"] = r.outcome.detail;
+  o["trace"] = TextOrNull(r.trace);
+  return JsonText(o);
 }
 
 }  // namespace irdload::unit

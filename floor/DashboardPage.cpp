@@ -1,0 +1,154 @@
+#include "floor/DashboardPage.h"
+
+namespace irdload::floor {
+
+const std::string_view kStationPage = R"page(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>irdload station</title>
+<link rel="stylesheet" href="/dashboard.css">
+<script src="/dashboard.js" defer></script>
+</head>
+<body data-page="station">
+<header>
+  <h1 id="title">irdload station</h1>
+  <span id="totals"></span>
+  <span id="link" class="link down">connecting</span>
+  <nav><a id="csv" href="/units.csv">units.csv</a> <a href="/api/snapshot">snapshot</a></nav>
+</header>
+<main>
+  <section id="station"></section>
+  <h2>Latest units</h2>
+  <table id="units">
+    <thead><tr><th>ended</th><th>port</th><th>unit</th><th>unit id</th><th>result</th><th>record</th></tr></thead>
+    <tbody></tbody>
+  </table>
+</main>
+</body>
+</html>
+)page";
+
+const std::string_view kPageStyle = R"css(
+:root { --bg: #f4f5f7; --tile: #fff; --ink: #1d2430; --mute: #667085; --ok: #1a7f37;
+        --bad: #c62828; --busy: #1f6feb; --wait: #9a6700; }
+* { box-sizing: border-box; }
+body { margin: 0; font: 14px/1.4 system-ui, sans-serif; background: var(--bg); color: var(--ink); }
+header { display: flex; gap: 16px; align-items: baseline; padding: 10px 16px; background: #1d2430;
+         color: #fff; flex-wrap: wrap; }
+header h1 { font-size: 18px; margin: 0; }
+header nav { margin-left: auto; } header a { color: #9cc3ff; margin-left: 10px; }
+.link { padding: 1px 8px; border-radius: 10px; font-size: 12px; }
+.link.up { background: var(--ok); } .link.down { background: var(--bad); }
+main { padding: 12px 16px; }
+h2 { font-size: 15px; margin: 18px 0 6px; }
+.tiles { display: grid; grid-template-columns: repeat(auto-fill, minmax(210px, 1fr)); gap: 10px; }
+.tile { background: var(--tile); border-radius: 8px; padding: 10px 12px; border-left: 6px solid var(--mute);
+        box-shadow: 0 1px 2px rgba(0,0,0,.08); }
+.tile.busy { border-left-color: var(--busy); } .tile.wait { border-left-color: var(--wait); }
+.tile.good { border-left-color: var(--ok); } .tile.bad { border-left-color: var(--bad); }
+.tile .name { font-weight: 600; display: flex; justify-content: space-between; }
+.tile .state { font-size: 12px; color: var(--mute); }
+.tile .id { font-family: ui-monospace, monospace; font-size: 12px; min-height: 1.4em; }
+.bar { height: 8px; background: #e4e7ec; border-radius: 4px; overflow: hidden; margin: 6px 0 4px; }
+.bar div { height: 100%; background: var(--busy); width: 0; }
+.tile .pace, .tile .counts, .tile .last { font-size: 12px; color: var(--mute); }
+.tile .last.good { color: var(--ok); } .tile .last.bad { color: var(--bad); }
+table { border-collapse: collapse; width: 100%; background: var(--tile); font-size: 13px; }
+th, td { text-align: left; padding: 4px 8px; border-bottom: 1px solid #e4e7ec; }
+td.good { color: var(--ok); } td.bad { color: var(--bad); }
+)css";
+
+const std::string_view kPageScript = R"js('use strict';
+const busy = ['calling', 'sending-header', 'transferring', 'terminating'];
+const waiting = ['waiting-for-adapter', 'waiting-for-next-unit', 'waiting-for-unit-id'];
+
+function el(tag, cls, text) {
+  const e = document.createElement(tag);
+  if (cls) e.className = cls;
+  if (text !== undefined) e.textContent = text;
+  return e;
+}
+function bytes(n) {
+  return n >= 1048576 ? (n / 1048576).toFixed(1) + ' MiB' : (n / 1024).toFixed(1) + ' KiB';
+}
+function duration(s) {
+  if (s === null || s === undefined) return '';
+  s = Math.round(s);
+  return Math.floor(s / 60) + ':' + String(s % 60).padStart(2, '0') + ' left';
+}
+function tile(p, stopped) {
+  const t = el('div', 'tile');
+  t.dataset.port = p.port;
+  if (busy.includes(p.state)) t.classList.add('busy');
+  else if (waiting.includes(p.state)) t.classList.add('wait');
+  if (p.state === 'halted') t.classList.add('bad');
+  const name = el('div', 'name');
+  name.append(el('span', '', p.port), el('span', 'state', p.state.replace(/-/g, ' ')));
+  t.append(name);
+  t.append(el('div', 'id', p.unit ? 'unit ' + p.unit + (p.unitId ? ' · ' + p.unitId : '') : ''));
+  const bar = el('div', 'bar'), fill = el('div');
+  const share = p.bytes > 0 ? p.bytesDone / p.bytes : 0;
+  fill.style.width = (busy.includes(p.state) ? Math.round(share * 100) : 0) + '%';
+  bar.append(fill);
+  t.append(bar);
+  const pace = busy.includes(p.state)
+    ? Math.round(share * 100) + '% · ' + bytes(p.bytesPerSecond) + '/s ' + duration(p.secondsLeft)
+    : (p.status || p.detail || '');
+  t.append(el('div', 'pace', pace));
+  if (p.last) {
+    const good = p.last.loaded;
+    t.append(el('div', 'last ' + (good ? 'good' : 'bad'),
+                'last: unit ' + p.last.unit + ' ' + (good ? 'loaded' : p.last.outcome)));
+    if (!busy.includes(p.state)) t.classList.add(good ? 'good' : 'bad');
+  } else {
+    t.append(el('div', 'last', 'last: none yet'));
+  }
+  t.append(el('div', 'counts', 'loaded ' + p.ok + ' · failed ' + p.failed + ' · stopped ' + stopped));
+  return t;
+}
+function tiles(snapshot, stopped) {
+  const box = el('div', 'tiles');
+  snapshot.ports.forEach((p, i) => box.append(tile(p, (stopped || [])[i] || 0)));
+  return box;
+}
+function unitRow(u, station) {
+  const tr = el('tr');
+  tr.append(el('td', '', u.time.replace('T', ' ').replace('Z', '')));
+  if (station !== undefined) tr.append(el('td', '', station));
+  tr.append(el('td', '', u.port), el('td', '', String(u.unit)), el('td', '', u.unitId));
+  tr.append(el('td', u.loaded ? 'good' : 'bad', u.loaded ? 'loaded' : u.outcome + ' (' + u.reason + ')'));
+  const rec = el('td');
+  if (u.record) {
+    const a = el('a', '', u.record);
+    a.href = '/records/' + encodeURIComponent(u.record);
+    rec.append(a);
+  }
+  tr.append(rec);
+  return tr;
+}
+function showStation(state) {
+  const s = state.snapshot;
+  if (state.title) { document.getElementById('title').textContent = state.title; document.title = state.title; }
+  document.getElementById('totals').textContent =
+    s.ok + ' loaded · ' + s.failed + ' failed' + (s.stopping ? ' · stopping' : '') +
+    (s.finished ? ' · finished' : '');
+  document.getElementById('csv').hidden = !state.records;
+  document.getElementById('station').replaceChildren(tiles(s, state.stopped));
+  document.querySelector('#units tbody').replaceChildren(...state.units.map(u => unitRow(u)));
+}
+function connect() {
+  const show = showStation;
+  const link = document.getElementById('link');
+  const events = new EventSource('/api/events');
+  events.addEventListener('state', e => {
+    show(JSON.parse(e.data));
+    link.textContent = 'live'; link.className = 'link up';
+  });
+  events.onerror = () => { link.textContent = 'reconnecting'; link.className = 'link down'; };
+}
+connect();
+)js";
+
+}  // namespace irdload::floor

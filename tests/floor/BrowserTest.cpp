@@ -1,0 +1,103 @@
+// The dashboard in a real browser: headless Chromium opens a station's page while the station
+// loads virtual IRDs; the tiles move without a reload, the finished units appear in the list,
+// and a screenshot of the page is kept (floor-dashboard.png beside the test program) to look at.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "engine/ImageWriter.h"
+#include "engine/Link.h"
+#include "support/Chromium.h"
+#include "support/IrdFarm.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
+
+namespace irdload::floor {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr auto kBound = 60s;
+
+// What each tile shows of its progress, as one text.
+constexpr const char* kTilePaces =
+    "[...document.querySelectorAll('.tile .pace')].map(e => e.textContent).join(' | ')";
+
+// Evaluates `expression` until `done` accepts its value; the last value.
+std::string EvaluateUntil(test::Chromium& browser, const std::string& expression,
+                          const std::function<bool(const std::string&)>& done) {
+  std::string value;
+  for (auto deadline = std::chrono::steady_clock::now() + kBound;
+       std::chrono::steady_clock::now() < deadline;) {
+    value = browser.Evaluate(expression).value_or("");
+    if (done(value)) break;
+    std::this_thread::sleep_for(50ms);
+  }
+  return value;
+}
+
+TEST(BrowserTest, TheStationPageShowsLiveTilesAndFinishedUnits) {
+  if (test::Chromium::Program().empty()) GTEST_SKIP() << "chromium is not installed";
+  test::TempDir dir;
+  const std::string image =
+      dir.WriteBytes("fw.uuc", ComposeImage(kTypeSingle, PatternPayload(150000, 9)));
+  test::IrdFarm farm((dir.path() / "links").string(), 3);
+  ASSERT_TRUE(farm.started());
+  test::Process station;
+  std::vector<std::string> args = {"station", "--http",   "127.0.0.1:0",
+                                   "--name",  "bench 3",  "--next-unit",
+                                   "prompt",  "--report", (dir.path() / "out").string()};
+  for (int i = 1; i <= 3; ++i) {
+    args.insert(args.end(), {"--port", "S" + std::to_string(i) + "=" + farm.Link(i)});
+  }
+  args.push_back(image);
+  ASSERT_TRUE(station.Start(IRDLOAD_CLI, args));
+  const auto line = station.WaitLine(
+      [](const std::string& l) { return l.rfind("dashboard on http://", 0) == 0; }, kBound);
+  ASSERT_TRUE(line) << station.out() << station.err();
+  const std::string url = line->substr(line->find("http://"));
+
+  test::Chromium browser;
+  ASSERT_TRUE(browser.Start(url, (dir.path() / "profile").string()));
+  EXPECT_EQ(EvaluateUntil(browser, "document.getElementById('link').textContent",
+                          [](const std::string& v) { return v == "live"; }),
+            "live");
+  EXPECT_EQ(browser.Evaluate("document.getElementById('title').textContent"), "bench 3");
+  EXPECT_EQ(browser.Evaluate("document.querySelectorAll('.tile').length"), "3");
+  // The same page, never reloaded, shows the load going on.
+  const std::string loading = EvaluateUntil(browser, kTilePaces, [](const std::string& v) {
+    return v.find("% ·") != std::string::npos && v.find("KiB/s") != std::string::npos;
+  });
+  ASSERT_NE(loading.find("% ·"), std::string::npos) << loading;
+  const std::string later = EvaluateUntil(browser, kTilePaces, [&](const std::string& v) {
+    return v != loading && v.find("% ·") != std::string::npos;
+  });
+  EXPECT_NE(later, loading) << "the tiles did not move";
+  const std::string shot = (fs::path(IRDLOAD_TEST_OUTPUT) / "floor-dashboard.png").string();
+  ASSERT_TRUE(browser.Screenshot(shot));
+  std::ifstream png(shot, std::ios::binary);
+  char magic[8] = {};
+  png.read(magic, 8);
+  EXPECT_EQ(std::string(magic + 1, 3), "PNG");
+
+  // Each port's unit ends loaded and is listed, with its record to open.
+  const std::string rows = EvaluateUntil(
+      browser,
+      "[...document.querySelectorAll('#units tbody tr')].map(r => r.textContent).join('|')",
+      [](const std::string& v) {
+        return std::count(v.begin(), v.end(), '|') == 2 && v.find("loaded") != std::string::npos;
+      });
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), '|'), 2) << rows;
+  for (const char* port : {"S1", "S2", "S3"}) EXPECT_NE(rows.find(port), std::string::npos) << rows;
+  EXPECT_EQ(browser.Evaluate("document.querySelectorAll('#units a[href^=\"/records/\"]').length"),
+            "3");
+  EXPECT_EQ(browser.Evaluate("document.querySelectorAll('.tile .last.good').length"), "3");
+  station.Signal(SIGINT);
+  EXPECT_EQ(station.Wait(kBound), 130) << station.out() << station.err();
+}
+
+}  // namespace
+}  // namespace irdload::floor
