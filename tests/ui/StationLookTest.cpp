@@ -97,9 +97,9 @@ class StationLookTest : public QObject {
     QFETCH(QString, word);
     station::PortSnapshot r;
     r.phase = static_cast<PortPhase>(phase);
-    if (last == 0) r.last = Last(true, OutcomeKind::Success);
-    if (last == 1) r.last = Last(false, OutcomeKind::Failed);
-    if (last == 2) r.last = Last(false, OutcomeKind::Stopped);
+    if (last == 0) r.last.emplace(Last(true, OutcomeKind::Success));
+    if (last == 1) r.last.emplace(Last(false, OutcomeKind::Failed));
+    if (last == 2) r.last.emplace(Last(false, OutcomeKind::Stopped));
     const TileTexts t =
         DescribeRow(r, station::NextUnit::Prompt, 1, std::chrono::steady_clock::now());
     QCOMPARE(static_cast<int>(t.look), look);
