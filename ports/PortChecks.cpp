@@ -42,11 +42,7 @@ bool IsHexId(const std::string& id) {
 
 // COMn names a /dev/ttyS port; in a fake tree it is looked for under the tree's dev root.
 std::string DevicePath(const std::string& portName, const InventoryRoots& roots) {
-  std::string path = DevicePathForPortName(portName);
-  if (portName.rfind("/", 0) != 0 && path.rfind("/dev/", 0) == 0) {
-    path = (roots.dev / path.substr(5)).string();
-  }
-  return path;
+  return DevicePathForPortName(portName, roots.dev);
 }
 
 // The inventory's entry for `path` (a by-id link finds its node), or a bare one for a device the

@@ -26,4 +26,12 @@ std::optional<int> ClassicPortNumber(const std::string& typed) {
   return n;
 }
 
+std::string DevicePathForPortName(const std::string& name, const std::filesystem::path& devRoot) {
+  std::string path = DevicePathForPortName(name);
+  if (name.rfind('/', 0) != 0 && path.rfind("/dev/", 0) == 0 && devRoot != "/dev") {
+    path = (devRoot / path.substr(5)).string();
+  }
+  return path;
+}
+
 }  // namespace irdload

@@ -3,6 +3,7 @@
 // device.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -23,5 +24,8 @@ std::optional<int> ClassicPortNumber(const std::string& name);
 /// stands. Windows (Win32Port.cpp): "COMn" is \\.\COMn, which reaches COM10 and above too, and
 /// a name starting with \\.\ stays as it is.
 std::string DevicePathForPortName(const std::string& name);
+/// The same, with the system's device folder ("/dev/") standing at `devRoot`: a fake tree's
+/// "COM1" is <devRoot>/ttyS0. Paths given whole and Windows devices are left as they are.
+std::string DevicePathForPortName(const std::string& name, const std::filesystem::path& devRoot);
 
 }  // namespace irdload

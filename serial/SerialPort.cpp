@@ -30,7 +30,7 @@ int SerialPort::Open(std::string portName, std::string mode) {
   lowLatency_ = false;
   settingsVerified_ = false;
   device_ = source_ ? source_(portName) : nullptr;
-  devicePath_ = device_ ? portName : DevicePathForPortName(portName);
+  devicePath_ = device_ ? portName : DevicePathForPortName(portName, devRoot_);
   if (!device_) device_ = MakeSystemPortDevice();
   OsError err;
   if (devicePath_.empty()) {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -108,6 +109,9 @@ class SerialPort {
   void SetAdvice(PortAdvice advice) { advice_ = std::move(advice); }
   /// Takes effect at the next Open.
   void SetDeviceSource(DeviceSource source) { source_ = std::move(source); }
+  /// Where "COMn" names are looked for instead of /dev (a test's fake tree). Takes effect at
+  /// the next Open.
+  void SetDeviceRoot(std::filesystem::path root) { devRoot_ = std::move(root); }
 
   /// Tunes the calling thread for this port's I/O (short timer slack; with `realTime`, a
   /// real-time priority where allowed). Best effort; call from the thread that reads and writes.
@@ -135,6 +139,7 @@ class SerialPort {
   Tap tap_;
   PortAdvice advice_;
   DeviceSource source_;
+  std::filesystem::path devRoot_ = "/dev";
 };
 
 }  // namespace irdload

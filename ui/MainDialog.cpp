@@ -16,9 +16,11 @@
 #include <QUrl>
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <utility>
 
 #include "engine/FileChoice.h"
+#include "engine/PortLink.h"
 #include "serial/PortName.h"
 #include "ui/AboutDialog.h"
 #include "ui/ApplicationTitle.h"
@@ -133,7 +135,12 @@ MainDialog::MainDialog(Options options, QWidget* parent)
   connect(ui_->button_1002, &QPushButton::clicked, this, &MainDialog::OnSendClicked);
   connect(ui_->button_1003, &QPushButton::clicked, this, &MainDialog::OnOpenClicked);
 
-  engine_.emplace();
+  // "COM1" and the other classic names are looked for where the port list looks for ports.
+  auto link = std::make_unique<SerialPortLink>();
+  link->port().SetDeviceRoot(options_.inventory.dev);
+  EngineOptions engineOptions;
+  engineOptions.port = std::move(link);
+  engine_.emplace(std::move(engineOptions));
   OnInitDialog();
 }
 

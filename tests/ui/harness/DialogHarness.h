@@ -1,5 +1,8 @@
 // A main dialog with recording prompts, a port inventory of its own (a fake sysfs tree in a
 // temporary folder) and an unpaced virtual IRD; the folder also holds the test's upgrade files.
+// Its "COM1" is a pseudo-terminal with nothing on the far end, not the machine's /dev/ttyS0:
+// tests running side by side would otherwise take that port from each other, and whether it
+// opens would depend on the machine.
 #pragma once
 
 #include <QComboBox>
@@ -23,6 +26,7 @@
 #include "engine/ImageWriter.h"
 #include "harness/CapturingPresenter.h"
 #include "harness/ScriptedChooser.h"
+#include "support/PtyPair.h"
 #include "support/TempDir.h"
 #include "ui/MainDialog.h"
 
@@ -48,6 +52,7 @@ class DialogHarness {
     sim::VirtualIrd::Options virtualIrd{};  // unpaced
     std::vector<std::string> foundTtys;     // e.g. "ttyUSB0": listed under the fake sysfs
     std::function<bool(QWidget*, const QString&)> confirm;  // the station window's questions
+    bool com1 = true;                                       // false: the device folder has no ttyS0
   };
 
   DialogHarness() : DialogHarness(Setup{}) {}
@@ -55,6 +60,7 @@ class DialogHarness {
     namespace fs = std::filesystem;
     fs::create_directories(temp_.path() / "sys" / "class" / "tty");
     fs::create_directories(temp_.path() / "dev");
+    if (setup.com1) fs::create_symlink(com1_.slavePath(), temp_.path() / "dev" / "ttyS0");
     for (const std::string& tty : setup.foundTtys) {
       fs::create_directories(temp_.path() / "sys" / "class" / "tty" / tty);
     }
@@ -110,6 +116,7 @@ class DialogHarness {
 
  private:
   irdload::test::TempDir temp_;
+  irdload::test::PtyPair com1_;
   std::shared_ptr<CapturingPresenter> presenter_ = std::make_shared<CapturingPresenter>();
   std::shared_ptr<ScriptedChooser> chooser_ = std::make_shared<ScriptedChooser>();
   std::unique_ptr<MainDialog> dialog_;  // last: goes first, before the prompts and the folder
