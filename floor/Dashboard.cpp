@@ -12,8 +12,6 @@ using namespace std::chrono_literals;
 
 // Rates and times left move between events: the page gets the state at least this often.
 constexpr auto kRefresh = 1s;
-constexpr std::size_t kRecordLimit = 4 << 20;
-constexpr std::size_t kCsvLimit = 64 << 20;
 
 std::string BaseName(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -122,34 +120,13 @@ std::string Dashboard::StateMessage() const {
 }
 
 std::optional<HttpReply> Dashboard::Route(const std::string& path) const {
-  if (path == "/") return HttpReply{200, "text/html; charset=utf-8", std::string(kStationPage), {}};
-  if (path == "/dashboard.css") {
-    return HttpReply{200, "text/css; charset=utf-8", std::string(kPageStyle), {}};
-  }
-  if (path == "/dashboard.js") {
-    return HttpReply{200, "text/javascript; charset=utf-8", std::string(kPageScript), {}};
-  }
+  if (auto page = ServePage(path, kStationPage)) return page;
   if (path == "/api/snapshot") {
     return JsonReply(station::SnapshotJson(station_.Snapshot(), std::chrono::system_clock::now(),
                                            std::chrono::steady_clock::now()));
   }
   if (path == "/api/state") return JsonReply(unit::JsonText(State()));
-  if (path == "/api/records") {
-    return JsonReply(unit::JsonText(unit::Json(RecordNames(options_.reportDir))));
-  }
-  if (path == "/units.csv") {
-    auto csv = ReadReportFile(options_.reportDir, "units.csv", kCsvLimit);
-    if (!csv) return std::nullopt;
-    return HttpReply{200, "text/csv; charset=utf-8", std::move(*csv), "units.csv"};
-  }
-  constexpr std::string_view kRecords = "/records/";
-  if (path.rfind(kRecords, 0) == 0) {
-    const std::string name = path.substr(kRecords.size());
-    auto record = ReadReportFile(options_.reportDir, name, kRecordLimit);
-    if (!record || name == "units.csv") return std::nullopt;
-    return HttpReply{200, "application/json", std::move(*record), name};
-  }
-  return std::nullopt;
+  return ServeReportFile(options_.reportDir, path);
 }
 
 }  // namespace irdload::floor

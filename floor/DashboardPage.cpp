@@ -30,6 +30,35 @@ const std::string_view kStationPage = R"page(<!DOCTYPE html>
 </html>
 )page";
 
+const std::string_view kFloorPage = R"page(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>irdload floor</title>
+<link rel="stylesheet" href="/dashboard.css">
+<script src="/dashboard.js" defer></script>
+</head>
+<body data-page="floor">
+<header>
+  <h1 id="title">irdload floor</h1>
+  <span id="totals"></span>
+  <span id="broker" class="link down">broker?</span>
+  <span id="link" class="link down">connecting</span>
+  <nav><a id="csv" href="/units.csv">units.csv</a> <a href="/api/state">state</a></nav>
+</header>
+<main>
+  <section id="floor"></section>
+  <h2>Latest units</h2>
+  <table id="units">
+    <thead><tr><th>ended</th><th>station</th><th>port</th><th>unit</th><th>unit id</th><th>result</th><th>record</th></tr></thead>
+    <tbody></tbody>
+  </table>
+</main>
+</body>
+</html>
+)page";
+
 const std::string_view kPageStyle = R"css(
 :root { --bg: #f4f5f7; --tile: #fff; --ink: #1d2430; --mute: #667085; --ok: #1a7f37;
         --bad: #c62828; --busy: #1f6feb; --wait: #9a6700; }
@@ -58,6 +87,10 @@ h2 { font-size: 15px; margin: 18px 0 6px; }
 table { border-collapse: collapse; width: 100%; background: var(--tile); font-size: 13px; }
 th, td { text-align: left; padding: 4px 8px; border-bottom: 1px solid #e4e7ec; }
 td.good { color: var(--ok); } td.bad { color: var(--bad); }
+.station { margin-bottom: 14px; }
+.station h2 { display: flex; gap: 10px; align-items: baseline; margin: 6px 0; }
+.station .sum { font-weight: normal; font-size: 13px; color: var(--mute); }
+.station.offline .tiles { opacity: .55; }
 )css";
 
 const std::string_view kPageScript = R"js('use strict';
@@ -115,7 +148,7 @@ function tiles(snapshot, stopped) {
 }
 function unitRow(u, station) {
   const tr = el('tr');
-  tr.append(el('td', '', u.time.replace('T', ' ').replace('Z', '')));
+  tr.append(el('td', '', (u.time || '').replace('T', ' ').replace('Z', '')));
   if (station !== undefined) tr.append(el('td', '', station));
   tr.append(el('td', '', u.port), el('td', '', String(u.unit)), el('td', '', u.unitId));
   tr.append(el('td', u.loaded ? 'good' : 'bad', u.loaded ? 'loaded' : u.outcome + ' (' + u.reason + ')'));
@@ -138,11 +171,39 @@ function showStation(state) {
   document.getElementById('station').replaceChildren(tiles(s, state.stopped));
   document.querySelector('#units tbody').replaceChildren(...state.units.map(u => unitRow(u)));
 }
+function stationRow(st) {
+  const offline = st.status !== 'online';
+  const row = el('div', 'station' + (offline ? ' offline' : ''));
+  row.dataset.station = st.name;
+  const head = el('h2', '', st.name);
+  head.append(el('span', 'link ' + (offline ? 'down' : 'up'), st.status || 'unknown'));
+  const s = st.snapshot;
+  if (s) {
+    head.append(el('span', 'sum', s.ok + ' loaded · ' + s.failed + ' failed' +
+                   (s.finished ? ' · finished' : '')));
+  }
+  row.append(head);
+  if (s) row.append(tiles(s, []));
+  return row;
+}
+function showFloor(state) {
+  let ok = 0, failed = 0;
+  state.stations.forEach(st => { if (st.snapshot) { ok += st.snapshot.ok; failed += st.snapshot.failed; } });
+  document.getElementById('totals').textContent =
+    state.stations.length + ' stations · ' + ok + ' loaded · ' + failed + ' failed';
+  const broker = document.getElementById('broker');
+  broker.textContent = state.broker ? 'broker' : 'no broker';
+  broker.className = 'link ' + (state.broker ? 'up' : 'down');
+  document.getElementById('csv').hidden = !state.records;
+  document.getElementById('floor').replaceChildren(...state.stations.map(stationRow));
+  document.querySelector('#units tbody').replaceChildren(...state.units.map(u => unitRow(u, u.station)));
+}
 function connect() {
-  const show = showStation;
+  const floor = document.body.dataset.page === 'floor';
+  const show = floor ? showFloor : showStation;
   const link = document.getElementById('link');
   const events = new EventSource('/api/events');
-  events.addEventListener('state', e => {
+  events.addEventListener(floor ? 'floor' : 'state', e => {
     show(JSON.parse(e.data));
     link.textContent = 'live'; link.className = 'link up';
   });
@@ -150,5 +211,16 @@ function connect() {
 }
 connect();
 )js";
+
+std::optional<HttpReply> ServePage(const std::string& path, std::string_view page) {
+  if (path == "/") return HttpReply{200, "text/html; charset=utf-8", std::string(page), {}};
+  if (path == "/dashboard.css") {
+    return HttpReply{200, "text/css; charset=utf-8", std::string(kPageStyle), {}};
+  }
+  if (path == "/dashboard.js") {
+    return HttpReply{200, "text/javascript; charset=utf-8", std::string(kPageScript), {}};
+  }
+  return std::nullopt;
+}
 
 }  // namespace irdload::floor

@@ -7,7 +7,15 @@
 
 #include <algorithm>
 
+#include "unit/Json.h"
+
 namespace irdload::floor {
+namespace {
+
+constexpr std::size_t kRecordLimit = 4 << 20;
+constexpr std::size_t kCsvLimit = 64 << 20;
+
+}  // namespace
 
 bool IsRecordName(const std::string& name) {
   constexpr std::string_view kEnd = ".json";
@@ -55,6 +63,25 @@ std::vector<std::string> RecordNames(const std::string& folder) {
   ::closedir(dir);
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::optional<HttpReply> ServeReportFile(const std::string& folder, const std::string& path) {
+  if (path == "/api/records") {
+    return HttpReply{200, "application/json", unit::JsonText(unit::Json(RecordNames(folder))), {}};
+  }
+  if (path == "/units.csv") {
+    auto csv = ReadReportFile(folder, "units.csv", kCsvLimit);
+    if (!csv) return std::nullopt;
+    return HttpReply{200, "text/csv; charset=utf-8", std::move(*csv), "units.csv"};
+  }
+  constexpr std::string_view kRecords = "/records/";
+  if (path.rfind(kRecords, 0) == 0) {
+    const std::string name = path.substr(kRecords.size());
+    auto record = ReadReportFile(folder, name, kRecordLimit);
+    if (!record || name == "units.csv") return std::nullopt;
+    return HttpReply{200, "application/json", std::move(*record), name};
+  }
+  return std::nullopt;
 }
 
 }  // namespace irdload::floor

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "floor/HttpServer.h"
+
 namespace irdload::floor {
 
 /// True for a name a record of the folder can have.
@@ -20,5 +22,10 @@ std::optional<std::string> ReadReportFile(const std::string& folder, const std::
 
 /// The folder's record names, oldest name first.
 std::vector<std::string> RecordNames(const std::string& folder);
+
+/// A dashboard's routes into a report folder: "/units.csv", "/records/<name>" (each as an
+/// attachment) and "/api/records" (the names); nothing for any other path, or for a file that
+/// is not there or not one of them.
+std::optional<HttpReply> ServeReportFile(const std::string& folder, const std::string& path);
 
 }  // namespace irdload::floor
