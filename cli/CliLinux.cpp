@@ -1,6 +1,7 @@
 // The Linux build's own commands and options: the virtual IRD (send --simulate, virtual-ird) on
 // pseudo-terminals, the station (inotify, signalfd) and the doctor (/proc, sysfs, udev).
 #include "cli/Doctor.h"
+#include "cli/FleetCommand.h"
 #include "cli/PlatformCommands.h"
 #include "cli/SimulatedReceiver.h"
 #include "cli/StationCommand.h"
@@ -14,6 +15,7 @@ struct PlatformCommands::State {
   std::vector<std::string> simulateFaults;
 
   std::unique_ptr<StationCommand> station;
+  std::unique_ptr<FleetCommand> fleet;
 
   VirtualIrdOptions farm;
   CLI::App* farmCmd = nullptr;
@@ -56,6 +58,7 @@ void PlatformCommands::AddSendOptions(CLI::App& send) {
 void PlatformCommands::AddCommands(CLI::App& app) {
   State& s = *state_;
   s.station = std::make_unique<StationCommand>(app);
+  s.fleet = std::make_unique<FleetCommand>(app);
 
   VirtualIrdOptions& farm = s.farm;
   s.farmCmd = app.add_subcommand(
@@ -109,6 +112,7 @@ void PlatformCommands::PrepareSend(SendOptions& send) {
 std::optional<int> PlatformCommands::Run(std::ostream& out, std::ostream& err) {
   State& s = *state_;
   if (s.station->chosen()) return s.station->Run(out, err);
+  if (s.fleet->chosen()) return s.fleet->Run(out, err);
   if (*s.farmCmd) return RunVirtualIrd(s.farm, out, err);
   if (*s.doctorCmd) return RunDoctor(s.doctor, {{}, InstalledUdevRuleTemplate()}, out);
   return std::nullopt;

@@ -1,6 +1,8 @@
-// The dashboard in a real browser: headless Chromium opens a station's page while the station
+// The dashboards in a real browser: headless Chromium opens a station's page while the station
 // loads virtual IRDs; the tiles move without a reload, the finished units appear in the list,
 // and a screenshot of the page is kept (floor-dashboard.png beside the test program) to look at.
+// The fleet's page shows a row per station on the broker, its sockets as tiles
+// (floor-fleet.png).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include "engine/Link.h"
 #include "support/Chromium.h"
 #include "support/IrdFarm.h"
+#include "support/Mosquitto.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 
@@ -97,6 +100,82 @@ TEST(BrowserTest, TheStationPageShowsLiveTilesAndFinishedUnits) {
   EXPECT_EQ(browser.Evaluate("document.querySelectorAll('.tile .last.good').length"), "3");
   station.Signal(SIGINT);
   EXPECT_EQ(station.Wait(kBound), 130) << station.out() << station.err();
+}
+
+TEST(BrowserTest, TheFleetPageShowsEveryStationWithItsSockets) {
+  if (test::Chromium::Program().empty()) GTEST_SKIP() << "chromium is not installed";
+  if (test::Mosquitto::Program().empty()) GTEST_SKIP() << "mosquitto is not installed";
+  test::TempDir dir;
+  const std::string image =
+      dir.WriteBytes("fw.uuc", ComposeImage(kTypeSingle, PatternPayload(20000, 9)));
+  const std::string credentials = (dir.path() / "credentials").string();
+  std::ofstream(credentials) << "floor\npw\n";
+  test::Mosquitto broker(dir.path() / "broker", "floor", "pw");
+  ASSERT_TRUE(broker.Start());
+  test::Process fleet;
+  ASSERT_TRUE(fleet.Start(
+      IRDLOAD_CLI, {"fleet", "--mqtt", broker.url(), "--mqtt-credentials", credentials, "--report",
+                    (dir.path() / "floor").string(), "--http", "127.0.0.1:0"}));
+  const auto line = fleet.WaitLine(
+      [](const std::string& l) { return l.rfind("dashboard on http://", 0) == 0; }, kBound);
+  ASSERT_TRUE(line) << fleet.out() << fleet.err();
+  // Two stations; each port loads one unit, then waits for the operator's Enter.
+  test::IrdFarm farm((dir.path() / "links").string(), 3);
+  ASSERT_TRUE(farm.started());
+  test::Process bench1, bench2;
+  const auto start = [&](test::Process& station, const std::string& name, std::vector<int> irds) {
+    std::vector<std::string> args = {"station",
+                                     "--mqtt",
+                                     broker.url(),
+                                     "--mqtt-credentials",
+                                     credentials,
+                                     "--name",
+                                     name,
+                                     "--next-unit",
+                                     "prompt",
+                                     "--report",
+                                     (dir.path() / name).string()};
+    for (int i : irds)
+      args.insert(args.end(), {"--port", "S" + std::to_string(i) + "=" + farm.Link(i)});
+    args.push_back(image);
+    return station.Start(IRDLOAD_CLI, args);
+  };
+  ASSERT_TRUE(start(bench1, "bench-1", {1, 2}));
+  ASSERT_TRUE(start(bench2, "bench-2", {3}));
+
+  test::Chromium browser;
+  ASSERT_TRUE(
+      browser.Start(line->substr(line->find("http://")), (dir.path() / "profile").string()));
+  const std::string rows = EvaluateUntil(
+      browser,
+      "[...document.querySelectorAll('#units tbody tr')].map(r => r.textContent).join('|')",
+      [](const std::string& v) { return std::count(v.begin(), v.end(), '|') == 2; });
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), '|'), 2) << rows;
+  for (const char* name : {"bench-1S1", "bench-1S2", "bench-2S3"}) {
+    EXPECT_NE(rows.find(name), std::string::npos) << rows;
+  }
+  EXPECT_EQ(EvaluateUntil(browser,
+                          "[...document.querySelectorAll('.station')].map(s => s.dataset.station "
+                          "+ ':' + s.querySelectorAll('.tile').length).join(' ')",
+                          [](const std::string& v) { return v == "bench-1:2 bench-2:1"; }),
+            "bench-1:2 bench-2:1");
+  EXPECT_EQ(EvaluateUntil(browser, "document.querySelectorAll('.tile .last.good').length",
+                          [](const std::string& v) { return v == "3"; }),
+            "3");
+  EXPECT_EQ(browser.Evaluate("document.getElementById('broker').textContent"), "broker");
+  ASSERT_TRUE(browser.Screenshot((fs::path(IRDLOAD_TEST_OUTPUT) / "floor-fleet.png").string()));
+  // A station that ends is said offline on its row.
+  bench2.Signal(SIGINT);
+  EXPECT_EQ(bench2.Wait(kBound), 130);
+  EXPECT_EQ(EvaluateUntil(browser,
+                          "document.querySelector('.station[data-station=\"bench-2\"]')"
+                          ".classList.contains('offline')",
+                          [](const std::string& v) { return v == "true"; }),
+            "true");
+  bench1.Signal(SIGINT);
+  EXPECT_EQ(bench1.Wait(kBound), 130);
+  fleet.Signal(SIGINT);
+  EXPECT_EQ(fleet.Wait(kBound), 0) << fleet.err();
 }
 
 }  // namespace

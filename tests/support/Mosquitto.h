@@ -158,4 +158,29 @@ class MqttListener {
   std::vector<Message> messages_;
 };
 
+/// Publishes one message at QoS 1 and waits, at most `bound`, until the broker has it.
+inline bool PublishOnce(int port, const std::string& user, const std::string& password,
+                        const std::string& topic, const std::string& payload,
+                        std::chrono::milliseconds bound = std::chrono::seconds(30)) {
+  mosquitto_lib_init();
+  mosquitto* client = mosquitto_new(nullptr, true, nullptr);
+  if (!client) return false;
+  bool published = false;
+  mosquitto_user_data_set(client, &published);
+  mosquitto_publish_callback_set(
+      client, [](mosquitto*, void* done, int) { *static_cast<bool*>(done) = true; });
+  mosquitto_username_pw_set(client, user.c_str(), password.c_str());
+  if (mosquitto_connect(client, "127.0.0.1", port, 5) == MOSQ_ERR_SUCCESS &&
+      mosquitto_publish(client, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                        payload.data(), 1, false) == MOSQ_ERR_SUCCESS) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (!published && std::chrono::steady_clock::now() < deadline) {
+      if (mosquitto_loop(client, 100, 1) != MOSQ_ERR_SUCCESS) break;
+    }
+  }
+  mosquitto_disconnect(client);
+  mosquitto_destroy(client);
+  return published;
+}
+
 }  // namespace irdload::test
