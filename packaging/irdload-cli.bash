@@ -30,14 +30,14 @@ _irdload_cli() {
   COMPREPLY=()
   for ((i = 1; i < COMP_CWORD; i++)); do
     case ${COMP_WORDS[i]} in
-      send | inspect | ports | doctor | make-sample | station | virtual-ird)
+      send | inspect | ports | doctor | make-sample | station | fleet | virtual-ird)
         command=${COMP_WORDS[i]}
         break
         ;;
     esac
   done
   if [[ -z $command ]]; then
-    COMPREPLY=($(compgen -W "send inspect ports doctor make-sample station virtual-ird --help --version" -- "$cur"))
+    COMPREPLY=($(compgen -W "send inspect ports doctor make-sample station fleet virtual-ird --help --version" -- "$cur"))
     return
   fi
 
@@ -78,6 +78,7 @@ _irdload_cli() {
     station) options="--port --units --retries --next-unit --ask-unit-id --json --report
       --trace-dir --connect-timeout --read-pauses --name --http --mqtt --mqtt-ca
       --mqtt-credentials --help" ;;
+    fleet) options="--mqtt --mqtt-ca --mqtt-credentials --report --http --name --help" ;;
     virtual-ird) options="--count --links --baud --fault --seed --repeat-after --hold --timing --help" ;;
     doctor) options="--json --help" ;;
     make-sample) options="--size --type --seed --help" ;;

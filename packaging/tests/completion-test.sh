@@ -41,7 +41,7 @@ sorted() { tr ' ' '\n' | sed '/^$/d' | sort | tr '\n' ' ' | sed 's/ $//'; }
 # The long options of a --help text's Options section.
 help_options() { "$cli" "$@" --help | sed -n 's/^  \(-[a-z],\)\{0,1\}\(--[a-z-]*\).*/\2/p' | sorted; }
 
-check "commands" "--help --version doctor inspect make-sample ports send station virtual-ird" ""
+check "commands" "--help --version doctor fleet inspect make-sample ports send station virtual-ird" ""
 check "command prefix" "send" se
 check "upgrade files" "a.uuc b.u01 c.u02 sub" send ""
 check "upgrade file after options" "a.uuc" send --simulate a
@@ -61,7 +61,7 @@ check "report folder" "sub" send --report su
 # Against the program itself.
 commands=$("$cli" --help | sed -n '/^Subcommands:/,/^$/s/^  \([a-z-]*\) .*/\1/p' | sorted)
 check "commands match --help" "--help --version $commands" ""
-for command in send doctor make-sample station virtual-ird; do
+for command in send doctor make-sample station fleet virtual-ird; do
   check "$command options match --help" "$(help_options "$command")" "$command" --
 done
 faults=$("$cli" send --help | sed -n 's/.*Kind\[@at\[:value\]\] (\(.*\)).*/\1/p' | tr -d ',' | sorted)
