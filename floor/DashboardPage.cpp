@@ -109,7 +109,8 @@ function bytes(n) {
 function duration(s) {
   if (s === null || s === undefined) return '';
   s = Math.round(s);
-  return Math.floor(s / 60) + ':' + String(s % 60).padStart(2, '0') + ' left';
+  // As the dialog and the command line write times: at least two digits of minutes.
+  return String(Math.floor(s / 60)).padStart(2, '0') + ':' + String(s % 60).padStart(2, '0') + ' left';
 }
 function tile(p, stopped) {
   const t = el('div', 'tile');

@@ -156,9 +156,9 @@ void Fleet::OnDisconnect(mosquitto*, void* self, int rc) {
 void Fleet::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
   auto* f = static_cast<Fleet*>(self);
   const std::string topic = message->topic ? message->topic : "";
-  const std::string payload(static_cast<const char*>(message->payload),
-                            static_cast<std::size_t>(message->payloadlen < 0 ? 0
-                                                                              : message->payloadlen));
+  const std::string payload(
+      static_cast<const char*>(message->payload),
+      static_cast<std::size_t>(message->payloadlen < 0 ? 0 : message->payloadlen));
   // irdload/<station>/<leaf>, the station's level free of '/' by how it was made.
   constexpr std::string_view kRoot = "irdload/";
   const std::size_t slash = topic.find('/', kRoot.size());

@@ -20,7 +20,8 @@ std::string Key(const std::string& text) {
 
 std::string WithoutJsonEnd(const std::string& name) {
   constexpr std::string_view kEnd = ".json";
-  if (name.size() > kEnd.size() && name.compare(name.size() - kEnd.size(), kEnd.size(), kEnd) == 0) {
+  if (name.size() > kEnd.size() &&
+      name.compare(name.size() - kEnd.size(), kEnd.size(), kEnd) == 0) {
     return name.substr(0, name.size() - kEnd.size());
   }
   return name;

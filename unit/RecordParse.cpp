@@ -87,8 +87,8 @@ int Digits(std::string_view text, std::size_t at, std::size_t n) {
 
 std::optional<std::chrono::system_clock::time_point> ParseUtcTimestamp(std::string_view text) {
   // 2026-12-10T06:52:01.123Z
-  if (text.size() != 24 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-      text[13] != ':' || text[16] != ':' || text[19] != '.' || text[23] != 'Z') {
+  if (text.size() != 24 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':' || text[19] != '.' || text[23] != 'Z') {
     return std::nullopt;
   }
   const int year = Digits(text, 0, 4), month = Digits(text, 5, 2), day = Digits(text, 8, 2);
@@ -128,9 +128,9 @@ std::optional<UnitRecord> ParseRecord(const Json& o, std::string* error) {
     r.portPath = Text(o, "portPath");
     const Json& a = Field(o, "adapter");
     if (!a.is_object()) throw Missing("adapter");
-    r.adapter = {Text(a, "device"),       Text(a, "byPath"),  Text(a, "byId"),
+    r.adapter = {Text(a, "device"),       Text(a, "byPath"),    Text(a, "byId"),
                  Text(a, "vendorId"),     Text(a, "productId"), Text(a, "serial"),
-                 Text(a, "manufacturer"), Text(a, "product"), Text(a, "driver")};
+                 Text(a, "manufacturer"), Text(a, "product"),   Text(a, "driver")};
     const Json& files = Field(o, "files");
     if (!files.is_array()) throw Missing("files");
     for (const Json& f : files) {

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <thread>
 
 #include "engine/ImageWriter.h"
@@ -71,10 +72,14 @@ TEST(BrowserTest, TheStationPageShowsLiveTilesAndFinishedUnits) {
   EXPECT_EQ(browser.Evaluate("document.getElementById('title').textContent"), "bench 3");
   EXPECT_EQ(browser.Evaluate("document.querySelectorAll('.tile').length"), "3");
   // The same page, never reloaded, shows the load going on.
-  const std::string loading = EvaluateUntil(browser, kTilePaces, [](const std::string& v) {
-    return v.find("% ·") != std::string::npos && v.find("KiB/s") != std::string::npos;
+  // Time left as the dialog and the command line write it: "MM:SS".
+  const std::regex timeLeft("[0-9]{2}:[0-9]{2} left");
+  const std::string loading = EvaluateUntil(browser, kTilePaces, [&](const std::string& v) {
+    return v.find("% ·") != std::string::npos && v.find("KiB/s") != std::string::npos &&
+           std::regex_search(v, timeLeft);
   });
   ASSERT_NE(loading.find("% ·"), std::string::npos) << loading;
+  EXPECT_TRUE(std::regex_search(loading, timeLeft)) << loading;
   const std::string later = EvaluateUntil(browser, kTilePaces, [&](const std::string& v) {
     return v != loading && v.find("% ·") != std::string::npos;
   });

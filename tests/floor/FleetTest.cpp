@@ -90,13 +90,13 @@ class FleetTest : public ::testing::Test {
                                      credentials_, "--report", Floor().string(), "--http",
                                      "127.0.0.1:0", "--name", "test-floor"});
   }
-  bool StartStation(test::Process& station, const test::Mosquitto& broker,
-                    const std::string& name, test::IrdFarm& farm) {
-    return station.Start(IRDLOAD_CLI,
-                         {"station", "--mqtt", broker.url(), "--mqtt-credentials", credentials_,
-                          "--name", name, "--units", "3", "--next-unit", "prompt", "--report",
-                          Out(name).string(), "--port", "A=" + farm.Link(1), "--port",
-                          "B=" + farm.Link(2), image_}) &&
+  bool StartStation(test::Process& station, const test::Mosquitto& broker, const std::string& name,
+                    test::IrdFarm& farm) {
+    return station.Start(
+               IRDLOAD_CLI,
+               {"station", "--mqtt", broker.url(), "--mqtt-credentials", credentials_, "--name",
+                name, "--units", "3", "--next-unit", "prompt", "--report", Out(name).string(),
+                "--port", "A=" + farm.Link(1), "--port", "B=" + farm.Link(2), image_}) &&
            // The operator's Enter for each port's next two units, typed ahead.
            station.Write(std::string(4, '\n'));
   }
@@ -116,12 +116,15 @@ TEST_F(FleetTest, TwoStationsThroughABrokerRestartEachRecordKeptOnce) {
       [](const std::string& l) { return l.rfind("MQTT: connected", 0) == 0; }, kBound))
       << fleet.out() << fleet.err();
 
-  test::IrdFarm farm1((dir_.path() / "links1").string(), 2), farm2((dir_.path() / "links2").string(), 2);
+  test::IrdFarm farm1((dir_.path() / "links1").string(), 2),
+      farm2((dir_.path() / "links2").string(), 2);
   ASSERT_TRUE(farm1.started() && farm2.started());
   test::Process line1, line2;
   ASSERT_TRUE(StartStation(line1, broker, "line1", farm1));
   ASSERT_TRUE(StartStation(line2, broker, "line2", farm2));
-  const auto onStations = [&] { return RecordNames(Out("line1")).size() + RecordNames(Out("line2")).size(); };
+  const auto onStations = [&] {
+    return RecordNames(Out("line1")).size() + RecordNames(Out("line2")).size();
+  };
   ASSERT_TRUE(WaitUntil([&] { return !RecordNames(Floor()).empty(); })) << fleet.out();
   broker.Stop();
   const std::size_t before = onStations();
@@ -151,10 +154,12 @@ TEST_F(FleetTest, TwoStationsThroughABrokerRestartEachRecordKeptOnce) {
   // The floor dashboard: both stations, said offline as they ended, with their sockets, and
   // the units they loaded.
   ASSERT_TRUE(WaitUntil([&] {
-    const Json state = Json::parse(test::HttpBody(test::HttpGet(http, "/api/state")), nullptr, false);
+    const Json state =
+        Json::parse(test::HttpBody(test::HttpGet(http, "/api/state")), nullptr, false);
     if (state.is_discarded() || state["stations"].size() != 2) return false;
     for (const Json& s : state["stations"]) {
-      if (s["status"] != "offline" || s["snapshot"].is_null() || s["snapshot"]["ok"] != 6) return false;
+      if (s["status"] != "offline" || s["snapshot"].is_null() || s["snapshot"]["ok"] != 6)
+        return false;
     }
     return true;
   })) << test::HttpBody(test::HttpGet(http, "/api/state"));
@@ -163,7 +168,8 @@ TEST_F(FleetTest, TwoStationsThroughABrokerRestartEachRecordKeptOnce) {
   EXPECT_EQ(state["stations"][1]["snapshot"]["ports"].size(), 2u);
   EXPECT_EQ(state["units"].size(), 12u);
   EXPECT_EQ(test::HttpBody(test::HttpGet(http, "/units.csv")), FileText(Floor() / "units.csv"));
-  EXPECT_NE(test::HttpBody(test::HttpGet(http, "/")).find("data-page=\"floor\""), std::string::npos);
+  EXPECT_NE(test::HttpBody(test::HttpGet(http, "/")).find("data-page=\"floor\""),
+            std::string::npos);
   fleet.Signal(SIGINT);
   ASSERT_EQ(fleet.Wait(kBound), 0) << fleet.err();
 }
@@ -207,13 +213,16 @@ TEST_F(FleetTest, AFleetStartedAgainKnowsWhatItKeptAndSaysWhatItCannotKeep) {
   for (const std::string& payload :
        {message("line1/" + name, record), message("line1/late.json", newer),
         message("line1/old.json", older), std::string("not json")}) {
-    ASSERT_TRUE(test::PublishOnce(broker.port(), kUser, kPassword, "irdload/line1/record", payload));
+    ASSERT_TRUE(
+        test::PublishOnce(broker.port(), kUser, kPassword, "irdload/line1/record", payload));
   }
   ASSERT_TRUE(fleet.WaitLine(
       [](const std::string& l) { return l == "kept line1_late.json from line1"; }, kBound))
       << fleet.out();
   ASSERT_TRUE(fleet.WaitLine(
-      [](const std::string& l) { return l.rfind("MQTT: a message on irdload/line1/record", 0) == 0; },
+      [](const std::string& l) {
+        return l.rfind("MQTT: a message on irdload/line1/record", 0) == 0;
+      },
       kBound))
       << fleet.out();
   EXPECT_NE(fleet.out().find("not kept: a record from line1 (old.json) that this program cannot "

@@ -18,8 +18,15 @@ UnitRecord FullRecord() {
   r.host = "bench-7";
   r.portLabel = "A";
   r.portPath = "/dev/serial/by-path/p0";
-  r.adapter = {"/dev/ttyUSB0", "/dev/serial/by-path/p0", "/dev/serial/by-id/usb-x", "1a86", "7523",
-               "S1", "QinHeng", "USB Serial", "ch341-uart"};
+  r.adapter = {"/dev/ttyUSB0",
+               "/dev/serial/by-path/p0",
+               "/dev/serial/by-id/usb-x",
+               "1a86",
+               "7523",
+               "S1",
+               "QinHeng",
+               "USB Serial",
+               "ch341-uart"};
   r.files = {{"/fw/main,v2.u01", 3064, std::string(64, 'a'), 0xFFEEFFAA, 3000, 3},
              {"/fw/main,v2.u02", 1088, std::string(64, 'b'), 0xFFEEFFBB, 1024, 2}};
   r.unitId = "=SN \"7\"\xFF";
@@ -68,14 +75,14 @@ TEST(RecordParseTest, RefusesWhatItWouldNotWriteBackTheSame) {
       {"a text that is a number", [](Json& j) { j["unitId"] = 7; }, "\"unitId\""},
       {"a negative count", [](Json& j) { j["repeats"] = -1; }, "\"repeats\""},
       {"a count too large", [](Json& j) { j["unit"] = 4294967296ULL; }, "\"unit\""},
-      {"a date that does not exist",
-       [](Json& j) { j["started"] = "2026-02-30T10:00:00.000Z"; }, "\"started\""},
+      {"a date that does not exist", [](Json& j) { j["started"] = "2026-02-30T10:00:00.000Z"; },
+       "\"started\""},
       {"a time without milliseconds", [](Json& j) { j["ended"] = "2026-12-10T06:52:01Z"; },
        "\"ended\""},
       {"an unknown outcome", [](Json& j) { j["outcome"] = "maybe"; }, "\"outcome\""},
       {"loaded against its outcome", [](Json& j) { j["loaded"] = false; }, "\"loaded\""},
-      {"a type code that is not hex",
-       [](Json& j) { j["files"][0]["typeCode"] = "0xffeeffzz"; }, "\"typeCode\""},
+      {"a type code that is not hex", [](Json& j) { j["files"][0]["typeCode"] = "0xffeeffzz"; },
+       "\"typeCode\""},
       {"files that are not a list", [](Json& j) { j["files"] = "x"; }, "\"files\""},
       {"not an object", [](Json& j) { j = Json::array(); }, "object"},
   };
@@ -93,9 +100,9 @@ TEST(RecordParseTest, TimestampsReadAsWritten) {
     const std::chrono::system_clock::time_point time(t);
     EXPECT_EQ(ParseUtcTimestamp(UtcTimestamp(time)), time) << UtcTimestamp(time);
   }
-  for (const char* bad : {"", "2026-12-10 06:52:01.123Z", "2026-13-10T06:52:01.123Z",
-                          "2026-12-10T24:00:00.000Z", "2026-12-10T06:60:01.123Z",
-                          "2026-12-10T06:52:01.12xZ", "2026-12-10T06:52:01.123+01"}) {
+  for (const char* bad :
+       {"", "2026-12-10 06:52:01.123Z", "2026-13-10T06:52:01.123Z", "2026-12-10T24:00:00.000Z",
+        "2026-12-10T06:60:01.123Z", "2026-12-10T06:52:01.12xZ", "2026-12-10T06:52:01.123+01"}) {
     EXPECT_FALSE(ParseUtcTimestamp(bad)) << bad;
   }
 }
