@@ -18,10 +18,6 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-HttpReply JsonReply(std::string body) {
-  return {200, "application/json", std::move(body), {}};
-}
-
 }  // namespace
 
 Dashboard::Dashboard(station::Station& station, DashboardOptions options)

@@ -1,63 +1,68 @@
 #include "floor/DashboardPage.h"
 
+#include <utility>
+
 namespace irdload::floor {
 
-const std::string_view kStationPage = R"page(<!DOCTYPE html>
+namespace {
+
+// A page's own part: the header's links and the main part; the rest every page shares.
+std::string Page(std::string_view kind, std::string_view links, std::string_view main) {
+  std::string html = R"page(<!DOCTYPE html>
 <html lang="en">
 <head>
 <meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
-<title>irdload station</title>
+<title>irdload KIND</title>
 <link rel="stylesheet" href="/dashboard.css">
 <script src="/dashboard.js" defer></script>
 </head>
-<body data-page="station">
+<body data-page="KIND">
 <header>
-  <h1 id="title">irdload station</h1>
+  <h1 id="title">irdload KIND</h1>
   <span id="totals"></span>
-  <span id="link" class="link down">connecting</span>
-  <nav><a id="csv" href="/units.csv">units.csv</a> <a href="/api/snapshot">snapshot</a></nav>
-</header>
+LINKS</header>
 <main>
-  <section id="station"></section>
+MAIN</main>
+</body>
+</html>
+)page";
+  for (const auto& [mark, text] :
+       {std::pair{std::string_view("KIND"), kind}, std::pair{std::string_view("LINKS"), links},
+        std::pair{std::string_view("MAIN"), main}}) {
+    for (std::size_t at; (at = html.find(mark)) != std::string::npos;) {
+      html.replace(at, mark.size(), text);
+    }
+  }
+  return html;
+}
+
+}  // namespace
+
+const std::string kStationPage =
+    Page("station", R"page(  <span id="link" class="link down">connecting</span>
+  <nav><a id="csv" href="/units.csv">units.csv</a> <a href="/api/snapshot">snapshot</a></nav>
+)page",
+         R"page(  <section id="station"></section>
   <h2>Latest units</h2>
   <table id="units">
     <thead><tr><th>ended</th><th>port</th><th>unit</th><th>unit id</th><th>result</th><th>record</th></tr></thead>
     <tbody></tbody>
   </table>
-</main>
-</body>
-</html>
-)page";
+)page");
 
-const std::string_view kFloorPage = R"page(<!DOCTYPE html>
-<html lang="en">
-<head>
-<meta charset="utf-8">
-<meta name="viewport" content="width=device-width, initial-scale=1">
-<title>irdload floor</title>
-<link rel="stylesheet" href="/dashboard.css">
-<script src="/dashboard.js" defer></script>
-</head>
-<body data-page="floor">
-<header>
-  <h1 id="title">irdload floor</h1>
-  <span id="totals"></span>
-  <span id="broker" class="link down">broker?</span>
+const std::string kFloorPage =
+    Page("floor", R"page(  <span id="broker" class="link down">broker?</span>
   <span id="link" class="link down">connecting</span>
   <nav><a id="csv" href="/units.csv">units.csv</a> <a href="/api/state">state</a></nav>
-</header>
-<main>
-  <section id="floor"></section>
+)page",
+         R"page(  <section id="floor"></section>
   <h2>Latest units</h2>
   <table id="units">
     <thead><tr><th>ended</th><th>station</th><th>port</th><th>unit</th><th>unit id</th><th>result</th><th>record</th></tr></thead>
     <tbody></tbody>
   </table>
-</main>
-</body>
-</html>
-)page";
+)page");
 
 const std::string_view kPageStyle = R"css(
 :root { --bg: #f4f5f7; --tile: #fff; --ink: #1d2430; --mute: #667085; --ok: #1a7f37;

@@ -10,10 +10,10 @@
 
 namespace irdload::floor {
 
-extern const std::string_view kStationPage;  ///< "/" of a station
-extern const std::string_view kFloorPage;    ///< "/" of the fleet
-extern const std::string_view kPageStyle;    ///< "/dashboard.css"
-extern const std::string_view kPageScript;   ///< "/dashboard.js"
+extern const std::string kStationPage;      ///< "/" of a station
+extern const std::string kFloorPage;        ///< "/" of the fleet
+extern const std::string_view kPageStyle;   ///< "/dashboard.css"
+extern const std::string_view kPageScript;  ///< "/dashboard.js"
 
 /// "/" as `page`, and the style and script every page shares; nothing for any other path.
 std::optional<HttpReply> ServePage(const std::string& path, std::string_view page);

@@ -1,10 +1,8 @@
 #include "floor/Fleet.h"
 
 #include <mosquitto.h>
-#include <poll.h>
 
-#include <cerrno>
-#include <cstring>
+#include <filesystem>
 
 #include "floor/DashboardPage.h"
 #include "floor/ReportFiles.h"
@@ -14,24 +12,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kKeepAliveSeconds = 10;
 // Station states move between records: the page gets the floor at least this often.
 constexpr auto kRefresh = 1s;
 // A status is a word; anything longer is not a station's.
 constexpr std::size_t kStatusLimit = 16;
-
-struct LibraryInit {
-  LibraryInit() { mosquitto_lib_init(); }
-};
-
-std::string BaseName(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-HttpReply JsonReply(std::string body) {
-  return {200, "application/json", std::move(body), {}};
-}
 
 }  // namespace
 
@@ -49,7 +33,6 @@ Fleet::~Fleet() {
 }
 
 bool Fleet::Prepare(std::string* error) {
-  static LibraryInit init;
   if (!options_.reportDir.empty()) {
     folder_ = std::make_unique<FleetFolder>(options_.reportDir);
     if (!folder_->Prepare(error)) return false;
@@ -60,25 +43,9 @@ bool Fleet::Prepare(std::string* error) {
                                            options_.limits);
     if (!server_->Listen(options_.http, error)) return false;
   }
-  const std::string id = "irdload-fleet-" + TopicLevel(options_.name);
-  client_ = mosquitto_new(id.c_str(), false, this);
-  if (!client_) {
-    *error = "cannot make an MQTT client";
-    return false;
-  }
-  const MqttSettings& b = options_.broker;
-  int rc = MOSQ_ERR_SUCCESS;
-  if (!b.user.empty()) {
-    rc = mosquitto_username_pw_set(client_, b.user.c_str(), b.password.c_str());
-  }
-  if (rc == MOSQ_ERR_SUCCESS && b.tls) {
-    rc = mosquitto_tls_set(client_, b.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
-  }
-  if (rc != MOSQ_ERR_SUCCESS) {
-    *error = std::string("cannot set up the MQTT client: ") + mosquitto_strerror(rc);
-    return false;
-  }
-  mosquitto_reconnect_delay_set(client_, 1, 10, true);
+  client_ = MakeMqttClient(options_.broker, "irdload-fleet-" + TopicLevel(options_.name), true,
+                           this, error);
+  if (!client_) return false;
   mosquitto_connect_callback_set(client_, &Fleet::OnConnect);
   mosquitto_disconnect_callback_set(client_, &Fleet::OnDisconnect);
   mosquitto_message_callback_set(client_, &Fleet::OnMessage);
@@ -87,14 +54,8 @@ bool Fleet::Prepare(std::string* error) {
 
 void Fleet::Start() {
   if (!client_ || pump_.joinable()) return;
-  const MqttSettings& b = options_.broker;
-  const int rc = mosquitto_connect_async(client_, b.host.c_str(), b.port, kKeepAliveSeconds);
-  if (rc != MOSQ_ERR_SUCCESS) {
-    Note("MQTT: cannot reach the broker at " + b.host + ":" + std::to_string(b.port) + " (" +
-         (rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : mosquitto_strerror(rc)) +
-         "); trying again");
-  }
-  mosquitto_loop_start(client_);
+  const std::string said = StartConnecting(client_, options_.broker);
+  if (!said.empty()) Note(said + "; trying again");
   if (server_) server_->Start();
   pump_ = std::thread([this] { Pump(); });
 }
@@ -120,36 +81,25 @@ void Fleet::Note(std::string text) {
 
 void Fleet::OnConnect(mosquitto* m, void* self, int rc) {
   auto* f = static_cast<Fleet*>(self);
-  const MqttSettings& b = f->options_.broker;
-  const std::string where = b.host + ":" + std::to_string(b.port);
   std::lock_guard lock(f->mu_);
-  if (rc != 0) {
-    if (rc != f->lastRefusal_) {
-      f->notes_.push_back("MQTT: the broker at " + where +
-                          " refused the fleet: " + mosquitto_connack_string(rc));
-    }
-    f->lastRefusal_ = rc;
-    return;
+  if (auto said = f->broker_.Answered(rc, f->options_.broker, "the fleet")) {
+    f->notes_.push_back(std::move(*said));
   }
+  if (rc != 0) return;
   // The records at QoS 1, kept for the fleet while it is away; the states at QoS 0, whose
   // retained copy is all a returning fleet needs.
   mosquitto_subscribe(m, nullptr, "irdload/+/record", 1);
   mosquitto_subscribe(m, nullptr, "irdload/+/snapshot", 0);
   mosquitto_subscribe(m, nullptr, "irdload/+/status", 0);
-  if (!f->everConnected_ || f->lastRefusal_ != 0) {
-    f->notes_.push_back("MQTT: connected to " + where);
-  }
-  f->connected_ = f->everConnected_ = f->changed_ = true;
-  f->lastRefusal_ = 0;
+  f->changed_ = true;
 }
 
 void Fleet::OnDisconnect(mosquitto*, void* self, int rc) {
   auto* f = static_cast<Fleet*>(self);
   std::lock_guard lock(f->mu_);
-  if (f->connected_ && rc != 0) {
+  if (f->broker_.Lost(rc)) {
     f->notes_.push_back("MQTT: lost the broker; the records sent meanwhile wait for the fleet");
   }
-  f->connected_ = false;
   f->changed_ = true;
 }
 
@@ -212,7 +162,7 @@ void Fleet::TakeRecord(const std::string& level, const std::string& payload) {
         notes_.push_back("not kept: " + error);
         return;
       case FleetFolder::Kept::Stored:
-        kept = BaseName(path);
+        kept = std::filesystem::path(path).filename().string();
         notes_.push_back("kept " + kept + " from " + station);
         break;
     }
@@ -242,7 +192,6 @@ void Fleet::TakeRecord(const std::string& level, const std::string& payload) {
 void Fleet::Pump() {
   auto lastSent = std::chrono::steady_clock::now() - kRefresh;
   const auto started = std::chrono::steady_clock::now();
-  bool toldSilent = false;
   while (!stop_) {
     std::this_thread::sleep_for(kTick);
     const auto now = std::chrono::steady_clock::now();
@@ -250,12 +199,9 @@ void Fleet::Pump() {
     {
       std::lock_guard lock(mu_);
       changed = std::exchange(changed_, false);
-      if (!everConnected_ && lastRefusal_ == 0 && !toldSilent &&
-          now - started > options_.answerWithin) {
-        const MqttSettings& b = options_.broker;
-        notes_.push_back("MQTT: no answer from the broker at " + b.host + ":" +
-                         std::to_string(b.port) + "; trying again");
-        toldSilent = true;
+      if (broker_.Silent(started, options_.answerWithin)) {
+        notes_.push_back("MQTT: no answer from the broker at " + BrokerAddress(options_.broker) +
+                         "; trying again");
       }
     }
     if (server_ && (changed || now - lastSent >= kRefresh)) {
@@ -269,7 +215,7 @@ unit::Json Fleet::State() const {
   unit::Json state;
   state["title"] = "irdload floor";
   std::lock_guard lock(mu_);
-  state["broker"] = connected_;
+  state["broker"] = broker_.connected();
   unit::Json stations = unit::Json::array();
   for (const auto& [level, s] : stations_) {
     unit::Json one;

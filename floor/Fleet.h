@@ -23,6 +23,7 @@
 
 #include "floor/FleetFolder.h"
 #include "floor/HttpServer.h"
+#include "floor/MqttClient.h"
 #include "floor/MqttSettings.h"
 #include "unit/Json.h"
 
@@ -90,8 +91,7 @@ class Fleet {
   mosquitto* client_ = nullptr;
 
   mutable std::mutex mu_;
-  bool connected_ = false, everConnected_ = false;
-  int lastRefusal_ = 0;
+  BrokerWatch broker_;
   std::map<std::string, Station> stations_;  // by topic level
   std::deque<unit::Json> units_;             // newest first
   std::set<std::string> seen_;               // record ids, without a folder to know them by

@@ -21,6 +21,11 @@ struct HttpReply {
   std::string download;  ///< a file name: sent as an attachment of that name
 };
 
+/// A 200 with a JSON body.
+inline HttpReply JsonReply(std::string body) {
+  return {200, "application/json", std::move(body), {}};
+}
+
 struct HttpLimits {
   std::size_t connections = 64;         ///< open at once, streams included
   std::size_t streams = 32;             ///< event streams at once

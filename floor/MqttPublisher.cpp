@@ -4,8 +4,6 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -15,7 +13,6 @@
 namespace irdload::floor {
 namespace {
 
-constexpr int kKeepAliveSeconds = 10;
 const std::string kOnline = "online", kOffline = "offline";
 
 std::string BaseName(const std::string& path) {
@@ -31,10 +28,6 @@ std::optional<std::string> FileText(const std::string& path) {
   return text.str();
 }
 
-struct LibraryInit {
-  LibraryInit() { mosquitto_lib_init(); }
-};
-
 }  // namespace
 
 MqttPublisher::MqttPublisher(station::Station& station, MqttPublisherOptions options)
@@ -49,7 +42,7 @@ MqttPublisher::~MqttPublisher() {
   bool connected;
   {
     std::lock_guard lock(mu_);
-    connected = connected_;
+    connected = broker_.connected();
   }
   if (connected) {
     // A station that ends on purpose says so itself; the last will is for one that vanishes.
@@ -68,7 +61,6 @@ std::string MqttPublisher::Topic(const std::string& leaf) const {
 }
 
 bool MqttPublisher::Prepare(std::string* error) {
-  static LibraryInit init;
   if (!options_.outboxDir.empty()) {
     outbox_ = std::make_unique<Outbox>(options_.outboxDir);
     if (!outbox_->Open(error)) return false;
@@ -76,28 +68,14 @@ bool MqttPublisher::Prepare(std::string* error) {
   // Its own per process: two stations given one name must not throw each other off the broker.
   const std::string id =
       "irdload-" + TopicLevel(options_.station) + "-" + std::to_string(::getpid());
-  client_ = mosquitto_new(id.c_str(), true, this);
-  if (!client_) {
-    *error = "cannot make an MQTT client";
-    return false;
-  }
-  const MqttSettings& b = options_.broker;
-  int rc = MOSQ_ERR_SUCCESS;
-  if (!b.user.empty()) {
-    rc = mosquitto_username_pw_set(client_, b.user.c_str(), b.password.c_str());
-  }
-  if (rc == MOSQ_ERR_SUCCESS && b.tls) {
-    rc = mosquitto_tls_set(client_, b.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
-  }
-  if (rc == MOSQ_ERR_SUCCESS) {
-    rc = mosquitto_will_set(client_, Topic("status").c_str(), static_cast<int>(kOffline.size()),
-                            kOffline.data(), 1, true);
-  }
+  client_ = MakeMqttClient(options_.broker, id, false, this, error);
+  if (!client_) return false;
+  const int rc = mosquitto_will_set(client_, Topic("status").c_str(),
+                                    static_cast<int>(kOffline.size()), kOffline.data(), 1, true);
   if (rc != MOSQ_ERR_SUCCESS) {
     *error = std::string("cannot set up the MQTT client: ") + mosquitto_strerror(rc);
     return false;
   }
-  mosquitto_reconnect_delay_set(client_, 1, 10, true);
   mosquitto_connect_callback_set(client_, &MqttPublisher::OnConnect);
   mosquitto_disconnect_callback_set(client_, &MqttPublisher::OnDisconnect);
   mosquitto_publish_callback_set(client_, &MqttPublisher::OnPublish);
@@ -107,14 +85,8 @@ bool MqttPublisher::Prepare(std::string* error) {
 
 void MqttPublisher::Start() {
   if (!events_ || pump_.joinable()) return;
-  const MqttSettings& b = options_.broker;
-  const int rc = mosquitto_connect_async(client_, b.host.c_str(), b.port, kKeepAliveSeconds);
-  if (rc != MOSQ_ERR_SUCCESS) {
-    Note("MQTT: cannot reach the broker at " + b.host + ":" + std::to_string(b.port) + " (" +
-         (rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : mosquitto_strerror(rc)) +
-         "); trying again while the station loads");
-  }
-  mosquitto_loop_start(client_);
+  const std::string said = StartConnecting(client_, options_.broker);
+  if (!said.empty()) Note(said + "; trying again while the station loads");
   pump_ = std::thread([this] { Pump(); });
 }
 
@@ -134,7 +106,7 @@ std::size_t MqttPublisher::Drain(std::chrono::milliseconds bound) {
   while (std::chrono::steady_clock::now() < deadline) {
     {
       std::lock_guard lock(mu_);
-      if (!connected_ || (waiting_.empty() && inFlight_.empty())) break;
+      if (!broker_.connected() || (waiting_.empty() && inFlight_.empty())) break;
     }
     std::this_thread::sleep_for(kTick / 2);
   }
@@ -148,31 +120,19 @@ void MqttPublisher::Note(std::string text) {
 
 void MqttPublisher::OnConnect(mosquitto*, void* self, int rc) {
   auto* p = static_cast<MqttPublisher*>(self);
-  const MqttSettings& b = p->options_.broker;
-  const std::string where = b.host + ":" + std::to_string(b.port);
   std::lock_guard lock(p->mu_);
-  if (rc != 0) {
-    if (rc != p->lastRefusal_) {
-      p->notes_.push_back("MQTT: the broker at " + where + " refused the station: " +
-                          mosquitto_connack_string(rc) + "; the loads go on, records wait");
-    }
-    p->lastRefusal_ = rc;
-    return;
+  if (auto said = p->broker_.Answered(rc, p->options_.broker, "the station")) {
+    p->notes_.push_back(*said + (rc != 0 ? "; the loads go on, records wait" : ""));
   }
-  if (!p->everConnected_ || p->lastRefusal_ != 0) {
-    p->notes_.push_back("MQTT: connected to " + where);
-  }
-  p->connected_ = p->everConnected_ = p->sendAll_ = true;
-  p->lastRefusal_ = 0;
+  if (rc == 0) p->sendAll_ = true;
 }
 
 void MqttPublisher::OnDisconnect(mosquitto*, void* self, int rc) {
   auto* p = static_cast<MqttPublisher*>(self);
   std::lock_guard lock(p->mu_);
-  if (p->connected_ && rc != 0) {
+  if (p->broker_.Lost(rc)) {
     p->notes_.push_back("MQTT: lost the broker; records wait in the outbox until it is back");
   }
-  p->connected_ = false;
   // Whatever the broker had not acknowledged goes again, from the outbox, once it is back.
   p->inFlight_.clear();
 }
@@ -189,27 +149,21 @@ void MqttPublisher::OnPublish(mosquitto*, void* self, int mid) {
 void MqttPublisher::Pump() {
   auto lastSnapshot = std::chrono::steady_clock::now() - kSnapshotEvery;
   const auto started = std::chrono::steady_clock::now();
-  bool toldSilent = false;
   while (!stop_) {
     pollfd wake{events_->wakeFd(), POLLIN, 0};
     ::poll(&wake, 1, static_cast<int>(kTick.count()));
     std::uint64_t dropped = 0;
     for (const unit::PortEvent& e : events_->Take(&dropped)) Take(e);
-    bool connected, everConnected;
-    int refusal;
+    bool connected;
     {
       std::lock_guard lock(mu_);
-      connected = connected_;
-      everConnected = everConnected_;
-      refusal = lastRefusal_;
+      connected = broker_.connected();
+      if (broker_.Silent(started, options_.answerWithin)) {
+        notes_.push_back("MQTT: no answer from the broker at " + BrokerAddress(options_.broker) +
+                         "; the loads go on, records wait in the outbox until it answers");
+      }
     }
     const auto now = std::chrono::steady_clock::now();
-    if (!everConnected && refusal == 0 && !toldSilent && now - started > options_.answerWithin) {
-      const MqttSettings& b = options_.broker;
-      Note("MQTT: no answer from the broker at " + b.host + ":" + std::to_string(b.port) +
-           "; the loads go on, records wait in the outbox until it answers");
-      toldSilent = true;
-    }
     if (!connected) continue;
     SendWaiting();
     if (now - lastSnapshot >= kSnapshotEvery) {
@@ -229,7 +183,7 @@ void MqttPublisher::Take(const unit::PortEvent& event) {
   bool connected;
   {
     std::lock_guard lock(mu_);
-    connected = connected_;
+    connected = broker_.connected();
   }
   if (connected) {
     // QoS 0: an event missed while the broker is away is told again by the snapshot.
@@ -262,7 +216,7 @@ void MqttPublisher::Take(const unit::PortEvent& event) {
 
 void MqttPublisher::SendWaiting() {
   std::lock_guard lock(mu_);
-  if (!connected_) return;
+  if (!broker_.connected()) return;
   if (sendAll_ && outbox_) {
     waiting_ = outbox_->Waiting();
     sendAll_ = false;

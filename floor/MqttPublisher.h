@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "floor/MqttClient.h"
 #include "floor/MqttSettings.h"
 #include "floor/Outbox.h"
 #include "station/Station.h"
@@ -78,8 +79,8 @@ class MqttPublisher {
   mosquitto* client_ = nullptr;
 
   mutable std::mutex mu_;
-  bool connected_ = false, sendAll_ = false, everConnected_ = false;
-  int lastRefusal_ = 0;
+  BrokerWatch broker_;
+  bool sendAll_ = false;
   std::map<int, std::string> inFlight_;  // message id -> outbox entry
   std::vector<Outbox::Entry> waiting_;   // not yet sent since the last connect, oldest first
   std::vector<std::string> notes_;

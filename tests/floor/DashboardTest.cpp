@@ -15,6 +15,7 @@
 #include "support/HttpClient.h"
 #include "support/IrdFarm.h"
 #include "support/Process.h"
+#include "support/Records.h"
 #include "support/TempDir.h"
 
 namespace irdload::floor {
@@ -28,13 +29,6 @@ using test::HttpGet;
 using test::HttpStatus;
 
 constexpr auto kBound = 60s;
-
-std::string FileText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // The port of the "dashboard on http://HOST:PORT/" line; 0 when there is none.
 int DashboardPort(test::Process& station) {
@@ -139,14 +133,14 @@ TEST_F(DashboardTest, RecordsAndUnitsCsvDownloadAsOnDiskAndNothingElse) {
     const std::string name = u["record"];
     const std::string r = HttpGet(port, "/records/" + name);
     EXPECT_EQ(HttpStatus(r), 200) << r;
-    EXPECT_EQ(HttpBody(r), FileText(Out() / name)) << name;
+    EXPECT_EQ(HttpBody(r), test::FileText(Out() / name)) << name;
     EXPECT_NE(r.find("filename=\"" + name + "\""), std::string::npos);
   }
   const std::string names = HttpBody(HttpGet(port, "/api/records"));
   EXPECT_EQ(Json::parse(names).size(), 2u) << names;
   const std::string csv = HttpGet(port, "/units.csv");
   EXPECT_EQ(HttpStatus(csv), 200);
-  EXPECT_EQ(HttpBody(csv), FileText(Out() / "units.csv"));
+  EXPECT_EQ(HttpBody(csv), test::FileText(Out() / "units.csv"));
 
   // Files beside the records, and paths out of the folder, are not served.
   std::ofstream(Out() / "notes.txt") << "private";

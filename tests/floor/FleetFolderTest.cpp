@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "floor/FleetFolder.h"
+#include "support/Records.h"
 #include "support/TempDir.h"
 #include "unit/UnitCsv.h"
 
@@ -25,22 +26,6 @@ unit::Json Record(std::uint32_t unitNumber, const std::string& port = "A") {
   r.unit = unitNumber;
   r.outcome = {OutcomeKind::Success, FailureReason::None, "Download end successfully.", ""};
   return unit::Json::parse(unit::RecordJson(r));
-}
-
-std::string FileText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::vector<std::string> Names(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder)) {
-    if (e.path().extension() == ".json") names.push_back(e.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 TEST(FleetFolderTest, EachUnitOnceByWhatItsRecordSays) {
@@ -72,7 +57,7 @@ TEST(FleetFolderTest, EachUnitOnceByWhatItsRecordSays) {
       EXPECT_EQ(floor.Keep(s.station, s.name, s.record, &path, &why), s.kept) << s.name << why;
       if (s.kept == Kept::Stored) {
         EXPECT_EQ(fs::path(path).filename(), s.file);
-        EXPECT_EQ(FileText(path), unit::JsonText(s.record) + "\n");
+        EXPECT_EQ(test::FileText(path), unit::JsonText(s.record) + "\n");
       }
     }
     EXPECT_EQ(floor.records(), 3u);
@@ -86,12 +71,12 @@ TEST(FleetFolderTest, EachUnitOnceByWhatItsRecordSays) {
     EXPECT_EQ(again.Keep("line9", "x.json", Record(unitNumber), &path, &error), Kept::AlreadyKept);
   }
   EXPECT_EQ(again.Keep("line1", "u4.json", Record(4, "B"), &path, &error), Kept::Stored);
-  EXPECT_EQ(Names(folder), std::vector<std::string>({"bay_3_west__.._u.json", "line1_u1-2.json",
-                                                     "line1_u1.json", "line1_u4.json",
-                                                     "notes.json"}));
-  EXPECT_EQ(FileText(folder / "notes.json"), "{\"mine\": true}");
+  EXPECT_EQ(test::RecordFileNames(folder),
+            std::vector<std::string>({"bay_3_west__.._u.json", "line1_u1-2.json", "line1_u1.json",
+                                      "line1_u4.json", "notes.json"}));
+  EXPECT_EQ(test::FileText(folder / "notes.json"), "{\"mine\": true}");
   // One line per unit kept, after the header.
-  const std::string csv = FileText(folder / "units.csv");
+  const std::string csv = test::FileText(folder / "units.csv");
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 5) << csv;
   EXPECT_EQ(csv.rfind(unit::CsvHeader(), 0), 0u);
 }

@@ -18,6 +18,7 @@
 #include "support/IrdFarm.h"
 #include "support/Mosquitto.h"
 #include "support/Process.h"
+#include "support/Records.h"
 #include "support/TempDir.h"
 
 namespace irdload::floor {
@@ -30,41 +31,15 @@ using Json = nlohmann::json;
 constexpr auto kBound = 60s;
 const std::string kUser = "floor", kPassword = "an0ther pass";
 
-std::string FileText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::vector<std::string> RecordNames(const fs::path& folder) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(folder, ec)) {
-    if (e.path().extension() == ".json") names.push_back(e.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // units.csv's lines after its header, sorted.
 std::vector<std::string> CsvRows(const fs::path& folder) {
-  std::istringstream in(FileText(folder / "units.csv"));
+  std::istringstream in(test::FileText(folder / "units.csv"));
   std::vector<std::string> rows;
   std::string line;
   std::getline(in, line);
   while (std::getline(in, line)) rows.push_back(line);
   std::sort(rows.begin(), rows.end());
   return rows;
-}
-
-bool WaitUntil(const std::function<bool()>& done) {
-  for (auto deadline = std::chrono::steady_clock::now() + kBound;
-       std::chrono::steady_clock::now() < deadline;) {
-    if (done()) return true;
-    std::this_thread::sleep_for(50ms);
-  }
-  return done();
 }
 
 int DashboardPort(test::Process& fleet) {
@@ -123,28 +98,30 @@ TEST_F(FleetTest, TwoStationsThroughABrokerRestartEachRecordKeptOnce) {
   ASSERT_TRUE(StartStation(line1, broker, "line1", farm1));
   ASSERT_TRUE(StartStation(line2, broker, "line2", farm2));
   const auto onStations = [&] {
-    return RecordNames(Out("line1")).size() + RecordNames(Out("line2")).size();
+    return test::RecordFileNames(Out("line1")).size() + test::RecordFileNames(Out("line2")).size();
   };
-  ASSERT_TRUE(WaitUntil([&] { return !RecordNames(Floor()).empty(); })) << fleet.out();
+  ASSERT_TRUE(test::WaitUntil([&] { return !test::RecordFileNames(Floor()).empty(); }))
+      << fleet.out();
   broker.Stop();
   const std::size_t before = onStations();
   // Units end while the broker is away; their records wait in the stations' outboxes.
-  EXPECT_TRUE(WaitUntil([&] { return onStations() >= before + 2; }));
+  EXPECT_TRUE(test::WaitUntil([&] { return onStations() >= before + 2; }));
   ASSERT_TRUE(broker.Start());
   ASSERT_EQ(line1.Wait(kBound), 0) << line1.out() << line1.err();
   ASSERT_EQ(line2.Wait(kBound), 0) << line2.out() << line2.err();
   ASSERT_EQ(onStations(), 12u);
 
   // Every record once, as on its station's disk, and each station's units.csv line with it.
-  ASSERT_TRUE(WaitUntil([&] { return RecordNames(Floor()).size() >= 12; })) << fleet.out();
+  ASSERT_TRUE(test::WaitUntil([&] { return test::RecordFileNames(Floor()).size() >= 12; }))
+      << fleet.out();
   std::this_thread::sleep_for(1s);  // a record that came twice would be written by now
-  EXPECT_EQ(RecordNames(Floor()).size(), 12u);
+  EXPECT_EQ(test::RecordFileNames(Floor()).size(), 12u);
   std::vector<std::string> stationRows;
   for (const std::string station : {"line1", "line2"}) {
-    for (const std::string& name : RecordNames(Out(station))) {
+    for (const std::string& name : test::RecordFileNames(Out(station))) {
       const fs::path kept = Floor() / (station + "_" + name);
       ASSERT_TRUE(fs::exists(kept)) << kept;
-      EXPECT_EQ(FileText(kept), FileText(Out(station) / name)) << name;
+      EXPECT_EQ(test::FileText(kept), test::FileText(Out(station) / name)) << name;
     }
     for (const std::string& row : CsvRows(Out(station))) stationRows.push_back(row);
   }
@@ -153,7 +130,7 @@ TEST_F(FleetTest, TwoStationsThroughABrokerRestartEachRecordKeptOnce) {
 
   // The floor dashboard: both stations, said offline as they ended, with their sockets, and
   // the units they loaded.
-  ASSERT_TRUE(WaitUntil([&] {
+  ASSERT_TRUE(test::WaitUntil([&] {
     const Json state =
         Json::parse(test::HttpBody(test::HttpGet(http, "/api/state")), nullptr, false);
     if (state.is_discarded() || state["stations"].size() != 2) return false;
@@ -167,7 +144,8 @@ TEST_F(FleetTest, TwoStationsThroughABrokerRestartEachRecordKeptOnce) {
   EXPECT_EQ(state["stations"][0]["name"], "line1");
   EXPECT_EQ(state["stations"][1]["snapshot"]["ports"].size(), 2u);
   EXPECT_EQ(state["units"].size(), 12u);
-  EXPECT_EQ(test::HttpBody(test::HttpGet(http, "/units.csv")), FileText(Floor() / "units.csv"));
+  EXPECT_EQ(test::HttpBody(test::HttpGet(http, "/units.csv")),
+            test::FileText(Floor() / "units.csv"));
   EXPECT_NE(test::HttpBody(test::HttpGet(http, "/")).find("data-page=\"floor\""),
             std::string::npos);
   fleet.Signal(SIGINT);
@@ -187,7 +165,8 @@ TEST_F(FleetTest, AFleetStartedAgainKnowsWhatItKeptAndSaysWhatItCannotKeep) {
     test::Process station;
     ASSERT_TRUE(StartStation(station, broker, "line1", farm));
     ASSERT_EQ(station.Wait(kBound), 0) << station.err();
-    ASSERT_TRUE(WaitUntil([&] { return RecordNames(Floor()).size() == 6; })) << fleet.out();
+    ASSERT_TRUE(test::WaitUntil([&] { return test::RecordFileNames(Floor()).size() == 6; }))
+        << fleet.out();
     fleet.Signal(SIGTERM);
     ASSERT_EQ(fleet.Wait(kBound), 0) << fleet.err();
   }
@@ -201,8 +180,8 @@ TEST_F(FleetTest, AFleetStartedAgainKnowsWhatItKeptAndSaysWhatItCannotKeep) {
 
   // The same record again (a station's outbox sends again what the broker had not taken), a
   // new one, and two that are not records of this program.
-  const std::string name = RecordNames(Out("line1")).front();
-  Json record = Json::parse(FileText(Out("line1") / name));
+  const std::string name = test::RecordFileNames(Out("line1")).front();
+  Json record = Json::parse(test::FileText(Out("line1") / name));
   const auto message = [](const std::string& id, const Json& r) {
     return Json{{"id", id}, {"station", "line1"}, {"record", r}}.dump();
   };
@@ -229,9 +208,9 @@ TEST_F(FleetTest, AFleetStartedAgainKnowsWhatItKeptAndSaysWhatItCannotKeep) {
                              "keep: a record of schema 1"),
             std::string::npos)
       << fleet.out();
-  EXPECT_EQ(RecordNames(Floor()).size(), 7u);
+  EXPECT_EQ(test::RecordFileNames(Floor()).size(), 7u);
   EXPECT_EQ(CsvRows(Floor()).size(), 7u);
-  EXPECT_EQ(Json::parse(FileText(Floor() / "line1_late.json"))["unit"], 99);
+  EXPECT_EQ(Json::parse(test::FileText(Floor() / "line1_late.json"))["unit"], 99);
   fleet.Signal(SIGINT);
   ASSERT_EQ(fleet.Wait(kBound), 0) << fleet.err();
 }

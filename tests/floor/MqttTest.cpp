@@ -19,6 +19,7 @@
 #include "support/IrdFarm.h"
 #include "support/Mosquitto.h"
 #include "support/Process.h"
+#include "support/Records.h"
 #include "support/TempDir.h"
 
 namespace irdload::floor {
@@ -30,32 +31,6 @@ using Json = nlohmann::json;
 
 constexpr auto kBound = 60s;
 const std::string kUser = "bench", kPassword = "s3cret pass";
-
-std::string FileText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::vector<std::string> RecordFiles(const fs::path& folder) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(folder, ec)) {
-    if (e.path().extension() == ".json") names.push_back(e.path().filename().string());
-  }
-  return names;
-}
-
-// Waits, at most kBound, until `done` holds.
-bool WaitUntil(const std::function<bool()>& done) {
-  for (auto deadline = std::chrono::steady_clock::now() + kBound;
-       std::chrono::steady_clock::now() < deadline;) {
-    if (done()) return true;
-    std::this_thread::sleep_for(50ms);
-  }
-  return done();
-}
 
 class MqttTest : public ::testing::Test {
  protected:
@@ -77,7 +52,7 @@ TEST_F(MqttTest, EveryRecordArrivesInOrderThroughABrokerRestart) {
   test::Mosquitto broker(dir_.path() / "broker", kUser, kPassword);
   ASSERT_TRUE(broker.Start());
   test::MqttListener listener(broker.port(), kUser, kPassword);
-  ASSERT_TRUE(WaitUntil([&] { return listener.connected(); }));
+  ASSERT_TRUE(test::WaitUntil([&] { return listener.connected(); }));
   test::IrdFarm farm(Links(), 2);
   ASSERT_TRUE(farm.started());
   test::Process station;
@@ -94,22 +69,22 @@ TEST_F(MqttTest, EveryRecordArrivesInOrderThroughABrokerRestart) {
     }
     return out;
   };
-  ASSERT_TRUE(WaitUntil([&] { return !records().empty(); })) << station.err();
+  ASSERT_TRUE(test::WaitUntil([&] { return !records().empty(); })) << station.err();
   broker.Stop();
-  const std::size_t before = RecordFiles(Out()).size();
+  const std::size_t before = test::RecordFileNames(Out()).size();
   // Units end while the broker is away; their records wait in the outbox.
-  if (!WaitUntil([&] { return RecordFiles(Out()).size() >= before + 2; })) {
+  if (!test::WaitUntil([&] { return test::RecordFileNames(Out()).size() >= before + 2; })) {
     station.Signal(SIGINT);
     station.Wait(kBound);
     FAIL() << "no unit ended while the broker was away\n" << station.out() << station.err();
   }
-  EXPECT_FALSE(RecordFiles(Outbox()).empty() && fs::is_empty(Outbox()));
+  EXPECT_FALSE(test::RecordFileNames(Outbox()).empty() && fs::is_empty(Outbox()));
   ASSERT_TRUE(broker.Start());
   ASSERT_EQ(station.Wait(kBound), 0) << station.out() << station.err();
 
   // Every record on disk arrived (a record the broker had not acknowledged may come twice, so
   // they are told apart by id), as it is on disk, each port's units in order.
-  const std::vector<std::string> onDisk = RecordFiles(Out());
+  const std::vector<std::string> onDisk = test::RecordFileNames(Out());
   ASSERT_EQ(onDisk.size(), 8u);
   std::map<std::string, Json> byId;
   std::map<std::string, std::vector<int>> unitsOfPort;
@@ -123,7 +98,7 @@ TEST_F(MqttTest, EveryRecordArrivesInOrderThroughABrokerRestart) {
   for (const std::string& name : onDisk) {
     const auto it = byId.find("line1/" + name);
     ASSERT_NE(it, byId.end()) << name;
-    EXPECT_EQ(it->second["record"], Json::parse(FileText(Out() / name))) << name;
+    EXPECT_EQ(it->second["record"], Json::parse(test::FileText(Out() / name))) << name;
   }
   for (const auto& [port, units] : unitsOfPort) {
     EXPECT_EQ(units, std::vector<int>({1, 2, 3, 4})) << port;
@@ -156,7 +131,7 @@ TEST_F(MqttTest, AStationThatVanishesIsOfflineByItsLastWill) {
   test::Mosquitto broker(dir_.path() / "broker", kUser, kPassword);
   ASSERT_TRUE(broker.Start());
   test::MqttListener listener(broker.port(), kUser, kPassword);
-  ASSERT_TRUE(WaitUntil([&] { return listener.connected(); }));
+  ASSERT_TRUE(test::WaitUntil([&] { return listener.connected(); }));
   test::IrdFarm farm(Links(), 1);
   ASSERT_TRUE(farm.started());
   test::Process station;
@@ -170,10 +145,10 @@ TEST_F(MqttTest, AStationThatVanishesIsOfflineByItsLastWill) {
     }
     return last;
   };
-  ASSERT_TRUE(WaitUntil([&] { return status() == "online"; })) << station.err();
+  ASSERT_TRUE(test::WaitUntil([&] { return status() == "online"; })) << station.err();
   station.Signal(SIGKILL);
   station.Wait(kBound);
-  EXPECT_TRUE(WaitUntil([&] { return status() == "offline"; }));
+  EXPECT_TRUE(test::WaitUntil([&] { return status() == "offline"; }));
 }
 
 TEST_F(MqttTest, ARefusedLoginOrASilentBrokerIsToldAndTheLoadsGoOn) {
@@ -216,11 +191,11 @@ TEST_F(MqttTest, ARefusedLoginOrASilentBrokerIsToldAndTheLoadsGoOn) {
         << station.out();
     EXPECT_EQ(farm.Report().begin()->second.loaded, std::vector<bool>({true}));
     // The record waits, in full, for the next run.
-    ASSERT_EQ(RecordFiles(out).size(), 1u);
+    ASSERT_EQ(test::RecordFileNames(out).size(), 1u);
     const fs::path outbox = out.string() + ".mqtt-outbox";
     ASSERT_EQ(std::distance(fs::directory_iterator(outbox), fs::directory_iterator()), 1);
-    const Json waiting = Json::parse(FileText(fs::directory_iterator(outbox)->path()));
-    EXPECT_EQ(waiting["record"], Json::parse(FileText(out / RecordFiles(out)[0])));
+    const Json waiting = Json::parse(test::FileText(fs::directory_iterator(outbox)->path()));
+    EXPECT_EQ(waiting["record"], Json::parse(test::FileText(out / test::RecordFileNames(out)[0])));
   }
   ::close(silent);
 }
