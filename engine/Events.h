@@ -159,7 +159,7 @@ struct PortOpenFailed {
   std::string message;  ///< "<name> Open Error!"
   std::string detail;   ///< the operating system's reason, worded in English
   /// The same reason as values, for a front end that words it in the operator's language.
-  OpenFailureReason reason;
+  OpenFailureReason reason = {};
 };
 
 /// What the line did during one download, counted by the engine: the facts a record keeps.

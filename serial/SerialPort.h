@@ -22,13 +22,13 @@ namespace irdload {
 struct OpenFailure {
   std::string message;
   std::string detail;
-  OpenFailureReason reason;
+  OpenFailureReason reason = {};
 };
 
 /// An open failure as the layers above explain it: its kind with the values a sentence needs,
 /// and that sentence in English.
 struct ExplainedOpenFailure {
-  OpenFailureReason reason;
+  OpenFailureReason reason = {};
   std::string text;
 };
 
