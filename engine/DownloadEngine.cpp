@@ -204,7 +204,7 @@ bool DownloadEngine::OpenPort(const std::string& name, std::stop_token stop) {
   // The engine carries on: a port that did not open finds no answer, and the connect request
   // repeats until the operator starts again on another port.
   const OpenFailure failure = port_->LastOpenFailure();
-  Emit(PortOpenFailed{name, failure.message, failure.detail});
+  Emit(PortOpenFailed{name, failure.message, failure.detail, failure.reason});
   host_->MessageBox(failure.message, failure.detail, stop);
   return false;
 }

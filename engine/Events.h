@@ -10,6 +10,7 @@
 
 #include "engine/DownloadState.h"
 #include "engine/Sha256.h"
+#include "serial/OpenFailureReason.h"
 
 namespace irdload {
 
@@ -156,7 +157,9 @@ struct PortOpened {
 struct PortOpenFailed {
   std::string name;
   std::string message;  ///< "<name> Open Error!"
-  std::string detail;   ///< the operating system's reason
+  std::string detail;   ///< the operating system's reason, worded in English
+  /// The same reason as values, for a front end that words it in the operator's language.
+  OpenFailureReason reason = {};
 };
 
 /// What the line did during one download, counted by the engine: the facts a record keeps.

@@ -62,41 +62,37 @@ bool HasTtyBelow(const fs::path& interfaceDir) {
   return false;
 }
 
-std::string JoinHolders(const std::vector<PortHolder>& holders) {
+std::string JoinHolders(const std::vector<OpenFailureHolder>& holders) {
   std::string text;
-  for (const PortHolder& h : holders) {
+  for (const OpenFailureHolder& h : holders) {
     if (!text.empty()) text += ", ";
     text += h.command + " (pid " + h.pid + (h.self ? ", this program" : "") + ")";
   }
   return text;
 }
 
-std::string AbsentText(const std::string& path, const InventoryRoots& roots) {
-  const std::string text = "no such device: " + path + " does not exist";
-  const auto orphans = FindUsbSerialWithoutTty(roots);
-  if (orphans.empty()) return text + " (is the adapter plugged in?)";
+std::string AbsentText(const OpenFailureReason& r) {
+  const std::string text = "no such device: " + r.devicePath + " does not exist";
+  if (r.adapters.empty()) return text + " (is the adapter plugged in?)";
   std::string adapters;
-  for (const auto& adapter : orphans) {
-    adapters += (adapters.empty() ? "" : ", ") + DescribeAdapter(adapter);
+  for (const std::string& adapter : r.adapters) {
+    adapters += (adapters.empty() ? "" : ", ") + adapter;
   }
   return text + ". The USB serial adapter " + adapters +
          " is plugged in but has no serial port: another program (brltty) may have claimed it. "
          "Run 'irdload-cli doctor' for the command that frees it.";
 }
 
-std::string BusyText(const std::string& path, const InventoryRoots& roots) {
-  const std::string holders = JoinHolders(HoldersOf(path, roots));
-  std::string text = "the port " + path + " is busy: another program holds it";
+std::string BusyText(const OpenFailureReason& r) {
+  const std::string holders = JoinHolders(r.holders);
+  std::string text = "the port " + r.devicePath + " is busy: another program holds it";
   if (!holders.empty()) text += " (" + holders + ")";
   return text + ". Close that program and try again.";
 }
 
-std::string PermissionText(const std::string& path, const InventoryRoots& roots) {
-  std::string group;
-  if (const auto node = OwnershipOf(path)) group = GroupName(node->gid, roots);
-  if (group.empty()) group = "dialout";
-  return "permission denied: this user may not open " + path + ". Add the user to the '" + group +
-         "' group (sudo usermod -aG " + group + " $USER), then log out and in again.";
+std::string PermissionText(const OpenFailureReason& r) {
+  return "permission denied: this user may not open " + r.devicePath + ". Add the user to the '" +
+         r.group + "' group (sudo usermod -aG " + r.group + " $USER), then log out and in again.";
 }
 
 }  // namespace
@@ -175,21 +171,56 @@ std::string DescribeAdapter(const UsbSerialWithoutTty& adapter) {
   return text;
 }
 
-std::string ExplainOpenFailure(const std::string& devicePath, int code,
-                               const InventoryRoots& roots) {
+OpenFailureReason DiagnoseOpenFailure(const std::string& devicePath, int code,
+                                      const InventoryRoots& roots) {
+  OpenFailureReason r;
+  r.devicePath = devicePath;
+  r.code = code;
   switch (code) {
     case ENOENT:
     case ENXIO:
     case ENODEV:
-      return AbsentText(devicePath, roots);
+      for (const auto& adapter : FindUsbSerialWithoutTty(roots)) {
+        r.adapters.push_back(DescribeAdapter(adapter));
+      }
+      r.kind =
+          r.adapters.empty() ? OpenFailureKind::NoSuchDevice : OpenFailureKind::AdapterWithoutTty;
+      break;
     case EBUSY:
-      return BusyText(devicePath, roots);
+      r.kind = OpenFailureKind::Busy;
+      for (const PortHolder& h : HoldersOf(devicePath, roots)) {
+        r.holders.push_back({h.command, h.pid, h.self});
+      }
+      break;
     case EACCES:
     case EPERM:
-      return PermissionText(devicePath, roots);
+      r.kind = OpenFailureKind::PermissionDenied;
+      if (const auto node = OwnershipOf(devicePath)) r.group = GroupName(node->gid, roots);
+      if (r.group.empty()) r.group = "dialout";
+      break;
+    default:
+      break;
+  }
+  return r;
+}
+
+std::string DescribeOpenFailure(const OpenFailureReason& reason) {
+  switch (reason.kind) {
+    case OpenFailureKind::NoSuchDevice:
+    case OpenFailureKind::AdapterWithoutTty:
+      return AbsentText(reason);
+    case OpenFailureKind::Busy:
+      return BusyText(reason);
+    case OpenFailureKind::PermissionDenied:
+      return PermissionText(reason);
     default:
       return {};
   }
+}
+
+std::string ExplainOpenFailure(const std::string& devicePath, int code,
+                               const InventoryRoots& roots) {
+  return DescribeOpenFailure(DiagnoseOpenFailure(devicePath, code, roots));
 }
 
 bool LowerFtdiLatencyTimer(const std::string& devicePath, const InventoryRoots& roots) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ports/PortInventory.h"
+#include "serial/OpenFailureReason.h"
 
 namespace irdload {
 
@@ -40,9 +41,16 @@ std::vector<UsbSerialWithoutTty> FindUsbSerialWithoutTty(const InventoryRoots& r
 /// "1a86:7523 USB Serial" style name of such an adapter.
 std::string DescribeAdapter(const UsbSerialWithoutTty& adapter);
 
-/// The operator's text for an open of `devicePath` that failed with errno `code`: an absent
-/// port (naming an adapter that lost its tty), a busy one (naming who holds it) and one this
-/// user may not open (naming the group to join). "" for any other code.
+/// Why an open of `devicePath` failed with errno `code`, as values: an absent port (with the
+/// adapters that lost their tty), a busy one (with who holds it) and one this user may not open
+/// (with the group to join). Unexplained for any other code.
+OpenFailureReason DiagnoseOpenFailure(const std::string& devicePath, int code,
+                                      const InventoryRoots& roots = {});
+
+/// The operator's English text for a reason DiagnoseOpenFailure gives; "" for Unexplained.
+std::string DescribeOpenFailure(const OpenFailureReason& reason);
+
+/// DescribeOpenFailure(DiagnoseOpenFailure(devicePath, code, roots)).
 std::string ExplainOpenFailure(const std::string& devicePath, int code,
                                const InventoryRoots& roots = {});
 

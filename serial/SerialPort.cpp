@@ -33,20 +33,30 @@ int SerialPort::Open(std::string portName, std::string mode) {
   devicePath_ = device_ ? portName : DevicePathForPortName(portName, devRoot_);
   if (!device_) device_ = MakeSystemPortDevice();
   OsError err;
+  OpenFailureReason reason;
+  reason.portName = portName;
+  reason.devicePath = devicePath_;
   if (devicePath_.empty()) {
     err.text = "\"" + portName + "\" names no serial port";
+    reason.kind = OpenFailureKind::NotAPortName;
   } else if (device_->Open(devicePath_, err)) {
     handle_ = Handle::Open;
-  } else if (advice_.explainOpenFailure) {
+  } else {
+    reason.code = err.code;
+    reason.systemText = err.text;
     // The device gives the system's reason; the layers above know who holds the port and what
     // to do about it.
-    const std::string why = advice_.explainOpenFailure(devicePath_, err);
-    if (!why.empty()) err.text = why;
+    if (auto explained = advice_.explainOpenFailure ? advice_.explainOpenFailure(devicePath_, err)
+                                                    : std::nullopt) {
+      err.text = std::move(explained->text);
+      reason = std::move(explained->reason);
+      reason.portName = portName;
+    }
   }
   if (handle_ != Handle::Open) {
     handle_ = Handle::Failed;
     device_.reset();
-    openFailure_ = {portName + " Open Error!", err.text};
+    openFailure_ = {portName + " Open Error!", err.text, std::move(reason)};
     return 0;
   }
   device_->PurgeBoth();

@@ -11,15 +11,25 @@
 #include <optional>
 #include <string>
 
+#include "serial/OpenFailureReason.h"
 #include "serial/PortDevice.h"
 
 namespace irdload {
 
 /// Why the last Open failed: `message` is the operator's text ("COM3 Open Error!"), `detail`
-/// the operating system's reason worded for the person who must fix it.
+/// the operating system's reason worded in English for the person who must fix it, and `reason`
+/// the same as values, for a front end that words it in another language.
 struct OpenFailure {
   std::string message;
   std::string detail;
+  OpenFailureReason reason = {};
+};
+
+/// An open failure as the layers above explain it: its kind with the values a sentence needs,
+/// and that sentence in English.
+struct ExplainedOpenFailure {
+  OpenFailureReason reason = {};
+  std::string text;
 };
 
 enum class WireDirection {
@@ -33,8 +43,10 @@ enum class WireDirection {
 /// may open it), and a way to ask a driver for quick replies that the device alone does not have
 /// (the FTDI latency timer in sysfs).
 struct PortAdvice {
-  /// The text for an open of `devicePath` that failed with `err`; "" keeps `err.text`.
-  std::function<std::string(const std::string& devicePath, const OsError& err)> explainOpenFailure;
+  /// Why an open of `devicePath` failed with `err`; nothing keeps `err.text`, unexplained.
+  std::function<std::optional<ExplainedOpenFailure>(const std::string& devicePath,
+                                                    const OsError& err)>
+      explainOpenFailure;
   /// True when the driver now passes bytes on at once.
   std::function<bool(const std::string& devicePath)> lowerLatency;
 };

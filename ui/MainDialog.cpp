@@ -26,6 +26,7 @@
 #include "ui/ApplicationTitle.h"
 #include "ui/AskQuestion.h"
 #include "ui/DialogUnits.h"
+#include "ui/PortFailureText.h"
 #include "ui/ProgramIcon.h"
 #include "ui/QtFileChooser.h"
 #include "ui/QtMessagePresenter.h"
@@ -308,6 +309,8 @@ void MainDialog::OnEvent(const EngineEvent& event) {
       transfer_.packets = progress->packets;
     } else if (std::holds_alternative<DownloadEnded>(event)) {
       transfer_.phase = Phase::Ended;
+    } else if (const auto* failed = std::get_if<PortOpenFailed>(&event)) {
+      unshownOpenFailure_ = *failed;
     }
   }
   if (OnDialogThread()) {
@@ -328,7 +331,7 @@ void MainDialog::ApplyEvent(const EngineEvent& event, bool queued) {
   // The engine keeps calling on a port that did not open: the list shows why nothing answers.
   if (const auto* failed = std::get_if<PortOpenFailed>(&event)) {
     portList_->MarkOpenFailure(QString::fromStdString(failed->message),
-                               QString::fromStdString(failed->detail));
+                               PortFailureText(failed->reason, failed->detail));
   }
   if (std::holds_alternative<PortOpened>(event)) portList_->ClearOpenFailure();
 }
@@ -396,12 +399,21 @@ bool MainDialog::SelectFiles(std::stop_token stop) {
 
 void MainDialog::MessageBox(const std::string& text, const std::string& detail,
                             std::stop_token stop) {
+  std::optional<OpenFailureReason> openFailure;
+  {
+    std::lock_guard lk(transferMu_);
+    if (unshownOpenFailure_ && unshownOpenFailure_->message == text &&
+        unshownOpenFailure_->detail == detail) {
+      openFailure = std::move(unshownOpenFailure_->reason);
+    }
+    unshownOpenFailure_.reset();
+  }
   if (OnDialogThread()) {
-    ShowMessage(text, detail);
+    ShowMessage(text, detail, openFailure);
     return;
   }
-  calls_.CallAndWait<bool>(stop, [this, text, detail] {
-    ShowMessage(text, detail);
+  calls_.CallAndWait<bool>(stop, [this, text, detail, openFailure] {
+    ShowMessage(text, detail, openFailure);
     return true;
   });
 }
@@ -523,9 +535,13 @@ void MainDialog::dropEvent(QDropEvent* event) {
   ChooseDroppedFiles(paths);
 }
 
-void MainDialog::ShowMessage(const std::string& text, const std::string& detail) {
-  options_.presenter->Show(this, {ApplicationTitle(), QString::fromStdString(text),
-                                  QString::fromStdString(detail), QMessageBox::Warning});
+void MainDialog::ShowMessage(const std::string& text, const std::string& detail,
+                             const std::optional<OpenFailureReason>& openFailure) {
+  // The box's text is the dialog's own ("COM1 Open Error!"); only the reason is translated.
+  const QString why =
+      openFailure ? PortFailureText(*openFailure, detail) : QString::fromStdString(detail);
+  options_.presenter->Show(
+      this, {ApplicationTitle(), QString::fromStdString(text), why, QMessageBox::Warning});
 }
 
 void MainDialog::SetFileNames(std::string first, std::string second) {

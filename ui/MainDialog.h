@@ -156,7 +156,9 @@ class MainDialog final : public QDialog, public EngineHost, public FieldWriter {
   // `queued`: from the worker, written at the end of the batch it came in.
   void ApplyEvent(const EngineEvent& event, bool queued);
   void Supersede(int key);
-  void ShowMessage(const std::string& text, const std::string& detail);
+  // `openFailure`: the detail's reason, when the box is for a port that did not open.
+  void ShowMessage(const std::string& text, const std::string& detail,
+                   const std::optional<OpenFailureReason>& openFailure = std::nullopt);
   void SetFileNames(std::string first, std::string second);
   std::string VirtualIrdLine();
   void EndEngine();
@@ -193,6 +195,9 @@ class MainDialog final : public QDialog, public EngineHost, public FieldWriter {
   };
   mutable std::mutex transferMu_;
   Transfer transfer_;
+  // The engine tells of a port that did not open, then shows its box: the box words the reason
+  // in the operator's language (worker's thread, under transferMu_).
+  std::optional<PortOpenFailed> unshownOpenFailure_;
   bool askingToEnd_ = false;  // dialog's thread: the question is open
 
   QPointer<StationWindow> station_;

@@ -29,6 +29,7 @@
 #include "station/PortSpec.h"
 #include "ui/ApplicationTitle.h"
 #include "ui/AskQuestion.h"
+#include "ui/PortFailureText.h"
 #include "ui/ProgramIcon.h"
 #include "ui/QtFileChooser.h"
 #include "ui/QtMessagePresenter.h"
@@ -492,8 +493,10 @@ void StationWindow::OnEvent(const unit::PortEvent& e) {
             ? tr("%1: unit %2 started").arg(label).arg(u->unit)
             : tr("%1: unit %2 (%3) started").arg(label).arg(u->unit).arg(FromPath(u->unitId)));
   } else if (const auto* m = std::get_if<unit::MessageShown>(&e.body)) {
+    const QString detail = m->openFailure ? PortFailureText(*m->openFailure, m->detail)
+                                          : QString::fromStdString(m->detail);
     Log(label + QStringLiteral(": ") + QString::fromStdString(m->text) +
-        (m->detail.empty() ? QString() : QStringLiteral(": ") + QString::fromStdString(m->detail)));
+        (detail.isEmpty() ? QString() : QStringLiteral(": ") + detail));
   } else if (const auto* end = std::get_if<unit::UnitEnded>(&e.body)) {
     tiles_[e.port]->ShowEnd(*end);
     Log(label + QStringLiteral(": ") + DescribeEnd(*end));

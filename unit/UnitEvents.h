@@ -62,6 +62,9 @@ struct ProgressShown {
 /// A message the engine would show in a box; nobody has to answer it.
 struct MessageShown {
   std::string text, detail;
+  /// For a port that did not open: `detail`'s reason as values, for a front end that words it in
+  /// the operator's language.
+  std::optional<OpenFailureReason> openFailure = std::nullopt;
 };
 
 struct UnitEnded {

@@ -53,6 +53,7 @@ struct UnitObserver::Apply {
   }
   void operator()(const PortOpenFailed& e) {
     s.openFailure = e;
+    o.unshownOpenFailure_ = e;
     o.openFailed_ = true;
   }
   void operator()(const DownloadEnded& e) {
@@ -78,6 +79,7 @@ void UnitObserver::BeginAttempt(std::uint32_t unit, int attempt, std::string uni
   unit_ = unit;
   starting_ = UnitStarted{unit, attempt, std::move(unitId), std::move(device)};
   phase_.reset();
+  unshownOpenFailure_.reset();
   begun_ = false;
   ended_ = false;
   openFailed_ = false;
@@ -96,7 +98,16 @@ void UnitObserver::OnEvent(const EngineEvent& event) {
 }
 
 void UnitObserver::MessageBox(const std::string& text, const std::string& detail, std::stop_token) {
-  sink_.Post(MessageShown{text, detail});
+  MessageShown shown{text, detail};
+  {
+    std::lock_guard lk(mu_);
+    if (unshownOpenFailure_ && unshownOpenFailure_->message == text &&
+        unshownOpenFailure_->detail == detail) {
+      shown.openFailure = std::move(unshownOpenFailure_->reason);
+    }
+    unshownOpenFailure_.reset();
+  }
+  sink_.Post(std::move(shown));
 }
 
 AttemptStats UnitObserver::stats() const {

@@ -71,6 +71,8 @@ class UnitObserver : public EngineHost {
   std::optional<UnitStarted> starting_;  // posted when the port opens
   std::uint32_t unit_ = 0;
   std::optional<PortPhase> phase_;
+  // The engine tells of a port that did not open, then shows its box: the box takes the reason.
+  std::optional<PortOpenFailed> unshownOpenFailure_;
 };
 
 /// The record's numbers and outcome from an attempt's.

@@ -137,6 +137,128 @@ TEST_F(PortDiagnosticsTest, OpenFailuresAreExplainedForTheOperator) {
   }
 }
 
+// A front end in another language words its sentence from the reason alone: the reason must carry
+// every value the English sentence names.
+TEST_F(PortDiagnosticsTest, EachReasonCarriesWhatItsEnglishTextNames) {
+  AddFtdiAdapter("1-1", 0);
+  const fs::path node = AddNode("ttyUSB0", fs::perms(0660));
+  WriteAccounts("", "uucp:x:" + std::to_string(::getegid()) + ":\n");
+  AddProcess("4100", "minicom", 1000, {node});
+  AddProcess("880", "ModemManager", 0, {node});
+  const std::string absent = Dev("ttyUSB5");
+  const std::string present = Dev("ttyUSB0");
+
+  const struct {
+    const char* label;
+    int code;
+    bool claimedAdapter;
+    std::string path;
+    OpenFailureKind kind;
+    std::vector<std::string> adapters;
+    std::vector<std::string> holders;  // "command pid"
+    std::string group;
+    std::string text;
+  } cases[] = {
+      {"absent",
+       ENOENT,
+       false,
+       absent,
+       OpenFailureKind::NoSuchDevice,
+       {},
+       {},
+       "",
+       "no such device: " + absent + " does not exist (is the adapter plugged in?)"},
+      {"no device behind the node",
+       ENODEV,
+       false,
+       absent,
+       OpenFailureKind::NoSuchDevice,
+       {},
+       {},
+       "",
+       "no such device: " + absent + " does not exist (is the adapter plugged in?)"},
+      {"busy",
+       EBUSY,
+       false,
+       present,
+       OpenFailureKind::Busy,
+       {},
+       {"ModemManager 880", "minicom 4100"},
+       "",
+       "the port " + present +
+           " is busy: another program holds it (ModemManager (pid 880), minicom (pid 4100)). "
+           "Close that program and try again."},
+      {"busy, nobody visible",
+       EBUSY,
+       false,
+       absent,
+       OpenFailureKind::Busy,
+       {},
+       {},
+       "",
+       "the port " + absent +
+           " is busy: another program holds it. Close that program and try "
+           "again."},
+      {"permission",
+       EACCES,
+       false,
+       present,
+       OpenFailureKind::PermissionDenied,
+       {},
+       {},
+       "uucp",
+       "permission denied: this user may not open " + present +
+           ". Add the user to the 'uucp' group (sudo usermod -aG uucp $USER), then log out and "
+           "in again."},
+      {"not permitted, no node",
+       EPERM,
+       false,
+       absent,
+       OpenFailureKind::PermissionDenied,
+       {},
+       {},
+       "dialout",
+       "permission denied: this user may not open " + absent +
+           ". Add the user to the 'dialout' group (sudo usermod -aG dialout $USER), then log out "
+           "and in again."},
+      {"other", EIO, false, present, OpenFailureKind::Unexplained, {}, {}, "", ""},
+      // Last: the claimed adapters stay in the tree.
+      {"absent, adapters claimed",
+       ENOENT,
+       true,
+       absent,
+       OpenFailureKind::AdapterWithoutTty,
+       {"1a86:7523 USB Serial", "1a86:7523 USB Serial"},
+       {},
+       "",
+       "no such device: " + absent +
+           " does not exist. The USB serial adapter 1a86:7523 USB Serial, 1a86:7523 USB Serial is "
+           "plugged in but has no serial port: another program (brltty) may have claimed it. Run "
+           "'irdload-cli doctor' for the command that frees it."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    if (c.claimedAdapter) {
+      AddClaimedCh340("1-3");
+      AddClaimedCh340("1-4");
+    }
+    const OpenFailureReason reason = DiagnoseOpenFailure(c.path, c.code, Roots());
+    EXPECT_EQ(reason.kind, c.kind);
+    EXPECT_EQ(reason.devicePath, c.path);
+    EXPECT_EQ(reason.code, c.code);
+    EXPECT_EQ(reason.adapters, c.adapters);
+    std::vector<std::string> holders;
+    for (const auto& h : reason.holders) {
+      EXPECT_FALSE(h.self);
+      holders.push_back(h.command + " " + h.pid);
+    }
+    EXPECT_EQ(holders, c.holders);
+    EXPECT_EQ(reason.group, c.group);
+    EXPECT_EQ(DescribeOpenFailure(reason), c.text);
+    EXPECT_EQ(ExplainOpenFailure(c.path, c.code, Roots()), c.text);
+  }
+}
+
 TEST_F(PortDiagnosticsTest, PermissionAdviceFallsBackToDialoutWithoutANode) {
   EXPECT_THAT(ExplainOpenFailure(Dev("ttyUSB9"), EACCES, Roots()),
               HasSubstr("sudo usermod -aG dialout $USER"));

@@ -28,6 +28,7 @@ struct FailedOpenCase {
   const char* label;
   std::function<std::string(const PtyPair&, const test::TempDir&)> portName;
   const char* detailFragment;
+  OpenFailureKind kind;  // what the reason beside the text says
 };
 
 TEST_F(SerialPortTest, FailedOpenShowsTheNameAndReasonAndLeavesAPortThatNeverAnswers) {
@@ -36,14 +37,16 @@ TEST_F(SerialPortTest, FailedOpenShowsTheNameAndReasonAndLeavesAPortThatNeverAns
   ASSERT_EQ(holder.Open(pty_.slavePath(), kMode), 1);
   const FailedOpenCase cases[] = {
       {"absent", [](auto&, auto&) { return std::string("/dev/irdload-no-such-port"); },
-       "no such device"},
-      {"busy", [](const PtyPair& p, auto&) { return p.slavePath(); }, "busy"},
+       "no such device", OpenFailureKind::NoSuchDevice},
+      {"busy", [](const PtyPair& p, auto&) { return p.slavePath(); }, "busy",
+       OpenFailureKind::Busy},
       {"not a terminal",
        [](auto&, const test::TempDir& d) {
          return d.WriteBytes("plain.txt", {1, 2, 3});
        },
-       "not a serial port"},
-      {"COM0", [](auto&, auto&) { return std::string("COM0"); }, "names no serial port"},
+       "not a serial port", OpenFailureKind::Unexplained},
+      {"COM0", [](auto&, auto&) { return std::string("COM0"); }, "names no serial port",
+       OpenFailureKind::NotAPortName},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -54,6 +57,13 @@ TEST_F(SerialPortTest, FailedOpenShowsTheNameAndReasonAndLeavesAPortThatNeverAns
     EXPECT_EQ(port.lastOpenFailure().message, name + " Open Error!");
     EXPECT_NE(port.lastOpenFailure().detail.find(c.detailFragment), std::string::npos)
         << port.lastOpenFailure().detail;
+    const OpenFailureReason& reason = port.lastOpenFailure().reason;
+    EXPECT_EQ(reason.kind, c.kind);
+    EXPECT_EQ(reason.portName, name);
+    // Unexplained: the system's own text is all there is, and the detail is it.
+    if (c.kind == OpenFailureKind::Unexplained) {
+      EXPECT_EQ(reason.systemText, port.lastOpenFailure().detail);
+    }
     EXPECT_EQ(port.WriteByte(0xE1), 1);
     std::uint8_t b = 0x5A;
     EXPECT_EQ(port.ReadByte(b), 0);
@@ -70,6 +80,11 @@ TEST_F(SerialPortTest, BusyReasonNamesTheHoldingProcess) {
   EXPECT_NE(second.lastOpenFailure().detail.find("pid " + std::to_string(::getpid())),
             std::string::npos)
       << second.lastOpenFailure().detail;
+  const OpenFailureReason& reason = second.lastOpenFailure().reason;
+  EXPECT_EQ(reason.kind, OpenFailureKind::Busy);
+  ASSERT_EQ(reason.holders.size(), 1u);
+  EXPECT_EQ(reason.holders[0].pid, std::to_string(::getpid()));
+  EXPECT_TRUE(reason.holders[0].self);
 }
 
 TEST_F(SerialPortTest, PermissionDeniedSaysHowToJoinThePortsGroup) {

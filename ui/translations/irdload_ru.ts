@@ -13,6 +13,49 @@
     </message>
 </context>
 <context>
+    <name>PortFailure</name>
+    <message>
+        <source>&quot;%1&quot; names no serial port</source>
+        <translation>нет последовательного порта «%1»</translation>
+    </message>
+    <message>
+        <source>no such device: %1 does not exist (is the adapter plugged in?)</source>
+        <translation>нет такого устройства: %1 (адаптер подключён?)</translation>
+    </message>
+    <message>
+        <source>no such device: %1 does not exist. The USB serial adapter %2 is plugged in but has no serial port: another program (brltty) may have claimed it. Run &apos;irdload-cli doctor&apos; for the command that frees it.</source>
+        <translation>нет такого устройства: %1. USB-адаптер %2 подключён, но последовательного порта у него нет: возможно, его захватила другая программа (brltty). Команду, которая его освободит, покажет «irdload-cli doctor».</translation>
+    </message>
+    <message>
+        <source>the port %1 is busy: another program holds it. Close that program and try again.</source>
+        <translation>порт %1 занят другой программой. Закройте её и повторите попытку.</translation>
+    </message>
+    <message>
+        <source>the port %1 is busy: another program holds it (%2). Close that program and try again.</source>
+        <translation>порт %1 занят другой программой (%2). Закройте её и повторите попытку.</translation>
+    </message>
+    <message>
+        <source>permission denied: this user may not open %1. Add the user to the &apos;%2&apos; group (sudo usermod -aG %2 $USER), then log out and in again.</source>
+        <translation>нет доступа: этому пользователю нельзя открыть %1. Добавьте пользователя в группу «%2» (sudo usermod -aG %2 $USER), затем выйдите из системы и войдите снова.</translation>
+    </message>
+    <message>
+        <source>%1; no such port on this PC (irdload-cli ports lists them)</source>
+        <translation>%1; такого порта на этом ПК нет (список портов: irdload-cli ports)</translation>
+    </message>
+    <message>
+        <source>%1; another program may have the port open</source>
+        <translation>%1; возможно, порт открыт другой программой</translation>
+    </message>
+    <message>
+        <source>%1 (pid %2, this program)</source>
+        <translation>%1 (pid %2, эта программа)</translation>
+    </message>
+    <message>
+        <source>%1 (pid %2)</source>
+        <translation>%1 (pid %2)</translation>
+    </message>
+</context>
+<context>
     <name>irdload::ui::MainDialog</name>
     <message>
         <source>&amp;Close</source>
