@@ -26,7 +26,6 @@ Dashboard::Dashboard(station::Station& station, DashboardOptions options)
       server_([this](const std::string& path) { return Route(path); }, "/api/events",
               [this] { return StateMessage(); }, options_.limits) {
   for (std::size_t i = 0; i < station_.portCount(); ++i) labels_.push_back(station_.port(i).label);
-  stopped_.assign(labels_.size(), 0);
 }
 
 Dashboard::~Dashboard() {
@@ -90,7 +89,6 @@ void Dashboard::Take(const unit::PortEvent& event) {
   u["exitCode"] = ended->exitCode;
   u["record"] = unit::TextOrNull(BaseName(ended->record));
   std::lock_guard lock(mu_);
-  if (ended->outcome.kind == OutcomeKind::Stopped) ++stopped_[event.port];
   units_.push_front(std::move(u));
   if (units_.size() > kLatestUnits) units_.pop_back();
 }
@@ -102,7 +100,6 @@ unit::Json Dashboard::State() const {
   state["title"] = options_.title;
   state["snapshot"] = unit::Json::parse(snapshot);
   std::lock_guard lock(mu_);
-  state["stopped"] = stopped_;
   unit::Json units = unit::Json::array();
   for (const unit::Json& u : units_) units.push_back(u);
   state["units"] = std::move(units);

@@ -58,8 +58,7 @@ class Dashboard {
   std::shared_ptr<station::Subscription> events_;
   HttpServer server_;
   mutable std::mutex mu_;
-  std::deque<unit::Json> units_;        // newest first
-  std::vector<std::uint32_t> stopped_;  // units stopped per port
+  std::deque<unit::Json> units_;  // newest first
   std::uint64_t lost_ = 0;
   std::atomic<bool> stop_{false};
   std::thread pump_;

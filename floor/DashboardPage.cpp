@@ -117,7 +117,7 @@ function duration(s) {
   // As the dialog and the command line write times: at least two digits of minutes.
   return String(Math.floor(s / 60)).padStart(2, '0') + ':' + String(s % 60).padStart(2, '0') + ' left';
 }
-function tile(p, stopped) {
+function tile(p) {
   const t = el('div', 'tile');
   t.dataset.port = p.port;
   if (busy.includes(p.state)) t.classList.add('busy');
@@ -144,12 +144,12 @@ function tile(p, stopped) {
   } else {
     t.append(el('div', 'last', 'last: none yet'));
   }
-  t.append(el('div', 'counts', 'loaded ' + p.ok + ' · failed ' + p.failed + ' · stopped ' + stopped));
+  t.append(el('div', 'counts', 'loaded ' + p.ok + ' · failed ' + p.failed + ' · stopped ' + (p.stopped || 0)));
   return t;
 }
-function tiles(snapshot, stopped) {
+function tiles(snapshot) {
   const box = el('div', 'tiles');
-  snapshot.ports.forEach((p, i) => box.append(tile(p, (stopped || [])[i] || 0)));
+  snapshot.ports.forEach(p => box.append(tile(p)));
   return box;
 }
 function unitRow(u, station) {
@@ -174,7 +174,7 @@ function showStation(state) {
     s.ok + ' loaded · ' + s.failed + ' failed' + (s.stopping ? ' · stopping' : '') +
     (s.finished ? ' · finished' : '');
   document.getElementById('csv').hidden = !state.records;
-  document.getElementById('station').replaceChildren(tiles(s, state.stopped));
+  document.getElementById('station').replaceChildren(tiles(s));
   document.querySelector('#units tbody').replaceChildren(...state.units.map(u => unitRow(u)));
 }
 function stationRow(st) {
@@ -189,7 +189,7 @@ function stationRow(st) {
                    (s.finished ? ' · finished' : '')));
   }
   row.append(head);
-  if (s) row.append(tiles(s, []));
+  if (s) row.append(tiles(s));
   return row;
 }
 function showFloor(state) {

@@ -72,6 +72,7 @@ unit::Json PortJson(const PortSnapshot& r, std::chrono::steady_clock::time_point
   o["secondsLeft"] = pace.secondsLeft >= 0 ? JsonNumber(pace.secondsLeft, 0) : Json(nullptr);
   o["ok"] = r.ok;
   o["failed"] = r.failed;
+  o["stopped"] = r.stopped;
   if (r.last) {
     Json last;
     last["unit"] = r.last->unit;

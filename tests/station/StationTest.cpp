@@ -10,6 +10,7 @@
 
 #include "station/StationDriver.h"
 #include "support/IrdFarm.h"
+#include "support/Json.h"
 #include "support/TempDir.h"
 
 namespace irdload::station {
@@ -265,6 +266,13 @@ TEST_F(StationTest, OperatorStopsAUnitAndTheNextWaitsForTheGo) {
     EXPECT_EQ(snapshot.ports[0].failed, 1u);
     EXPECT_EQ(snapshot.ports[0].stopped, 1u) << "the failed unit is one the operator stopped";
     EXPECT_EQ(snapshot.stopped, 1u);
+    // The dashboards and the floor read the port's count from the snapshot's JSON.
+    const auto json = test::JsonParser(SnapshotJson(snapshot, std::chrono::system_clock::now(),
+                                                    std::chrono::steady_clock::now()))
+                          .Parse();
+    ASSERT_TRUE(json);
+    EXPECT_EQ((*json)["ports"].items[0]["stopped"].Int(), 1);
+    EXPECT_EQ((*json)["ports"].items[0]["failed"].Int(), 1);
   }
   EXPECT_FALSE(d.station().Finished());
   // The stopped receiver is taken off and the next one put on before the go.
