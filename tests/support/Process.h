@@ -90,6 +90,17 @@ class Process {
     }
   }
 
+  /// Waits, at most `bound`, until standard error holds `text`.
+  bool WaitErr(const std::string& text, std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (errText_.find(text) == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !Pump(left)) return false;
+    }
+    return true;
+  }
+
   /// Waits for the exit, at most `bound`; its status, or nothing. Reads all output meanwhile.
   std::optional<int> Wait(std::chrono::milliseconds bound) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
