@@ -64,7 +64,9 @@ TEST(BrowserTest, TheStationPageShowsLiveTilesAndFinishedUnits) {
   test::TempDir dir;
   const std::string image =
       dir.WriteBytes("fw.uuc", ComposeImage(kTypeSingle, PatternPayload(150000, 9)));
-  test::IrdFarm farm((dir.path() / "links").string(), 3);
+  // The receivers are plugged in once the page is live: a browser that starts slowly must not
+  // miss the whole load.
+  test::IrdFarm farm((dir.path() / "links").string(), 0);
   ASSERT_TRUE(farm.started());
   test::Process station;
   std::vector<std::string> args = {"station", "--http",   "127.0.0.1:0",
@@ -87,6 +89,7 @@ TEST(BrowserTest, TheStationPageShowsLiveTilesAndFinishedUnits) {
             "live");
   EXPECT_EQ(browser.Evaluate("document.getElementById('title').textContent"), "bench 3");
   EXPECT_EQ(browser.Evaluate("document.querySelectorAll('.tile').length"), "3");
+  for (int i = 1; i <= 3; ++i) ASSERT_TRUE(farm.Plug(i));
   // The same page, never reloaded, shows the load going on.
   const std::string loading = EvaluateUntil(browser, kTilePaces, [&](const std::string& v) {
     return v.find("% ·") != std::string::npos && v.find("KiB/s") != std::string::npos &&

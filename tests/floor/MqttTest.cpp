@@ -86,6 +86,20 @@ TEST_F(MqttTest, EveryRecordArrivesInOrderThroughABrokerRestart) {
   // they are told apart by id), as it is on disk, each port's units in order.
   const std::vector<std::string> onDisk = test::RecordFileNames(Out());
   ASSERT_EQ(onDisk.size(), 8u);
+  // The station waited for the broker's acknowledgements, not for the listener: give the broker's
+  // deliveries to it time to arrive.
+  const auto lastStatus = [&] {
+    std::string status;
+    for (const auto& m : listener.Messages()) {
+      if (m.topic == "irdload/line1/status") status = m.payload;
+    }
+    return status;
+  };
+  EXPECT_TRUE(test::WaitUntil([&] {
+    std::set<std::string> ids;
+    for (const Json& r : records()) ids.insert(r["id"].get<std::string>());
+    return ids.size() >= onDisk.size() && lastStatus() == "offline";
+  }));
   std::map<std::string, Json> byId;
   std::map<std::string, std::vector<int>> unitsOfPort;
   for (const Json& r : records()) {
@@ -108,7 +122,6 @@ TEST_F(MqttTest, EveryRecordArrivesInOrderThroughABrokerRestart) {
   // Events as JSON lines have them, and the state retained, then "offline" as it ended.
   const auto messages = listener.Messages();
   std::set<std::string> eventNames;
-  std::string lastStatus;
   bool snapshot = false;
   for (const auto& m : messages) {
     if (m.topic == "irdload/line1/A/event") {
@@ -117,14 +130,13 @@ TEST_F(MqttTest, EveryRecordArrivesInOrderThroughABrokerRestart) {
       EXPECT_EQ(e["port"], "A");
       eventNames.insert(e["event"].get<std::string>());
     }
-    if (m.topic == "irdload/line1/status") lastStatus = m.payload;
     if (m.topic == "irdload/line1/snapshot") {
       snapshot = Json::parse(m.payload)["ports"].size() == 2;
     }
   }
   EXPECT_TRUE(eventNames.count("start") && eventNames.count("end") && eventNames.count("state"));
   EXPECT_TRUE(snapshot);
-  EXPECT_EQ(lastStatus, "offline");
+  EXPECT_EQ(lastStatus(), "offline");
 }
 
 TEST_F(MqttTest, AStationThatVanishesIsOfflineByItsLastWill) {

@@ -63,7 +63,8 @@ class Mosquitto {
       pid_ = -1;
       return false;
     }
-    for (int i = 0; i < 200; ++i) {
+    // Half a minute: a loaded machine may be slow to start it.
+    for (int i = 0; i < 1200; ++i) {
       if (HttpConnection(port_).connected()) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
